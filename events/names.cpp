@@ -1,0 +1,1 @@
+#include "events/names.h"

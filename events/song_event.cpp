@@ -1,0 +1,1 @@
+#include "events/song_event.h"
