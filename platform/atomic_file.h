@@ -9,7 +9,8 @@
 namespace platform {
 
 // Reads a whole regular file; false with *error set when it cannot be opened or read.
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, std::string* error = nullptr);
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out,
+                   std::string* error = nullptr);
 
 // Writes data to a temporary file beside path, flushes it and renames it over path, so the old
 // file survives any failure. False with *error set when anything fails; the temporary is removed.

@@ -53,14 +53,20 @@ bool NamedMutex::Lock(uint32_t timeoutMs) {
     return mutex_.try_lock_for(std::chrono::milliseconds(timeoutMs));
 }
 
-int NamedMutex::Users() const { return NamedMutexRegistry::Instance().Users(this); }
+int NamedMutex::Users() const {
+    return NamedMutexRegistry::Instance().Users(this);
+}
 
 NamedMutex* AcquireNamedMutex(const std::string& name) {
     return NamedMutexRegistry::Instance().Acquire(name);
 }
 
-void ReleaseNamedMutex(NamedMutex* mutex) { NamedMutexRegistry::Instance().Release(mutex); }
+void ReleaseNamedMutex(NamedMutex* mutex) {
+    NamedMutexRegistry::Instance().Release(mutex);
+}
 
-size_t NamedMutexCount() { return NamedMutexRegistry::Instance().Count(); }
+size_t NamedMutexCount() {
+    return NamedMutexRegistry::Instance().Count();
+}
 
 } // namespace platform

@@ -14,9 +14,12 @@ std::atomic<UserMessages*> g_sink{nullptr};
 
 const char* Label(MessageKind kind) {
     switch (kind) {
-    case MessageKind::Warning: return "warning: ";
-    case MessageKind::Error: return "error: ";
-    default: return "";
+    case MessageKind::Warning:
+        return "warning: ";
+    case MessageKind::Error:
+        return "error: ";
+    default:
+        return "";
     }
 }
 } // namespace
@@ -28,7 +31,10 @@ void StderrMessages::Show(const std::string& text, MessageKind kind) {
 
 Answer StderrMessages::Ask(const std::string& text, Answer safe) {
     std::lock_guard<std::mutex> g(lock_);
-    const char* answer = safe == Answer::Yes ? "Yes" : safe == Answer::No ? "No" : safe == Answer::Ok ? "OK" : "Cancel";
+    const char* answer = safe == Answer::Yes  ? "Yes"
+                         : safe == Answer::No ? "No"
+                         : safe == Answer::Ok ? "OK"
+                                              : "Cancel";
     std::fprintf(stderr, "%s [%s]\n", text.c_str(), answer);
     return safe;
 }
@@ -78,6 +84,8 @@ UserMessages* SetMessages(UserMessages* sink) {
     return g_sink.exchange(sink, std::memory_order_acq_rel);
 }
 
-void MessageBox(const std::string& text) { Messages().Show(text, MessageKind::Information); }
+void MessageBox(const std::string& text) {
+    Messages().Show(text, MessageKind::Information);
+}
 
 } // namespace platform
