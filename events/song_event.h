@@ -29,41 +29,41 @@ public:
     virtual ~SongEvent() = default;
 
     // Slot order is part of the interface.
-    virtual void Reset();                                   // 0
-    virtual bool IsValue() const;                           // 1
-    virtual bool IsWave() const;                            // 2
-    virtual bool IsMidi() const;                            // 3
-    virtual bool IsBlock() const;                           // 4
-    virtual bool IsPlayable() const;                        // 5
-    virtual bool IsNote() const;                            // 6
-    virtual bool IsNoteOn() const;                          // 7
-    virtual bool IsNoteOff() const;                         // 8
-    virtual bool IsChannelMessage() const;                  // 9
-    virtual int Reserved10() const;                         // 10: returns 0
-    virtual void Reserved11();                              // 11: does nothing
-    virtual void GetTypeName(std::string& text) const;      // 12
-    virtual uint32_t GetDuration() const;                   // 13
-    virtual SongEvent* Clone() const;                       // 14
-    virtual void CopyFrom(const SongEvent& other);          // 15
-    virtual bool IsEqual(const SongEvent& other) const;     // 16
-    virtual void Serialize(CArchive& ar);                   // 17
-    virtual void GetNoteName(std::string& text) const;      // 18
-    virtual void GetDrumName(std::string& text) const;      // 19
-    virtual int GetKind() const;                            // 20
-    virtual int SetKind(int kind);                          // 21
-    virtual int GetChannel() const;                         // 22
-    virtual void SetChannel(int channel);                   // 23
-    virtual uint8_t GetData1() const;                       // 24
-    virtual void SetData1(uint8_t b);                       // 25
-    virtual uint8_t GetData2() const;                       // 26
-    virtual void SetData2(uint8_t b);                       // 27
-    virtual uint8_t GetData3() const;                       // 28
-    virtual void SetData3(uint8_t b);                       // 29
-    virtual void SetDuration(uint32_t d);                   // 30
-    virtual void SetFromMidiEvent(const MidiEvent& m);      // 31
-    virtual uint8_t* GetMessageBytes();                     // 32
-    virtual double GetValue() const;                        // 33
-    virtual void SetValue(double v);                        // 34
+    virtual void Reset();                               // 0
+    virtual bool IsValue() const;                       // 1
+    virtual bool IsWave() const;                        // 2
+    virtual bool IsMidi() const;                        // 3
+    virtual bool IsBlock() const;                       // 4
+    virtual bool IsPlayable() const;                    // 5
+    virtual bool IsNote() const;                        // 6
+    virtual bool IsNoteOn() const;                      // 7
+    virtual bool IsNoteOff() const;                     // 8
+    virtual bool IsChannelMessage() const;              // 9
+    virtual int Reserved10() const;                     // 10: returns 0
+    virtual void Reserved11();                          // 11: does nothing
+    virtual void GetTypeName(std::string& text) const;  // 12
+    virtual uint32_t GetDuration() const;               // 13
+    virtual SongEvent* Clone() const;                   // 14
+    virtual void CopyFrom(const SongEvent& other);      // 15
+    virtual bool IsEqual(const SongEvent& other) const; // 16
+    virtual void Serialize(CArchive& ar);               // 17
+    virtual void GetNoteName(std::string& text) const;  // 18
+    virtual void GetDrumName(std::string& text) const;  // 19
+    virtual int GetKind() const;                        // 20
+    virtual int SetKind(int kind);                      // 21
+    virtual int GetChannel() const;                     // 22
+    virtual void SetChannel(int channel);               // 23
+    virtual uint8_t GetData1() const;                   // 24
+    virtual void SetData1(uint8_t b);                   // 25
+    virtual uint8_t GetData2() const;                   // 26
+    virtual void SetData2(uint8_t b);                   // 27
+    virtual uint8_t GetData3() const;                   // 28
+    virtual void SetData3(uint8_t b);                   // 29
+    virtual void SetDuration(uint32_t d);               // 30
+    virtual void SetFromMidiEvent(const MidiEvent& m);  // 31
+    virtual uint8_t* GetMessageBytes();                 // 32
+    virtual double GetValue() const;                    // 33
+    virtual void SetValue(double v);                    // 34
 
     SongEvent* next = nullptr;
     uint32_t time = 0;
@@ -91,6 +91,7 @@ public:
     void GetNoteName(std::string& text) const override;
     void GetDrumName(std::string& text) const override;
     int GetKind() const override;
+    // The kind and the channel are taken modulo 16, so neither can spill into the other.
     int SetKind(int kind) override;
     int GetChannel() const override;
     void SetChannel(int channel) override;
@@ -168,9 +169,12 @@ constexpr uint32_t kWaveCtrlPan = 0x40;
 constexpr uint32_t kWaveCtrlVolume = 0x80;
 constexpr uint32_t kWaveDefaultOptions = 0x000141E0;
 
+// The mutex of a wave event that names no file.
+inline constexpr char kDefaultWaveMutexName[] = "QUAVWAVEMUTEX";
+
 struct WaveInfo {
-    int32_t word0 = 0;  // kept by the sound object
-    int32_t busy = 0;   // non-zero while a device still uses the sound
+    int32_t word0 = 0; // kept by the sound object
+    int32_t busy = 0;  // non-zero while a device still uses the sound
     int32_t loop = 0;
     float volume = 1.0f;
     float balance = 0.5f;
@@ -233,8 +237,8 @@ public:
     // 16-bit: x × 32767, both truncated; other widths are not converted). Returns samples written.
     uint32_t WriteFloatSamples(const float* samples, uint32_t count);
 
-    // Releases the sound and the name by the flag rules; used by the destructor and DeleteSongEvent.
-    // Returns false when the busy case kept everything.
+    // Releases the sound and the name by the flag rules; used by the destructor and
+    // DeleteSongEvent. Returns false when the busy case kept everything.
     bool Release();
 
     uint32_t flags = 0;
@@ -250,13 +254,15 @@ private:
     bool released_ = false;
 };
 
-// Destroys an event according to its kind; an event of no known kind is kept and
-// "Event not deleted!" is shown.
+// Destroys an event according to its kind, asking IsMidi, IsWave, IsValue, IsBlock in that order;
+// an event of no known kind (a plain SongEvent among them) is kept and "Event not deleted!" is
+// shown. Null is ignored.
 void DeleteSongEvent(SongEvent* event);
-// Reads one event of any kind; null (and "SongEventSerialize()" shown) on a storing archive,
-// null on a failed read.
+// Reads one event of any kind (kind byte 1 a wave, 2 a value, anything else MIDI); null (and
+// "SongEventSerialize()" shown) on a storing archive; null, with nothing leaked, on a failed read.
 SongEvent* SongEventSerialize(CArchive& ar);
 
-// The float sample conversion used when numbers are written into a sound.
+// The float sample conversion used when numbers are written into a sound. Values outside -1..1
+// are held to that range and NaN becomes silence, so no input can overflow the sample.
 uint8_t FloatToSample8(float x);
 int16_t FloatToSample16(float x);

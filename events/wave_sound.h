@@ -32,6 +32,8 @@ public:
     // What GetValue/SetValue of a wave event mean for this sound.
     virtual double GetValue(const WaveInfo&) const { return 0.0; }
     virtual void SetValue(WaveInfo&, double) {}
+    // False when the sound cannot be written (a file opened for reading only).
+    virtual bool IsWritable() const { return true; }
     // Changes the format of the sound, converting the samples when convert is set. False when the
     // sound cannot be written or the conversion fails; the sound is then unchanged.
     virtual bool SetFormat(WaveInfo& info, const WAVEFORMATEX& format, bool convert) = 0;
