@@ -8,7 +8,8 @@
 CArchive::CArchive() : mode_(store) {}
 
 CArchive::CArchive(const void* data, size_t size)
-    : mode_(load), buf_(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size) {}
+    : mode_(load),
+      buf_(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size) {}
 
 CArchive::CArchive(std::vector<uint8_t> bytes) : mode_(load), buf_(std::move(bytes)) {}
 
@@ -31,14 +32,25 @@ bool CArchive::Need(size_t n) {
     return true;
 }
 
-void CArchive::WriteU8(uint8_t v) { buf_.push_back(v); }
+bool CArchive::CanWrite() {
+    // A loading archive is never written into: its buffer is the input being read.
+    if (mode_ == store) return true;
+    failed_ = true;
+    return false;
+}
+
+void CArchive::WriteU8(uint8_t v) {
+    if (CanWrite()) buf_.push_back(v);
+}
 
 void CArchive::WriteU16(uint16_t v) {
+    if (!CanWrite()) return;
     buf_.push_back(static_cast<uint8_t>(v));
     buf_.push_back(static_cast<uint8_t>(v >> 8));
 }
 
 void CArchive::WriteU32(uint32_t v) {
+    if (!CanWrite()) return;
     for (int i = 0; i < 4; ++i) buf_.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
@@ -73,7 +85,7 @@ void CArchive::WriteString(const std::string& s) {
 }
 
 void CArchive::WriteBytes(const void* data, size_t n) {
-    if (n == 0) return;
+    if (n == 0 || !CanWrite()) return;
     const auto* p = static_cast<const uint8_t*>(data);
     buf_.insert(buf_.end(), p, p + n);
 }

@@ -5,8 +5,8 @@
 //
 // A loading archive reads from a byte buffer it owns. Every read is bounds-checked: a read past
 // the end, or a string longer than the bytes that remain, puts the archive in a failed state,
-// returns zeros, and leaves it failed; callers test Failed() (or the result of a read). No read
-// allocates more than the bytes that remain.
+// returns zeros, and leaves it failed (as does a write into a loading archive); callers test
+// Failed() (or the result of a read). No read allocates more than the bytes that remain.
 #pragma once
 
 #include <cstddef>
@@ -64,23 +64,66 @@ public:
     bool Skip(size_t n);
 
     // MFC-style stream operators for the common widths.
-    CArchive& operator<<(uint8_t v) { WriteU8(v); return *this; }
-    CArchive& operator<<(uint16_t v) { WriteU16(v); return *this; }
-    CArchive& operator<<(int16_t v) { WriteI16(v); return *this; }
-    CArchive& operator<<(uint32_t v) { WriteU32(v); return *this; }
-    CArchive& operator<<(int32_t v) { WriteI32(v); return *this; }
-    CArchive& operator<<(float v) { WriteFloat(v); return *this; }
-    CArchive& operator<<(const std::string& v) { WriteString(v); return *this; }
-    CArchive& operator>>(uint8_t& v) { v = ReadU8(); return *this; }
-    CArchive& operator>>(uint16_t& v) { v = ReadU16(); return *this; }
-    CArchive& operator>>(int16_t& v) { v = ReadI16(); return *this; }
-    CArchive& operator>>(uint32_t& v) { v = ReadU32(); return *this; }
-    CArchive& operator>>(int32_t& v) { v = ReadI32(); return *this; }
-    CArchive& operator>>(float& v) { v = ReadFloat(); return *this; }
-    CArchive& operator>>(std::string& v) { v = ReadString(); return *this; }
+    CArchive& operator<<(uint8_t v) {
+        WriteU8(v);
+        return *this;
+    }
+    CArchive& operator<<(uint16_t v) {
+        WriteU16(v);
+        return *this;
+    }
+    CArchive& operator<<(int16_t v) {
+        WriteI16(v);
+        return *this;
+    }
+    CArchive& operator<<(uint32_t v) {
+        WriteU32(v);
+        return *this;
+    }
+    CArchive& operator<<(int32_t v) {
+        WriteI32(v);
+        return *this;
+    }
+    CArchive& operator<<(float v) {
+        WriteFloat(v);
+        return *this;
+    }
+    CArchive& operator<<(const std::string& v) {
+        WriteString(v);
+        return *this;
+    }
+    CArchive& operator>>(uint8_t& v) {
+        v = ReadU8();
+        return *this;
+    }
+    CArchive& operator>>(uint16_t& v) {
+        v = ReadU16();
+        return *this;
+    }
+    CArchive& operator>>(int16_t& v) {
+        v = ReadI16();
+        return *this;
+    }
+    CArchive& operator>>(uint32_t& v) {
+        v = ReadU32();
+        return *this;
+    }
+    CArchive& operator>>(int32_t& v) {
+        v = ReadI32();
+        return *this;
+    }
+    CArchive& operator>>(float& v) {
+        v = ReadFloat();
+        return *this;
+    }
+    CArchive& operator>>(std::string& v) {
+        v = ReadString();
+        return *this;
+    }
 
 private:
     bool Need(size_t n);
+    bool CanWrite();
 
     Mode mode_;
     std::vector<uint8_t> buf_;
