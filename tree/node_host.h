@@ -1,0 +1,30 @@
+// The user-interface services nodes call: parameter dialogs, event graphs, data editors.
+//
+// The GUI installs one NodeHost at start-up; without one (command line, tests) dialogs are not
+// shown (Params leaves the node unchanged) and Display shows nothing. Questions and message
+// boxes go through platform/user_messages.h instead.
+#pragma once
+
+#include "tree/params.h"
+
+#include <string>
+
+class CNoteEventList;
+class ProtoType;
+
+class NodeHost {
+public:
+    virtual ~NodeHost() = default;
+    // Shows the standard parameter dialog (common page plus the type's own page); true on OK,
+    // with the edited values left in `dialog`.
+    virtual bool RunParamsDialog(ProtoType& node, ParamDialog& dialog) = 0;
+    // Opens a new event-list window titled `title` showing `events` (which the window copies).
+    virtual void ShowEventGraph(const std::string& title, float timeScale,
+                                CNoteEventList& events) = 0;
+    // Opens (or closes, when open) the data editor of a data-holding node (Word, notes, sets).
+    virtual void ToggleDataEditor(ProtoType& node) = 0;
+};
+
+NodeHost* GetNodeHost();
+// Installs the host (null: none); returns the previous one. The caller keeps ownership.
+NodeHost* SetNodeHost(NodeHost* host);
