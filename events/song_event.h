@@ -85,6 +85,8 @@ public:
     void GetTypeName(std::string& text) const override;
     uint32_t GetDuration() const override;
     SongEvent* Clone() const override;
+    // Copies time, duration and the four bytes, read through the virtual accessors so that any
+    // kind can be copied (a kind without message bytes gives zeros).
     void CopyFrom(const SongEvent& other) override;
     bool IsEqual(const SongEvent& other) const override;
     void Serialize(CArchive& ar) override;
@@ -146,11 +148,15 @@ public:
     void CopyFrom(const SongEvent& other) override;
     void Serialize(CArchive& ar) override;
 
+    // Outside the counted bytes GetByte yields 0 and SetByte does nothing.
     uint8_t GetByte(uint32_t i) const;
     void SetByte(uint32_t i, uint8_t b);
+    // count := n with a new, zeroed buffer.
     void Allocate(uint32_t n);
-    // Overwrite: grows when position + length exceeds count. Insert: opens a gap at position.
+    // Overwrite: grows when position + length exceeds count. Insert: opens a gap at position
+    // (past the end, the bytes up to position are zeros). A result beyond 4 GiB is refused.
     void Write(const void* source, uint32_t length, uint32_t position, bool overwrite);
+    // Drops the last n bytes (all of them when n exceeds count).
     void Shrink(uint32_t n);
     void FreeBuffer();
 
@@ -195,7 +201,9 @@ private:
 
 class EventWave : public SongEvent {
 public:
+    // Takes a use of the mutex "QUAVWAVEMUTEX", shared by every event that names no file.
     EventWave();
+    // Wave destruction by the flag rules (see Release).
     ~EventWave() override;
 
     bool IsWave() const override;
@@ -203,19 +211,30 @@ public:
     void GetTypeName(std::string& text) const override;
     uint32_t GetDuration() const override;
     SongEvent* Clone() const override;
+    // Shares the other wave's sound, copies start offset, duration, the whole WaveInfo (the name
+    // through SetName) and time; flag bit 0 is copied only onto a reference (bit 1).
     void CopyFrom(const SongEvent& other) override;
     void Serialize(CArchive& ar) override;
     void SetDuration(uint32_t d) override;
+    // Forwarded to the sound object (0 without one).
     double GetValue() const override;
     void SetValue(double v) override;
 
-    // Stores the event and, when withData is set and a sound exists, the sound's own data.
+    // Stores the event and, when withData is set and a sound exists, the sound's own data (the
+    // virtual Serialize writes has-data 0). Reading: marker 0 means flags, loop and options are
+    // absent; otherwise the stored flags are skipped (flags become 0). Sound data is read into a
+    // sound made by MakeWaveSoundForLoading(), which the event then owns (flag bits 0 and 2);
+    // without a sound layer the archive is failed.
     void Serialize(CArchive& ar, bool withData);
 
-    // Renames the event; its mutex follows the name, so every event naming a file shares one.
+    // Renames the event; its mutex follows the name, so every event naming a file shares one
+    // (an empty name shares "QUAVWAVEMUTEX"). Waits for the old mutex without limit, then drops
+    // it and any lock held through Lock. The registry counts users, so renaming one event never
+    // frees a mutex that others still share.
     void SetName(const std::string& text);
     const std::string& Name() const { return info.name; }
-    // Takes the event's mutex, waiting at most timeoutMs (0: without limit). Non-zero on success.
+    // Takes the event's mutex, waiting at most timeoutMs (0: without limit). Non-zero on success;
+    // 0 leaves no lock held. Non-zero at once when this event already holds it.
     int Lock(uint32_t timeoutMs);
     void Unlock();
     bool IsLocked() const { return lock != nullptr; }
@@ -227,18 +246,24 @@ public:
     double LengthInSeconds() const;
     double LengthInMilliseconds() const;
     int SeekMilliseconds(double ms);
-    // Changes the sound's format (converting when asked); false when it cannot.
+    // Changes the sound's format (converting when asked); false when it cannot. A sound that
+    // cannot be written shows "File not open for writing". Everything below that needs a sound
+    // refuses (0, false or null) when the event has none.
     bool SetFormat(const WAVEFORMATEX& format, bool convert);
     bool SetSampleRate(uint32_t rate);
     // A new event with a copy of this sound, named "Temp", owning it (flag bits 0 and 2).
     EventWave* MakeTempCopy() const;
 
     // Writes float samples in -1..1 at the sound's current position (8-bit: (x + 1) × 127.5,
-    // 16-bit: x × 32767, both truncated; other widths are not converted). Returns samples written.
+    // 16-bit: x × 32767, both truncated; 4-byte samples are written as the floats themselves;
+    // other widths are refused). Returns the samples written.
     uint32_t WriteFloatSamples(const float* samples, uint32_t count);
 
     // Releases the sound and the name by the flag rules; used by the destructor and
-    // DeleteSongEvent. Returns false when the busy case kept everything.
+    // DeleteSongEvent. With bit 0 set and bit 1 clear: when busy, nothing at all is released (the
+    // sound and the use of the mutex stay with the device streaming it); otherwise with bit 2 the
+    // sound is closed and destroyed. In every other case the sound is left to its owner. Unless
+    // busy, the name and the mutex are then freed. Returns false when the busy case applied.
     bool Release();
 
     uint32_t flags = 0;
