@@ -3,60 +3,148 @@
 // the tree's height.
 //
 // Each node keeps its time relative to its parent. The right child (later or equal events) is
-// held in the carried event's own `next` link, so an event in a store belongs to no list.
+// held in the carried event's own `next` link (as a node pointer), so an event in a store belongs
+// to no list and its `next` must never be followed while it is stored. An event leaves the store
+// (Unlink) with `next` reset to null.
+//
+// In-order traversal visits the events in time order; events of equal time keep the order in
+// which they were stored. The `time` field of a stored event is brought up to date whenever the
+// cursor reaches it and when the store is written; after OpenGap, CloseGap, Scale or Rescale it
+// may be stale until then. Remove, Unlink and Move find an event by its `time` field first and
+// fall back to a walk over the whole store when that field is stale.
+//
+// Balance. The store keeps itself balanced on insertion, by partial rebuilding: when a new node
+// lands deeper than 2·log2(count), the lowest ancestor whose subtree is too deep for its size is
+// rebuilt into a perfectly balanced shape (the same Day-Stout-Warren pass that Balance runs on the
+// whole tree); after removals that leave fewer than 70% of the largest count since the last full
+// rebuild, the whole tree is rebuilt. Rebuilding only rotates, so every absolute time and the
+// order of equal times stay as they were, and the height never exceeds about 2·log2(count) + 1.
+// Reason: stores are routinely filled in time order (MIDI file reading, recording, solving) and
+// read from files in time order; a plain search tree would be a chain then, and every later edit,
+// seek or gap would cost time linear in the number of events until the user happened to ask for
+// "optimize". Amortized over a run of insertions the rebuilding costs O(log count) each, so the
+// costs stay those of the tree's depth. Reading a store links the events as a chain (the fast
+// path) and balances it once at the end.
+//
+// Memory: a tree node is 32 bytes on 64-bit targets and is taken from a per-store pool, so a
+// stored MIDI event costs its 32-byte EventMidi plus 32 bytes of node.
+//
+// Every walk over the tree is iterative (parent pointers, no recursion), so destruction,
+// traversal, Balance, Scale, Rescale, serialization and removal work on a chain of any depth.
+//
+// PairNoteOffs, used on freshly recorded MIDI: a note-on is paired with the next note message of
+// the same key and MIDI channel when that is a note-off; the note-on takes the distance as its
+// duration and the matched note-off is destroyed, because playback and the MIDI file writer end
+// notes by their durations (a kept note-off would end a re-struck note early). A matched note-off
+// at the very time of its note-on is kept, so that the note still ends. Unmatched note-offs stay
+// as ordinary messages. Note-ons left with duration 0 (no note-off before the key was struck again
+// or before the end) are kept unchanged: no recorded key press is lost.
+//
+// A store is used from one thread at a time; it has no lock.
 #pragma once
 
 #include "events/song_event.h"
 
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 class CArchive;
 
 struct EventTreeNode {
     SongEvent* event = nullptr;
-    int32_t delta = 0;
+    int32_t delta = 0; // this node's absolute time minus its parent's (wrapping 32-bit arithmetic)
     EventTreeNode* parent = nullptr;
     EventTreeNode* earlier = nullptr;
 };
+static_assert(sizeof(void*) != 8 || sizeof(EventTreeNode) <= 32,
+              "a tree node must stay within 32 bytes on 64-bit targets");
 
 class CEventTree {
 public:
+    // Version and marker of the stored layout: version u16, count u32, length u32, marker u8,
+    // then the events in time order.
+    static constexpr uint16_t kVersion = 1;
+    static constexpr uint8_t kMarker = 1;
+
     CEventTree();
     CEventTree(const CEventTree&) = delete;
     CEventTree& operator=(const CEventTree&) = delete;
     virtual ~CEventTree();
 
-    virtual SongEvent* First();                                 // 0
-    virtual SongEvent* Next();                                  // 1
-    virtual uint32_t CurrentTime() const;                       // 2
-    virtual void Seek(uint32_t t);                              // 3
-    virtual int AddCopyAt(const SongEvent& event, uint32_t t);  // 4
-    virtual int AddCopy(const SongEvent& event);                // 5
-    virtual void Reserved6(SongEvent* event);                   // 6: does nothing
-    virtual int Reserved7();                                    // 7: returns 0
-    virtual int Reserved8();                                    // 8: returns 0
-    virtual void Clear();                                       // 9
-    virtual void Serialize(CArchive& ar);                       // 10
+    // Cursor := head node, then Next.
+    virtual SongEvent* First(); // 0
+    // The in-order successor of the cursor, or null at the end (cursor unchanged).
+    virtual SongEvent* Next(); // 1
+    // Absolute time of the cursor (0 on the head node).
+    virtual uint32_t CurrentTime() const; // 2
+    // Cursor := the last event whose time is below t (the head node when none), so that Next
+    // yields the first event at or after t.
+    virtual void Seek(uint32_t t); // 3
+    // Stores a clone of the event at time t; 1, or 0 when the event cannot be cloned.
+    virtual int AddCopyAt(const SongEvent& event, uint32_t t); // 4
+    virtual int AddCopy(const SongEvent& event);               // 5
+    virtual void Reserved6(SongEvent* event);                  // 6: does nothing
+    virtual int Reserved7();                                   // 7: returns 0
+    virtual int Reserved8();                                   // 8: returns 0
+    // Destroys every stored event; cursor := head node.
+    virtual void Clear(); // 9
+    // Storing: the layout above. Loading: replaces the contents with the stored events; on a
+    // truncated or malformed archive (which is then failed) the store keeps what it held.
+    virtual void Serialize(CArchive& ar); // 10
 
+    // Takes ownership and stores the event at its own time, after the events of equal time.
     void Add(SongEvent* event);
+    // Stores a clone of the event at time t.
     void AddAt(const SongEvent& event, uint32_t t);
+    // Unlinks and destroys; 0 when the event is not stored here.
     int Remove(SongEvent* event);
+    // Unlinks; the caller owns the event again. 0 when the event is not stored here.
     int Unlink(SongEvent* event);
+    // Moves a stored event to time t (after the events of equal time); 0 when not stored here.
     int Move(SongEvent* event, uint32_t t);
+    // A new EventMidi from the message at time t, placed after the cursor when the cursor is on
+    // the last event and t is not earlier (the recording case, constant time), otherwise stored by
+    // time. The cursor moves to the new event.
     void AppendMidiInput(const MidiEvent& message, uint32_t t);
+    // Cursor := the last event (the head node when empty); returns it.
     SongEvent* Last();
+    // Cursor := its in-order predecessor; returns it, or null (cursor on the head node) when none.
     SongEvent* StepBack();
+    // Cursor := head node, cursor time := 0.
     void Restart();
+    // Time of the cursor's successor; kNoTime + cursor time when there is none.
     uint32_t PeekNextTime() const;
+    // Destroys every event with time in [from, to); the others keep their times.
     void RemoveRange(uint32_t from, uint32_t to);
+    // Every event at or after `at` moves later by length. Cost: the depth of the tree. When the
+    // last event would pass the largest time, the gap is shortened so that it lands there.
     void OpenGap(uint32_t length, uint32_t at);
+    // Destroys the events in [at, at + length), moves every later event earlier by length, and
+    // returns the cursor to the head node. Cost: the depth plus the destroyed events.
     void CloseGap(uint32_t length, uint32_t at);
+    // Rebuilds the whole tree into a balanced shape (Day-Stout-Warren); no time changes.
     void Balance();
+    // Times (when `times`) become trunc(time × factor), durations (when `durations`)
+    // trunc(duration × factor), limited to the 32-bit range. Each absolute time is scaled on its
+    // own, so the order is kept and no time drifts by more than one unit. A negative or
+    // non-finite factor changes nothing.
     void Scale(double factor, bool times, bool durations);
+    // Converts times and durations from oldUnits to newUnits per beat:
+    // t -> newUnits × (t div oldUnits) + (t mod oldUnits) × newUnits / oldUnits. oldUnits 0
+    // changes nothing.
     void Rescale(uint32_t oldUnits, uint32_t newUnits);
+    // From the cursor backwards, the first note-on with the note-off's key and channel gets the
+    // duration t − its time (0 when t is earlier). The cursor stays.
     void CloseNote(const SongEvent& noteOff, uint32_t t);
+    // Pairs recorded note-ons with their note-offs (see above). Cursor := head node.
     void PairNoteOffs();
+    // 1 when a note-on of this key other than `except` sounds within [from, to]: its time ≤ to
+    // and time + duration > from. The search starts 2000 units before `from` (at 0 when from is
+    // below 2000), so longer notes that began earlier are not seen. The cursor stays.
     int FindOverlap(uint32_t from, uint32_t to, uint8_t key, const SongEvent* except);
+    // recompute 1: length := the last event's time plus its duration (MIDI and wave events),
+    // limited to the int32 range. Returns the cached length.
     int32_t GetLength(int recompute);
     int32_t GetCount() const { return count; }
     // The event the cursor is on (null at the head node).
@@ -70,4 +158,30 @@ protected:
     EventTreeNode* cursor = nullptr;
     uint32_t cursorTime = 0;
     int32_t length = 0;
+
+private:
+    EventTreeNode* AllocNode(SongEvent* event);
+    void FreeNode(EventTreeNode* node);
+    void ReleaseAll();
+    void SwapContents(CEventTree& other);
+
+    // Places a detached node (children null) at absolute time t after the events of equal time.
+    void InsertNode(EventTreeNode* node, uint32_t t);
+    // Finds the node carrying the event, with its absolute time.
+    EventTreeNode* FindNode(const SongEvent* event, uint32_t* time) const;
+    // Takes the node out of the tree (cursor rule applied); the node is not freed.
+    void DetachNode(EventTreeNode* node, uint32_t nodeTime);
+    void AfterRemovals();
+    void CheckDepth(EventTreeNode* node, int depth);
+    void Rebuild(EventTreeNode* root, uint32_t size);
+    void Shift(uint32_t from, uint32_t amount, bool later);
+    template <class F> void TransformTimes(F f);
+    void Load(CArchive& ar);
+    void Store(CArchive& ar);
+
+    std::vector<std::unique_ptr<EventTreeNode[]>> chunks_;
+    EventTreeNode* free_ = nullptr;
+    uint32_t chunkSize_ = 0;
+    uint32_t chunkUsed_ = 0;
+    int32_t maxCount_ = 0; // largest count since the last full rebuild
 };
