@@ -16,17 +16,17 @@ public:
     CNoteEventList& operator=(const CNoteEventList&) = delete;
     virtual ~CNoteEventList();
 
-    virtual SongEvent* First();                        // 0
-    virtual SongEvent* Next();                         // 1
-    virtual uint32_t CurrentTime() const;              // 2
-    virtual SongEvent* FindAfter(uint32_t t) const;    // 3
-    virtual int Insert(SongEvent* event, uint32_t t);  // 4
-    virtual int Add(SongEvent* event);                 // 5
-    virtual void Remove(SongEvent* event);             // 6
-    virtual int RemoveHead();                          // 7
-    virtual SongEvent* PopHead();                      // 8 (null when empty)
-    virtual void RemoveAll();                          // 9
-    virtual void Unlink(SongEvent* event);             // 10
+    virtual SongEvent* First();                       // 0
+    virtual SongEvent* Next();                        // 1
+    virtual uint32_t CurrentTime() const;             // 2
+    virtual SongEvent* FindAfter(uint32_t t) const;   // 3
+    virtual int Insert(SongEvent* event, uint32_t t); // 4
+    virtual int Add(SongEvent* event);                // 5
+    virtual void Remove(SongEvent* event);            // 6
+    virtual int RemoveHead();                         // 7
+    virtual SongEvent* PopHead();                     // 8 (null when empty)
+    virtual void RemoveAll();                         // 9
+    virtual void Unlink(SongEvent* event);            // 10
 
     bool IsEmpty() const { return head == nullptr; }
     uint32_t FirstTime() const { return head ? head->time : kNoTime; }
