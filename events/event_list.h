@@ -2,6 +2,12 @@
 //
 // The list owns its events and destroys them through DeleteSongEvent. The order of the virtual
 // operations is part of the interface.
+//
+// Insertion by time t: an empty list takes the event as head; when the head's time is at least t
+// the event becomes the new head; otherwise it goes after the last event whose time is at most t,
+// so after every event of equal time except a head of equal time. Remove and Unlink find the
+// event by identity, leave an event of another list alone, and move a cursor that stood on it
+// to its successor. Lists have no lock of their own.
 #pragma once
 
 #include "events/song_event.h"
