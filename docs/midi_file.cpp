@@ -13,6 +13,8 @@
 namespace {
 
 constexpr uint32_t kMaxVarLen = 0x0FFFFFFFu;
+// The file header as first written; format, track count and division are filled in on Close.
+constexpr uint8_t kFileHeader[14] = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 0, 0, 0};
 
 uint32_t SatAdd(uint32_t a, uint32_t b) {
     uint32_t s = a + b;
@@ -148,8 +150,7 @@ int MidiFile::Open(const std::string& path, char mode, int& format) {
         format_ = format == 0 ? 0 : 1;
         out_.reserve(1 << 16);
         // The file header is completed when the state closes.
-        static const uint8_t header[14] = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 0, 0, 0};
-        out_.insert(out_.end(), header, header + sizeof header);
+        out_.insert(out_.end(), kFileHeader, kFileHeader + sizeof kFileHeader);
         return 0;
     }
     fd_ = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
@@ -161,6 +162,15 @@ int MidiFile::Open(const std::string& path, char mode, int& format) {
     }
     fileSize_ = st.st_size;
     return OpenRead(format);
+}
+
+int MidiFile::CreateInMemory(int format) {
+    if (IsOpen()) Close();
+    path_.clear();
+    mode_ = 'w';
+    format_ = format == 0 ? 0 : 1;
+    out_.insert(out_.end(), kFileHeader, kFileHeader + sizeof kFileHeader);
+    return 0;
 }
 
 int MidiFile::OpenMemory(const uint8_t* data, size_t size, int& format) {
@@ -676,14 +686,18 @@ int MidiFile::WriteEvent(const MidiRawEvent& ev) {
     return static_cast<int>(out_.size() - before);
 }
 
-bool MidiFile::Close() {
+bool MidiFile::Close(std::vector<uint8_t>* bytes) {
     if (mode_ == 'w') {
         if (currentTrack_ >= 0) EndCurrentTrack();
         if (trackCount_ > 1) format_ = 1;
         Put16At(8, static_cast<uint16_t>(format_));
         Put16At(10, static_cast<uint16_t>(std::min<uint32_t>(trackCount_, 0xFFFF)));
         Put16At(12, static_cast<uint16_t>(std::clamp(division_, 1, 32767)));
-        bool ok = writer_ && writer_->Write(out_.data(), out_.size()) && writer_->Commit();
+        bool ok = true;
+        if (writer_)
+            ok = writer_->Write(out_.data(), out_.size()) && writer_->Commit();
+        else if (bytes)
+            *bytes = std::move(out_);
         Reset();
         return ok;
     }

@@ -66,6 +66,8 @@ public:
     int Open(const std::string& path, char mode, int& format);
     // Reads from bytes held in memory (the caller keeps them alive while the state is open).
     int OpenMemory(const uint8_t* data, size_t size, int& format);
+    // Writes into memory; Close hands the bytes over. Returns 0.
+    int CreateInMemory(int format);
 
     // Positions every track at the start of its data and resets its flags; track 0 is current.
     void Rewind();
@@ -86,8 +88,9 @@ public:
     int WriteEvent(const MidiRawEvent& ev);
 
     // Closes the state. For a write state completes the last track and the file header and
-    // replaces the target; false when that failed (the target is then untouched).
-    bool Close();
+    // replaces the target (or, for a state created in memory, moves the file's bytes to `bytes`);
+    // false when that failed (the target is then untouched).
+    bool Close(std::vector<uint8_t>* bytes = nullptr);
 
     bool IsOpen() const { return mode_ != 0; }
     char Mode() const { return mode_; }
