@@ -19,6 +19,9 @@
 //   the Pointer its target back); a target removed from the tree clears it.
 // - All Pointers together nest at most kMaxPointerNesting deep and one outermost Pointer solve
 //   expands at most kPointerBudget targets, so mutually recursive Pointers cannot hang a solve.
+// - Counter with an empty left branch yields its count as a value at the current time.
+// - A timed MetaWord (not sequential) asks to be solved again when its second word begins, so
+//   an event-mode solve reaches the second word even when nothing else is pending then.
 // - Loop in fixed-step mode (next time 0) leaves next time at 0, so fixed-step solving stays
 //   fixed-step below and beside it.
 // - Read from a file, the loop point is held to at least 1 ms, the quanta to 1-1000 and the
@@ -195,6 +198,9 @@ public:
     std::string path; // read from a file, resolved after the whole tree is read
     bool pathPending = false;
     std::string targetName;
+
+private:
+    bool resetting_ = false;
 };
 
 class Substitute : public TypedNode<Substitute> {

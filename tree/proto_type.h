@@ -123,6 +123,9 @@ public:
     // Conveniences over the slots.
     std::string TypeName() const;
     const ProtoType* Root() const;
+    // The event graph of this node (Display): with `sampled` one sample every 250 ms without a
+    // reset of the counters, otherwise an event-mode solve after ResetCounters.
+    void ShowGraph(bool sampled);
     // Makes `count` (0, 1 or 2) fresh Null branches with start 0 and this node's duration,
     // destroying any present ones.
     void MakeNullBranches(int count);

@@ -101,5 +101,4 @@ private:
     uint32_t position_ = 0;  // absolute time the background solve has reached
     uint32_t remaining_ = 0; // length still to solve
     uint32_t walkNow_ = 0;   // the event-mode walk's next time, carried from chunk to chunk
-    uint32_t added_ = 0;     // events stored since the solution was last balanced
 };

@@ -1,0 +1,928 @@
+#include "nodes/control.h"
+
+#include "events/archive.h"
+#include "events/event_list.h"
+#include "platform/user_messages.h"
+#include "tree/node_host.h"
+#include "tree/random.h"
+#include "tree/solve.h"
+#include "tree/tree_owner.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// The standard window test: fixed-step solving (next time 0) makes none.
+bool Passes(ProtoType& node, CNoteEventList& list) {
+    return list.next == kFixedStep || node.IsActive(list);
+}
+
+void SolveBranch(ProtoType* branch, CNoteEventList& list) {
+    if (branch)
+        branch->Solve(list);
+    else
+        list.RemoveAll();
+}
+
+// Truncation toward zero, held to the 64-bit range (NaN gives 0).
+int64_t Trunc64(double v) {
+    if (std::isnan(v)) return 0;
+    if (v >= 9.2e18) return std::numeric_limits<int64_t>::max();
+    if (v <= -9.2e18) return std::numeric_limits<int64_t>::min();
+    return static_cast<int64_t>(v);
+}
+
+int32_t Trunc32(double v) {
+    int64_t i = Trunc64(v);
+    return static_cast<int32_t>(std::clamp<int64_t>(i, INT32_MIN, INT32_MAX));
+}
+
+uint32_t TruncU32(double v) {
+    int64_t i = Trunc64(v);
+    return static_cast<uint32_t>(std::clamp<int64_t>(i, 0, UINT32_MAX));
+}
+
+uint32_t Clamp32(uint64_t v) {
+    return static_cast<uint32_t>(std::min<uint64_t>(v, UINT32_MAX));
+}
+
+void LowerNext(CNoteEventList& list, uint64_t t) {
+    if (t < list.next) list.next = static_cast<uint32_t>(t);
+}
+
+// Pointer solves nested across all Pointers, and the expansions left to the outermost one.
+int g_pointerNesting = 0;
+int g_pointerBudget = 0;
+
+} // namespace
+
+// ---- Root -----------------------------------------------------------------------------------
+
+constinit const NodeTypeInfo Root::kInfo = {
+    "Root",
+    "Root",
+    0,
+    2000,
+    1,
+    "This is the root of the tree.  Everything its branch yields within the root's time window "
+    "becomes the solution of the Dendra, which can be played, graphed, or included in a Song.  ",
+    "",
+    {}};
+
+Root::Root() {
+    duration = 10000;
+    if (childOne) childOne->duration = duration;
+}
+
+int Root::GetFileVersion() const {
+    return fileVersion;
+}
+
+int Root::FetchDocumentEvents(int flag, CNoteEventList& list) {
+    if (!flag || !owner) return 0;
+    CEventTree& events = owner->TreeEvents(flag);
+    SongEvent* tail = nullptr;
+    for (SongEvent* e = list.head; e; e = e->next) tail = e;
+    CNoteEventList one;
+    for (SongEvent* e = events.First(); e; e = events.Next()) {
+        one.AddCopyAt(*e, events.CurrentTime());
+        SongEvent* copy = one.PopHead();
+        if (!copy) continue;
+        if (tail && list.head->time < copy->time && tail->time <= copy->time) {
+            copy->next = nullptr; // the store is in time order: append without a walk
+            tail->next = copy;
+            tail = copy;
+        } else {
+            list.Add(copy);
+            if (!tail) tail = copy;
+            while (tail->next) tail = tail->next;
+        }
+    }
+    return 1;
+}
+
+uint32_t Root::GetAbsoluteStart() const {
+    return start;
+}
+float Root::GetTimeScale() const {
+    return owner ? timeScale : 0.0f;
+}
+
+void Root::NotifyTimeChange(uint32_t from, uint32_t length) {
+    if (owner) owner->TreeTimeChanged(from + start, length);
+}
+
+void Root::NotifyChanged() {
+    if (owner) owner->TreeChanged();
+}
+
+void Root::Solve(CNoteEventList& list) {
+    if (!Passes(*this, list)) return;
+    SolveBranch(childOne, list);
+}
+
+void Root::Display() {
+    if (owner) owner->DisplayTree();
+}
+
+void Root::MakeAccretion(ProtoType* leftOut) {
+    if (owner) owner->SetPickMode(1, leftOut);
+}
+
+void Root::OnPick(ProtoType* node) {
+    if (owner) owner->SetPickMode(2, node);
+}
+
+// ---- Accrete --------------------------------------------------------------------------------
+
+namespace {
+const ParamField kAccreteFields[] = {
+    Param<&Accrete::pickChildOne>("pickChildOne", "Child One", ParamStore::None,
+                                  ParamControl::Check, 0, 1, 0),
+};
+} // namespace
+
+constinit const NodeTypeInfo Accrete::kInfo = {
+    "Accrete",
+    "Accrete",
+    1,
+    2002,
+    1,
+    "This function is able to use all of the other functions as primitives.  It gathers a "
+    "whole subtree into a single function, leaving out the branch of your choice, so that the "
+    "subtree can be shown, moved and copied as one.  ",
+    "",
+    kAccreteFields};
+
+ProtoType* Accrete::GetInnerChild(int which) const {
+    return inner[which == 1 ? 0 : 1];
+}
+void Accrete::SetInnerChild(int which, ProtoType* node) {
+    inner[which == 1 ? 0 : 1] = node;
+}
+
+void Accrete::Solve(CNoteEventList& list) {
+    if (!Passes(*this, list)) return;
+    SolveBranch(childOne, list);
+}
+
+void Accrete::ForgetNode(const ProtoType* node) {
+    for (ProtoType*& r : inner) {
+        if (r == node) r = nullptr;
+    }
+    ProtoType::ForgetNode(node);
+}
+
+void Accrete::ReplaceNode(const ProtoType* old, ProtoType* replacement) {
+    for (ProtoType*& r : inner) {
+        if (r == old) r = replacement;
+    }
+    ProtoType::ReplaceNode(old, replacement);
+}
+
+std::string Accrete::InnerPath(const ProtoType* node) const {
+    std::string path;
+    for (const ProtoType* n = node; n && n != this; n = n->parent) {
+        if (!n->parent) return "";
+        const int w = n->parent->WhichChild(n);
+        if (w == 0) return "";
+        path += w == -1 ? 'L' : 'R';
+    }
+    if (!node || node == this) return "";
+    return path;
+}
+
+ProtoType* Accrete::ResolveInnerPath(const std::string& path) const {
+    if (path.empty()) return nullptr;
+    ProtoType* n = const_cast<Accrete*>(this);
+    for (auto it = path.rbegin(); it != path.rend() && n; ++it) {
+        if (*it == 'L')
+            n = n->GetChild(1);
+        else if (*it == 'R')
+            n = n->GetChild(2);
+        else
+            return nullptr;
+    }
+    return n;
+}
+
+void Accrete::Copy(const ProtoType& source) {
+    ProtoType::Copy(source);
+    if (source.TypeName() != TypeName()) return;
+    const auto& s = static_cast<const Accrete&>(source);
+    for (int i = 0; i < 2; ++i) inner[i] = ResolveInnerPath(s.InnerPath(s.inner[i]));
+}
+
+void Accrete::Serialize(CArchive& ar) {
+    ProtoType::Serialize(ar);
+    if (ar.IsStoring()) {
+        uint16_t n = 0;
+        for (ProtoType* r : inner) n += r ? 1 : 0;
+        ar.WriteU16(n);
+        for (ProtoType* r : inner) {
+            if (r) ar.WriteString(InnerPath(r));
+        }
+        return;
+    }
+    if (ar.Failed()) return;
+    const uint16_t n = ar.ReadU16();
+    inner[0] = inner[1] = nullptr;
+    int kept = 0;
+    for (uint16_t i = 0; i < n && !ar.Failed(); ++i) {
+        std::string path = ar.ReadString();
+        if (ar.Failed()) return;
+        if (kept < 2) inner[kept++] = ResolveInnerPath(path);
+    }
+}
+
+void Accrete::ExchangeParams(bool toDialog, ParamDialog& dialog) {
+    ProtoType::ExchangeParams(toDialog, dialog);
+    if (toDialog || !pickChildOne) return;
+    pickChildOne = false;
+    platform::MessageBox("Please Right-Click on the function you wish to make Child One.  ");
+    GetRoot()->OnPick(this);
+}
+
+void Accrete::OnPick(ProtoType* node) {
+    inner[0] = node && node != this && node->IsWithin(this) ? node : nullptr;
+    NotifyChanged();
+}
+
+void Accrete::GetSpecialName(int which, std::string& label) const {
+    label = which == 1 ? "Un-Accrete" : "";
+}
+
+void Accrete::Special(int which) {
+    if (which == 1) UnAccrete();
+}
+
+ProtoType* Accrete::UnAccrete() {
+    ProtoType* p = parent;
+    ProtoType* c = childOne;
+    if (!p || !c) return nullptr;
+    const int w = p->WhichChild(this);
+    if (w == -1)
+        p->SetChildOne(c);
+    else if (w == 1)
+        p->SetChildTwo(c);
+    else
+        return nullptr;
+    c->parent = p;
+    c->start += start; // keeps the branch's absolute window
+    childOne = nullptr;
+    inner[0] = inner[1] = nullptr;
+    c->GetRoot()->ReplaceNode(this, c);
+    parent = nullptr;
+    delete this;
+    c->NotifyChanged();
+    return c;
+}
+
+// ---- And ------------------------------------------------------------------------------------
+
+constinit const NodeTypeInfo And::kInfo = {
+    "And",
+    "And",
+    2,
+    2004,
+    2,
+    "This function combines two events, without merging them into a single note.  Both "
+    "branches are yielded together, so two notes at the same time form a chord.  ",
+    "",
+    {}};
+
+void And::Solve(CNoteEventList& list) {
+    if (!Passes(*this, list)) return;
+    CNoteEventList copy(list);
+    SolveBranch(childOne, list);
+    SolveBranch(childTwo, copy);
+    list.MoveAllFromWithNext(copy);
+}
+
+// ---- Counter --------------------------------------------------------------------------------
+
+const ParamField Counter::kFields[] = {
+    Param<&Counter::count>("count", "Count", ParamStore::U32, ParamControl::Hidden, INT32_MIN,
+                           INT32_MAX, 0),
+};
+
+constinit const NodeTypeInfo Counter::kInfo = {
+    "Counter",
+    "Counter",
+    3,
+    295,
+    1,
+    "This function returns a count.  Each time it is solved it adds the values of its left "
+    "branch to a running total and yields that total; with nothing from the left branch it "
+    "yields the total unchanged.  An Initialize function can set the count back to zero.  ",
+    "",
+    Counter::kFields};
+
+void Counter::Solve(CNoteEventList& list) {
+    if (!Passes(*this, list)) return;
+    list.RemoveAll();
+    SolveBranch(childOne, list);
+    if (list.IsEmpty()) {
+        list.Add(new EventValue(static_cast<float>(count), list.now));
+        return;
+    }
+    for (SongEvent* e = list.head; e; e = e->next) {
+        count = Trunc32(static_cast<double>(count) + e->GetValue());
+        e->SetValue(count);
+    }
+}
+
+void Counter::Display() {
+    ShowGraph(true);
+}
+
+// ---- Every ----------------------------------------------------------------------------------
+
+constinit const NodeTypeInfo Every::kInfo = {
+    "Every",
+    "Every",
+    4,
+    2009,
+    2,
+    "This is a periodic function.  The left branch gives the period in milliseconds, and the "
+    "right branch is yielded at every multiple of that period within this function's time "
+    "window.  ",
+    "",
+    {}};
+
+bool Every::IsActive(CNoteEventList& list) {
+    const uint32_t offset = static_cast<uint32_t>(list.offset) + start;
+    list.offset = static_cast<int32_t>(offset);
+    const uint64_t end = uint64_t{offset} + duration;
+    if (list.now < offset) {
+        LowerNext(list, offset);
+        return false;
+    }
+    if (list.now >= end) return false;
+    CNoteEventList copy(list);
+    SolveBranch(childOne, copy);
+    if (copy.IsEmpty()) return false;
+    const int64_t period = Trunc64(copy.head->GetValue());
+    if (period <= 0) return true; // no boundary: no remainder by zero is taken
+    const uint64_t boundary =
+        list.now - list.now % static_cast<uint64_t>(period) + static_cast<uint64_t>(period);
+    if (boundary < list.next && boundary <= end) list.next = static_cast<uint32_t>(boundary);
+    return true;
+}
+
+void Every::Solve(CNoteEventList& list) {
+    if (!Passes(*this, list)) return;
+    CNoteEventList copy(list);
+    SolveBranch(childOne, copy);
+    if (copy.IsEmpty()) return;
+    const double v = copy.head->GetValue();
+    const int64_t period = Trunc64(v);
+    if (v != 0.0 && period > 0 && list.now % static_cast<uint64_t>(period) == 0) {
+        SolveBranch(childTwo, list);
+    } else {
+        list.RemoveAll();
+    }
+}
+
+// ---- IfThen ---------------------------------------------------------------------------------
+
+constinit const NodeTypeInfo IfThen::kInfo = {
+    "IfThen",
+    "If Then",
+    5,
+    2012,
+    2,
+    "If the numerical value of the left branch is TRUE (not equal to 0), the right branch is "
+    "yielded; if it is FALSE (equal to 0), nothing is.  Only the first value of the left branch "
+    "is tested.  ",
+    "",
+    {}};
+
+void IfThen::Solve(CNoteEventList& list) {
+    if (!Passes(*this, list)) return;
+    CNoteEventList copy(list);
+    SolveBranch(childOne, copy);
+    if (copy.IsEmpty()) return;
+    if (copy.head->GetValue() != 0.0)
+        SolveBranch(childTwo, list);
+    else
+        list.RemoveAll();
+}
+
+// ---- Initialize -----------------------------------------------------------------------------
+
+constinit const NodeTypeInfo Initialize::kInfo = {
+    "Initialize",
+    "Initialize",
+    6,
+    331,
+    2,
+    "This function will re-initialize its left branch, when the right branch returns a non-zero "
+    "value.  Counters start again from zero and sequences from their beginning; the left branch "
+    "is yielded in either case.  ",
+    "",
+    {}};
+
+void Initialize::Solve(CNoteEventList& list) {
+    if (!Passes(*this, list)) return;
+    CNoteEventList copy(list);
+    SolveBranch(childTwo, copy);
+    if (!copy.IsEmpty() && copy.head->GetValue() != 0.0 && childOne) childOne->ResetCounters();
+    SolveBranch(childOne, list);
+}
+
+// ---- Loop -----------------------------------------------------------------------------------
+
+const ParamField Loop::kFields[] = {
+    Param<&Loop::loopPoint>("loopPoint", "Loop Point:", ParamStore::U32, ParamControl::Seconds, 1,
+                            4294967295.0, 480, kHoldOnRead),
+};
+
+constinit const NodeTypeInfo Loop::kInfo = {
+    "Loop",
+    "Loop",
+    9,
+    2038,
+    1,
+    "This function loops the lower branch repeatedly, at a user-defined loop point.  Whatever "
+    "the branch yields in its first loop-point's worth of time is repeated, one repetition "
+    "after another, for as long as this function's time window lasts.  ",
+    "Loop definition",
+    Loop::kFields};
+
+void Loop::Solve(CNoteEventList& list) {
+    if (!Passes(*this, list)) return;
+    const uint32_t l = std::max<uint32_t>(loopPoint, 1);
+    const uint32_t savedNow = list.now;
+    const int32_t savedOffset = list.offset;
+    const uint32_t base = savedNow / l * l;
+    list.offset = static_cast<int32_t>(static_cast<uint32_t>(savedOffset) % l);
+    list.now = savedNow % l;
+    SolveBranch(childOne, list);
+    for (SongEvent* e = list.head; e; e = e->next) e->time += base;
+    if (list.next == kFixedStep) {
+        // fixed-step solving stays fixed-step
+    } else if (list.next < kNoTime) {
+        list.next = Clamp32(uint64_t{base} + list.next);
+    } else {
+        list.next = Clamp32((uint64_t{savedNow} / l + 1) * l);
+    }
+    list.now = savedNow;
+    list.offset = savedOffset;
+}
+
+// ---- MetaWord -------------------------------------------------------------------------------
+
+const ParamField MetaWord::kFields[] = {
+    Param<&MetaWord::sequential>("sequential", "Sequential Order", ParamStore::U16,
+                                 ParamControl::Check, 0, 1, 1),
+    Param<&MetaWord::interimTime>("interimTime", "InterimTime", ParamStore::U32,
+                                  ParamControl::Number, 0, 24000, 0),
+    Param<&MetaWord::wordOneDuration>("wordOneDuration", "Word One Duration", ParamStore::U32,
+                                      ParamControl::Number, 0, 24000, 0),
+};
+
+constinit const NodeTypeInfo MetaWord::kInfo = {
+    "MetaWord",
+    "MetaWord",
+    10,
+    307,
+    2,
+    "This function sequences its two branch words.  In sequential order the right branch "
+    "follows as soon as the left branch has finished; otherwise the left branch plays for the "
+    "Word One Duration and the right branch begins after the Interim Time.  ",
+    "MetaSet definition",
+    MetaWord::kFields};
+
+void MetaWord::Solve(CNoteEventList& list) {
+    if (!Passes(*this, list)) return;
+    if (sequential) {
+        if (secondStarted) {
+            SolveBranch(childTwo, list);
+            return;
+        }
+        SolveBranch(childOne, list);
+        if (list.next != kNoTime) return;
+        secondStarted = true;
+        CNoteEventList copy(list);
+        SolveBranch(childTwo, copy);
+        list.next = copy.next;
+        return;
+    }
+    const uint32_t offset = static_cast<uint32_t>(list.offset);
+    const uint32_t t = list.now - offset;
+    const uint64_t secondAt = uint64_t{interimTime} + wordOneDuration;
+    if (t < wordOneDuration) SolveBranch(childOne, list);
+    if (t >= secondAt) {
+        CNoteEventList copy(list);
+        SolveBranch(childTwo, copy);
+        list.MoveAllFromWithNext(copy);
+    } else if (list.next != kFixedStep && offset + secondAt < uint64_t{offset} + duration) {
+        // Be solved again when the second word begins.
+        LowerNext(list, offset + secondAt);
+    }
+}
+
+// ---- Null -----------------------------------------------------------------------------------
+
+constinit const NodeTypeInfo Null::kInfo = {
+    "Null",
+    "NULL",
+    11,
+    2018,
+    0,
+    "This node does not contain any information.  It is a placeholder: right-click on it to "
+    "add a new function in its place.  ",
+    "",
+    {}};
+
+// ---- Or -------------------------------------------------------------------------------------
+
+const ParamField Or::kFields[] = {
+    Param<&Or::leftProbability>("leftProbability", "Left Branch Probability", ParamStore::F32,
+                                ParamControl::Number, 0, 1, 0.5),
+};
+
+constinit const NodeTypeInfo Or::kInfo = {
+    "Or",
+    "Or",
+    12,
+    323,
+    2,
+    "This function chooses to yield only one of its branches at a time.  The left branch is "
+    "chosen with the Left Branch Probability (0-1), the right branch otherwise.  ",
+    "Or Definition",
+    Or::kFields};
+
+void Or::Solve(CNoteEventList& list) {
+    if (!Passes(*this, list)) return;
+    const float x = static_cast<float>(NextRandom()) * (1.0f / 32767.0f);
+    SolveBranch(x < leftProbability ? childOne : childTwo, list);
+}
+
+// ---- Pointer --------------------------------------------------------------------------------
+
+const ParamField Pointer::kFields[] = {
+    Param<&Pointer::targetName>("targetName", "Name of Fx that is currently pointed to:",
+                                ParamStore::None, ParamControl::ReadOnlyText, 0, 0, 0),
+    Param<&Pointer::recursionLimit>("recursionLimit", "Max. Levels of Recursion ", ParamStore::U16,
+                                    ParamControl::Number, 0, 40, 3, kHoldOnRead),
+};
+
+constinit const NodeTypeInfo Pointer::kInfo = {
+    "Pointer",
+    "Pointer",
+    13,
+    286,
+    0,
+    "This is a function that breaks the 'rules' of the tree structure.  It yields whatever the "
+    "function it points to yields, placed in the Pointer's own time window, and may even point "
+    "to a function above itself, recursing up to the chosen number of levels.  ",
+    "Pointer definition",
+    Pointer::kFields};
+
+Pointer::~Pointer() = default;
+
+void Pointer::SetTarget(ProtoType* node) {
+    target = node;
+    targetName = node ? node->name : std::string();
+}
+
+void Pointer::Solve(CNoteEventList& list) {
+    if (!Passes(*this, list)) return;
+    if (!target) {
+        list.RemoveAll();
+        return;
+    }
+    ++depth;
+    if (depth <= recursionLimit && g_pointerNesting < kMaxPointerNesting) {
+        if (g_pointerNesting == 0) g_pointerBudget = kPointerBudget;
+        if (g_pointerBudget > 0) {
+            --g_pointerBudget;
+            ++g_pointerNesting;
+            target->Solve(list);
+            --g_pointerNesting;
+        }
+    }
+    --depth;
+}
+
+void Pointer::ResetCounters() {
+    depth = 0;
+    if (!target || resetting_) return;
+    resetting_ = true; // a Pointer reached again through its target resets nothing twice
+    target->ResetCounters();
+    resetting_ = false;
+}
+
+void Pointer::ForgetNode(const ProtoType* node) {
+    if (target == node) target = nullptr;
+    ProtoType::ForgetNode(node);
+}
+
+void Pointer::ReplaceNode(const ProtoType* old, ProtoType* replacement) {
+    if (target == old) SetTarget(replacement);
+    ProtoType::ReplaceNode(old, replacement);
+}
+
+void Pointer::Copy(const ProtoType& source) {
+    ProtoType::Copy(source);
+    if (source.TypeName() != TypeName()) return;
+    const auto& s = static_cast<const Pointer&>(source);
+    int found = 0;
+    if (s.target) GetRoot()->FindNode(s.target, found);
+    target = found ? s.target : nullptr;
+    targetName = s.targetName;
+    path = s.path;
+    pathPending = s.pathPending;
+}
+
+void Pointer::Serialize(CArchive& ar) {
+    ProtoType::Serialize(ar);
+    if (ar.IsStoring()) {
+        std::string p;
+        if (target) target->GetPath(p);
+        ar.WriteString(p);
+        return;
+    }
+    if (ar.Failed()) return;
+    path = ar.ReadString();
+    pathPending = !ar.Failed();
+    target = nullptr;
+}
+
+void Pointer::ExchangeParams(bool toDialog, ParamDialog& dialog) {
+    ProtoType::ExchangeParams(toDialog, dialog);
+    if (toDialog && !target && !dialog.fields.empty()) dialog.fields[0].text = "NONE";
+}
+
+void Pointer::ResolvePointer() {
+    if (pathPending) {
+        pathPending = false;
+        ProtoType* t = path.empty() ? nullptr : GetRoot()->FollowPath(path);
+        SetTarget(t);
+        path.clear();
+        return;
+    }
+    if (ProtoType* n = GetRoot()->FindByName(targetName)) {
+        SetTarget(n);
+    } else {
+        platform::MessageBox("The name was not found in the tree for '" + name + "'.");
+    }
+}
+
+void Pointer::GetSpecialName(int which, std::string& label) const {
+    label = which == 1 ? "Redefine Pointer" : which == 2 ? "Find Pointer Name" : "";
+}
+
+void Pointer::Special(int which) {
+    if (which == 1)
+        GetRoot()->OnPick(this);
+    else if (which == 2)
+        ResolvePointer();
+}
+
+void Pointer::OnPick(ProtoType* node) {
+    if (!node) return;
+    if (IsWithin(node)) {
+        SetTarget(nullptr);
+        platform::MessageBox("Your selection is invalid.  ");
+    } else {
+        SetTarget(node);
+        platform::MessageBox("The Pointer now points to '" + node->name + "' ");
+    }
+    NotifyTimeChange(0, duration);
+}
+
+void Pointer::ExpandPointer(ProtoType* node) {
+    if (!node || node != target || IsWithin(node)) return;
+    ProtoType* source = node;
+    ProtoType* q = ReplaceWith(this, source->TypeName()); // destroys this Pointer
+    if (q) q->Copy(*source);
+}
+
+// ---- Substitute -----------------------------------------------------------------------------
+
+constinit const NodeTypeInfo Substitute::kInfo = {
+    "Substitute",
+    "Substitute",
+    14,
+    294,
+    2,
+    "This function will yield the information of its right branch if there is a note result "
+    "from the left branch.  When the left branch yields no note, nothing is yielded.  ",
+    "",
+    {}};
+
+void Substitute::Solve(CNoteEventList& list) {
+    if (!Passes(*this, list)) return;
+    CNoteEventList copy(list);
+    SolveBranch(childOne, copy);
+    bool note = false;
+    for (SongEvent* e = copy.head; e && !note; e = e->next) note = e->IsNote();
+    if (note)
+        SolveBranch(childTwo, list);
+    else
+        list.RemoveAll();
+}
+
+// ---- Tempo ----------------------------------------------------------------------------------
+
+constinit const NodeTypeInfo Tempo::kInfo = {
+    "Tempo",
+    "Tempo",
+    15,
+    319,
+    1,
+    "This function will insert a tempo change event in the outgoing musical stream.  The value "
+    "of its left branch gives the new tempo in beats per minute (12 to 300).  ",
+    "",
+    {}};
+
+void Tempo::Solve(CNoteEventList& list) {
+    if (!Passes(*this, list)) return;
+    CNoteEventList copy(list);
+    SolveBranch(childOne, copy);
+    list.RemoveAll();
+    if (copy.IsEmpty()) return;
+    const int64_t t = Trunc64(copy.head->GetValue());
+    if (t < 12 || t > 300) return;
+    list.Add(new EventMidi(list.now, 0, static_cast<uint8_t>((t >> 16) & 0xFF),
+                           static_cast<uint8_t>((t >> 8) & 0xFF), 0,
+                           static_cast<uint8_t>(t & 0xFF)));
+}
+
+// ---- Word -----------------------------------------------------------------------------------
+
+const ParamField Word::kFields[] = {
+    Param<&Word::generateFromTree>("generateFromTree", "Generate from Tree", ParamStore::U16,
+                                   ParamControl::Check, 0, 1, 0),
+};
+
+constinit const NodeTypeInfo Word::kInfo = {
+    "Word",
+    "Word",
+    16,
+    288,
+    0,
+    "This function holds a list of song events.  Each event is yielded once, at its own time "
+    "after the start of this function's time window; the events can be edited in the Word's "
+    "event window.  ",
+    "Word Definition",
+    Word::kFields};
+
+bool Word::IsActive(CNoteEventList& list) {
+    const uint32_t offset = static_cast<uint32_t>(list.offset) + start;
+    list.offset = static_cast<int32_t>(offset);
+    const uint64_t end = uint64_t{offset} + duration;
+    if (list.now < offset) {
+        LowerNext(list, offset);
+        return false;
+    }
+    if (list.now >= end) return false;
+    const uint32_t rel = list.now - offset;
+    events.Seek(rel);
+    SongEvent* e = events.Next();
+    while (e && events.CurrentTime() == rel) e = events.Next();
+    if (e) {
+        const uint64_t at = uint64_t{offset} + events.CurrentTime();
+        if (at < end) LowerNext(list, at);
+    }
+    return true;
+}
+
+void Word::Solve(CNoteEventList& list) {
+    if (!Passes(*this, list)) return;
+    list.RemoveAll();
+    const uint32_t rel = list.now - static_cast<uint32_t>(list.offset);
+    events.Seek(rel);
+    for (SongEvent* e = events.Next(); e && events.CurrentTime() == rel; e = events.Next()) {
+        list.AddCopyAt(*e, list.now);
+    }
+}
+
+void Word::ResetCounters() {
+    if (!generateFromTree || !childOne) return;
+    ::SolveInto(*childOne, events, 0);
+}
+
+void Word::Copy(const ProtoType& source) {
+    ProtoType::Copy(source);
+    if (source.TypeName() != TypeName() || &source == this) return;
+    // Reading the source's events moves only its read cursor.
+    auto& s = const_cast<Word&>(static_cast<const Word&>(source));
+    events.Clear();
+    for (SongEvent* e = s.events.First(); e; e = s.events.Next()) {
+        events.AddCopyAt(*e, s.events.CurrentTime());
+    }
+}
+
+void Word::Serialize(CArchive& ar) {
+    ProtoType::Serialize(ar);
+    if (ar.IsLoading()) {
+        if (ar.Failed()) return;
+        events.Clear();
+    }
+    events.Serialize(ar);
+}
+
+void Word::EditData() {
+    if (NodeHost* host = GetNodeHost()) host->ToggleDataEditor(*this);
+}
+
+void Word::Display() {
+    EditData();
+}
+
+// ---- Quantize -------------------------------------------------------------------------------
+
+const ParamField Quantize::kFields[] = {
+    Param<&Quantize::quanta>("quanta", "Quanta Size", ParamStore::U32, ParamControl::Number, 1,
+                             1000, 20, kHoldOnRead),
+    Param<&Quantize::onsets>("onsets", "Quantize Onsets", ParamStore::U16, ParamControl::Check, 0,
+                             1, 1),
+    Param<&Quantize::durations>("durations", "Quantize Durations", ParamStore::U16,
+                                ParamControl::Check, 0, 1, 0),
+};
+
+constinit const NodeTypeInfo Quantize::kInfo = {
+    "Quantize",
+    "Quantize",
+    211,
+    292,
+    1,
+    "This function quantizes the event times from its left branch based on the selected Quanta "
+    "size.  Onsets, durations, or both can be quantized.  ",
+    "Quantize",
+    Quantize::kFields};
+
+void Quantize::Solve(CNoteEventList& list) {
+    if (!Passes(*this, list)) return;
+    SolveBranch(childOne, list);
+    const uint32_t q = static_cast<uint32_t>(std::max<int32_t>(quanta, 1));
+    for (SongEvent* e = list.head; e; e = e->next) {
+        if (onsets) e->time += list.now % q;
+        if (durations) {
+            uint32_t d = e->GetDuration() % q;
+            if (d < q) d = q;
+            e->SetDuration(d);
+        }
+    }
+}
+
+// ---- Stretch --------------------------------------------------------------------------------
+
+const ParamField Stretch::kFields[] = {
+    Param<&Stretch::factor>("factor", "Stretch Factor", ParamStore::F32, ParamControl::Number, 0.01,
+                            100, 1),
+    Param<&Stretch::onsets>("onsets", "Stretch Onsets", ParamStore::U16, ParamControl::Check, 0, 1,
+                            1),
+    Param<&Stretch::durations>("durations", "Stretch Durations", ParamStore::U16,
+                               ParamControl::Check, 0, 1, 0),
+};
+
+constinit const NodeTypeInfo Stretch::kInfo = {
+    "Stretch",
+    "Stretch",
+    213,
+    293,
+    1,
+    "This function Stretches the event times which it is given by a user-determined stretch "
+    "factor.  Times are stretched from the start of this function's time window; durations can "
+    "be stretched as well.  ",
+    "Stretch definition",
+    Stretch::kFields};
+
+void Stretch::Solve(CNoteEventList& list) {
+    if (!Passes(*this, list)) return;
+    SolveBranch(childOne, list);
+    const uint32_t offset = static_cast<uint32_t>(list.offset);
+    for (SongEvent* e = list.head; e; e = e->next) {
+        if (onsets) {
+            const uint32_t rel = e->time - offset;
+            e->time = TruncU32(static_cast<double>(rel) * factor + offset);
+        }
+        if (durations) e->SetDuration(TruncU32(static_cast<double>(e->GetDuration()) * factor));
+    }
+}
+
+// ---- factory table --------------------------------------------------------------------------
+
+namespace {
+const NodeFactoryEntry kControlTypes[] = {
+    {&Accrete::kInfo, &CreateTyped<Accrete>},   {&And::kInfo, &CreateTyped<And>},
+    {&Counter::kInfo, &CreateTyped<Counter>},   {&Every::kInfo, &CreateTyped<Every>},
+    {&IfThen::kInfo, &CreateTyped<IfThen>},     {&Initialize::kInfo, &CreateTyped<Initialize>},
+    {&Loop::kInfo, &CreateTyped<Loop>},         {&MetaWord::kInfo, &CreateTyped<MetaWord>},
+    {&Null::kInfo, &CreateTyped<Null>},         {&Or::kInfo, &CreateTyped<Or>},
+    {&Pointer::kInfo, &CreateTyped<Pointer>},   {&Substitute::kInfo, &CreateTyped<Substitute>},
+    {&Tempo::kInfo, &CreateTyped<Tempo>},       {&Word::kInfo, &CreateTyped<Word>},
+    {&Quantize::kInfo, &CreateTyped<Quantize>}, {&Stretch::kInfo, &CreateTyped<Stretch>},
+};
+} // namespace
+
+std::span<const NodeFactoryEntry> ControlNodeTypes() {
+    return kControlTypes;
+}
