@@ -1,0 +1,65 @@
+// The command table of dendra-cli.
+//
+// Each command group lives in a file of its own (cmd_tree.cpp: trees) and defines one
+// CommandGroup: its commands, and the dumpers through which the generic `dump` command prints
+// the kinds of file the group knows. A new group is one new file, its declaration below and one
+// line in the table in main.cpp.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// Exit statuses.
+constexpr int kExitOk = 0;
+constexpr int kExitUsage = 1; // the command line is wrong
+constexpr int kExitInput = 2; // an input cannot be read
+
+struct Command {
+    const char* name;
+    const char* usage;   // the arguments after the name, e.g. "FILE.dra [--seed N]"
+    const char* summary; // one line for the command list
+    const char* help;    // the rest of the command's --help text
+    // Runs with the arguments after the command's name; returns the exit status.
+    int (*run)(const std::vector<std::string>& args);
+};
+
+// How `dump` prints one kind of file.
+struct Dumper {
+    const char* kind; // e.g. "tree"
+    // How well this dumper fits the file: 0 not at all, 1 by extension, 2 by content.
+    // extension is lower case with its dot (".dra"); head holds the file's first bytes.
+    int (*matches)(const std::string& extension, const std::vector<uint8_t>& head);
+    // Prints the file as JSON on standard output; returns the exit status.
+    int (*dump)(const std::string& path);
+};
+
+struct CommandGroup {
+    const char* name;
+    std::span<const Command> commands;
+    std::span<const Dumper> dumpers;
+};
+
+// The groups (one file each).
+extern const CommandGroup kTreeCommands; // cmd_tree.cpp
+
+// Helpers shared by the command files.
+
+// True when args holds --help or -h (the command then prints its help and ends with 0).
+bool WantsHelp(const std::vector<std::string>& args);
+// Prints a command's help on standard output.
+void PrintCommandHelp(const Command& command);
+// Reports a usage error for a command on standard error; returns kExitUsage.
+int UsageError(const Command& command, const std::string& text);
+// Reports an input that cannot be read on standard error; returns kExitInput.
+int InputError(const std::string& path, const std::string& text);
+// Parses a whole unsigned 32-bit decimal number.
+bool ParseU32(const std::string& text, uint32_t& out);
+// Checks that path names a readable regular file; on failure reports it (the system's text)
+// and returns false.
+bool CheckReadable(const std::string& path);
+
+} // namespace cli
