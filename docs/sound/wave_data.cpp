@@ -575,8 +575,8 @@ bool WaveData::OpenWave(WaveInfo& info, const std::string& path, const std::stri
     const WAVEFORMATEX pcm = MakePcmFormat(src.nSamplesPerSec, src.nChannels, 16);
     auto temp = std::make_unique<CWaveFile>();
     if (!temp->OpenWrite(tempPath, pcm, {}, 0, CWaveFile::kTemporary)) return fail("");
-    // A "fact" chunk names the true length; the last block's padding is not sound.
-    uint64_t limit = file->HasFact() ? uint64_t(file->FactSamples()) * src.nChannels : UINT64_MAX;
+    // Whole blocks are decoded, as other readers do; the "fact" chunk's count is not applied.
+    uint64_t limit = UINT64_MAX;
     std::vector<int16_t> samples(32768);
     bool ok = true;
     while (limit) {

@@ -63,6 +63,7 @@ bool CWaveFile::OpenRead(const std::string& path) {
     bool haveFmt = false;
     bool haveData = false;
     uint64_t dataStart = 0;
+    uint32_t dataSize = 0;
     WAVEFORMATEX fmt;
     std::vector<uint8_t> extra;
     bool hasFact = false;
@@ -76,6 +77,7 @@ bool CWaveFile::OpenRead(const std::string& path) {
         if (std::memcmp(h, "data", 4) == 0) {
             haveData = true;
             dataStart = body;
+            dataSize = csize;
             break;
         }
         if (body + csize > size) return fail(); // a chunk beyond the file
@@ -115,9 +117,9 @@ bool CWaveFile::OpenRead(const std::string& path) {
         ((fmt.wBitsPerSample != 8 && fmt.wBitsPerSample != 16) ||
          fmt.nBlockAlign != fmt.wBitsPerSample / 8 * fmt.nChannels))
         return fail();
-    // The readable length runs to the end of the RIFF chunk, held to the file's size.
-    const uint64_t end = std::min<uint64_t>(uint64_t(Le32(riff + 4)) + 8, size);
-    const uint64_t readable = end > dataStart ? end - dataStart : 0;
+    // The readable length is the data chunk's, held to what the file holds: neither the pad
+    // byte of an odd chunk nor any chunk after the data is sound.
+    const uint64_t readable = std::min<uint64_t>(dataSize, size - dataStart);
     if (::fseeko(f, static_cast<off_t>(dataStart), SEEK_SET) != 0) return fail();
 
     file_ = f;
