@@ -2,10 +2,17 @@
 
 #include "events/archive.h"
 
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
+#include <memory>
+#include <new>
 #include <utility>
 
 namespace {
@@ -13,7 +20,22 @@ namespace {
 using Node = EventTreeNode;
 
 constexpr uint32_t kMaxTime = std::numeric_limits<uint32_t>::max();
-constexpr uint32_t kMaxChunk = 16384;
+// Pool chunks grow from 16 nodes to 2 MiB, the large ones aligned so that the kernel may back
+// them with huge pages (fewer TLB misses when seeking in big stores).
+constexpr uint32_t kMaxChunk = (2u << 20) / sizeof(EventTreeNode);
+constexpr size_t kHugeAlign = size_t{2} << 20;
+
+EventTreeNode* NewChunk(uint32_t nodes) {
+    const size_t bytes = size_t{nodes} * sizeof(EventTreeNode);
+    void* mem = bytes >= kHugeAlign ? std::aligned_alloc(kHugeAlign, bytes) : std::malloc(bytes);
+    if (!mem) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+    if (bytes >= kHugeAlign) madvise(mem, bytes, MADV_HUGEPAGE);
+#endif
+    auto* chunk = static_cast<EventTreeNode*>(mem);
+    std::uninitialized_value_construct_n(chunk, nodes);
+    return chunk;
+}
 
 // The right child lives in the carried event's `next` link.
 inline Node* RightOf(const Node* n) {
@@ -166,30 +188,6 @@ void Compress(Node* x, uint32_t m) {
     }
 }
 
-uint32_t SubtreeSize(Node* root) {
-    if (!root) return 0;
-    uint32_t n = 0;
-    Node* x = root;
-    while (x->earlier) x = x->earlier;
-    for (;;) {
-        ++n;
-        if (Node* r = RightOf(x)) {
-            x = r;
-            while (x->earlier) x = x->earlier;
-            continue;
-        }
-        while (x != root && x->parent->earlier != x) x = x->parent;
-        if (x == root) break;
-        x = x->parent;
-    }
-    return n;
-}
-
-// Deepest depth allowed for a subtree of n nodes: floor(2 · log2 n).
-inline int DepthLimit(uint64_t n) {
-    return n < 2 ? 0 : static_cast<int>(std::bit_width(n * n)) - 1;
-}
-
 inline uint32_t ClampTime(double v) {
     if (!(v > 0.0)) return 0;
     if (v >= static_cast<double>(kMaxTime)) return kMaxTime;
@@ -213,6 +211,10 @@ CEventTree::~CEventTree() {
     delete head.event;
 }
 
+void CEventTree::ChunkFree::operator()(EventTreeNode* chunk) const {
+    std::free(chunk);
+}
+
 EventTreeNode* CEventTree::AllocNode(SongEvent* event) {
     Node* n;
     if (free_) {
@@ -221,13 +223,14 @@ EventTreeNode* CEventTree::AllocNode(SongEvent* event) {
     } else {
         if (chunks_.empty() || chunkUsed_ == chunkSize_) {
             chunkSize_ = chunkSize_ == 0 ? 16 : std::min(chunkSize_ * 2, kMaxChunk);
-            chunks_.push_back(std::make_unique<Node[]>(chunkSize_));
+            chunks_.emplace_back(NewChunk(chunkSize_));
             chunkUsed_ = 0;
         }
-        n = &chunks_.back()[chunkUsed_++];
+        n = chunks_.back().get() + chunkUsed_++;
     }
     n->event = event;
     n->delta = 0;
+    n->priority = 0;
     n->parent = nullptr;
     n->earlier = nullptr;
     event->next = nullptr;
@@ -265,7 +268,6 @@ void CEventTree::ReleaseAll() {
     chunkSize_ = 0;
     chunkUsed_ = 0;
     count = 0;
-    maxCount_ = 0;
     length = 0;
     cursor = &head;
     cursorTime = 0;
@@ -280,7 +282,6 @@ void CEventTree::SwapContents(CEventTree& other) {
     if (a) a->parent = &other.head;
     std::swap(count, other.count);
     std::swap(length, other.length);
-    std::swap(maxCount_, other.maxCount_);
     std::swap(chunks_, other.chunks_);
     std::swap(free_, other.free_);
     std::swap(chunkSize_, other.chunkSize_);
@@ -305,8 +306,9 @@ SongEvent* CEventTree::Next() {
     if (!s) return nullptr;
     cursor = s;
     cursorTime = t;
-    s->event->time = t;
-    return s->event;
+    SongEvent* e = s->event;
+    if (e->time != t) e->time = t; // written only when stale: iteration stays read-only
+    return e;
 }
 
 uint32_t CEventTree::CurrentTime() const {
@@ -417,11 +419,9 @@ void CEventTree::InsertNode(EventTreeNode* node, uint32_t t) {
     Node* x = RightOf(&head);
     uint32_t pt = 0;
     bool right = true;
-    int depth = 0;
     while (x) {
         p = x;
         pt = Down(pt, x);
-        ++depth;
         right = !(t < pt);
         x = right ? RightOf(x) : x->earlier;
     }
@@ -435,26 +435,30 @@ void CEventTree::InsertNode(EventTreeNode* node, uint32_t t) {
         p->earlier = node;
     }
     ++count;
-    maxCount_ = std::max(maxCount_, count);
-    CheckDepth(node, depth);
+    RaiseNew(node);
 }
 
-// Partial rebuilding: a node deeper than the limit for the whole store has an ancestor whose
-// subtree is too deep for its own size; the lowest such subtree is rebuilt.
-void CEventTree::CheckDepth(EventTreeNode* node, int depth) {
-    if (depth <= DepthLimit(static_cast<uint64_t>(count))) return;
-    Node* x = node;
-    uint32_t size = 1;
-    int steps = 0;
-    while (!IsHead(x->parent)) {
-        Node* p = x->parent;
-        Node* sibling = p->earlier == x ? RightOf(p) : p->earlier;
-        size += 1 + SubtreeSize(sibling);
-        ++steps;
-        x = p;
-        if (steps > DepthLimit(size)) break;
+uint32_t CEventTree::NextPriority() {
+    // xorshift32: cheap, and independent of the times stored.
+    uint32_t x = rng_;
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    rng_ = x;
+    return x;
+}
+
+// A new leaf draws a random priority and rotates up above every ancestor of lower priority.
+void CEventTree::RaiseNew(EventTreeNode* node) {
+    node->priority = NextPriority();
+    while (!IsHead(node->parent) && node->priority > node->parent->priority) {
+        Node* p = node->parent;
+        if (p->earlier == node) {
+            RotateRight(p);
+        } else {
+            RotateLeft(p);
+        }
     }
-    Rebuild(x, size);
 }
 
 void CEventTree::Rebuild(EventTreeNode* root, uint32_t size) {
@@ -483,7 +487,49 @@ void CEventTree::Rebuild(EventTreeNode* root, uint32_t size) {
 
 void CEventTree::Balance() {
     Rebuild(RightOf(&head), static_cast<uint32_t>(count));
-    maxCount_ = count;
+    AssignPriorities();
+}
+
+// Gives a rebuilt tree the priorities a random tree of its shape would have: a node whose
+// subtree holds s events gets about 2^32 · s / (s + 1), the expected largest of s random
+// priorities. Parents hold larger subtrees, so the heap order holds.
+void CEventTree::AssignPriorities() {
+    Node* x = RightOf(&head);
+    if (!x) return;
+    auto descend = [&] {
+        for (;;) {
+            if (x->earlier) {
+                x = x->earlier;
+            } else if (Node* r = RightOf(x)) {
+                x = r;
+            } else {
+                return;
+            }
+        }
+    };
+    // Post-order: first the subtree sizes (held in the priority fields), then the conversion
+    // of a node's size once both children have used it.
+    descend();
+    for (;;) {
+        const Node* l = x->earlier;
+        const Node* r = RightOf(x);
+        x->priority = 1 + (l ? l->priority : 0) + (r ? r->priority : 0);
+        Node* p = x->parent;
+        if (IsHead(p)) break;
+        Node* pr = RightOf(p);
+        if (p->earlier == x && pr) {
+            x = pr;
+            descend();
+        } else {
+            x = p;
+        }
+    }
+    uint32_t t = 0;
+    for (Node* n = Successor(&head, &t); n; n = Successor(n, &t)) {
+        const uint64_t size = n->priority;
+        n->priority =
+            static_cast<uint32_t>(std::min<uint64_t>((size << 32) / (size + 1), kMaxTime));
+    }
 }
 
 void CEventTree::Add(SongEvent* event) {
@@ -522,17 +568,14 @@ void CEventTree::AppendMidiInput(const MidiEvent& message, uint32_t t) {
     Node* node = AllocNode(event);
     // The recording case: the cursor is on the last event and the message is not earlier.
     bool append = RightOf(cursor) == nullptr && (IsHead(cursor) || t >= cursorTime);
-    int depth = 0;
     if (append) {
         uint32_t tt = cursorTime;
         for (Node* x = cursor; x->parent; x = x->parent) {
-            Node* p = x->parent;
             tt = Up(tt, x);
-            if (p->earlier == x && tt <= t) {
-                append = false; // a later-or-equal event follows the cursor
+            if (x->parent->earlier == x) {
+                append = t < tt; // the cursor's successor must be later
                 break;
             }
-            ++depth;
         }
     }
     if (append) {
@@ -540,8 +583,7 @@ void CEventTree::AppendMidiInput(const MidiEvent& message, uint32_t t) {
         node->delta = DeltaOf(t, cursorTime);
         SetRight(cursor, node);
         ++count;
-        maxCount_ = std::max(maxCount_, count);
-        CheckDepth(node, depth);
+        RaiseNew(node);
     } else {
         InsertNode(node, t);
     }
@@ -580,55 +622,28 @@ void CEventTree::DetachNode(EventTreeNode* node, uint32_t nodeTime) {
         cursor = p ? p : &head;
         cursorTime = p ? t : 0;
     }
+    // Rotate the node down below the child of higher priority until it has at most one child.
+    for (;;) {
+        Node* l = node->earlier;
+        Node* r = RightOf(node);
+        if (!l || !r) break;
+        if (l->priority > r->priority) {
+            RotateRight(node);
+        } else {
+            RotateLeft(node);
+        }
+    }
     Node* parent = node->parent;
-    Node* l = node->earlier;
-    Node* r = RightOf(node);
-    if (!l || !r) {
-        Node* c = l ? l : r;
-        ReplaceChild(parent, node, c);
-        if (c) {
-            c->parent = parent;
-            c->delta = Plus(c->delta, node->delta);
-        }
-    } else {
-        // The predecessor (rightmost of the earlier subtree) takes the node's place.
-        Node* p = l;
-        int32_t off = l->delta; // the predecessor's time relative to the node
-        while (Node* pr = RightOf(p)) {
-            p = pr;
-            off = Plus(off, p->delta);
-        }
-        if (p != l) {
-            Node* pp = p->parent;
-            Node* pl = p->earlier;
-            SetRight(pp, pl);
-            if (pl) {
-                pl->parent = pp;
-                pl->delta = Plus(pl->delta, p->delta);
-            }
-            p->earlier = l;
-            l->parent = p;
-            l->delta = Minus(l->delta, off);
-        }
-        SetRight(p, r);
-        r->parent = p;
-        r->delta = Minus(r->delta, off);
-        ReplaceChild(parent, node, p);
-        p->parent = parent;
-        p->delta = Plus(node->delta, off);
+    Node* c = node->earlier ? node->earlier : RightOf(node);
+    ReplaceChild(parent, node, c);
+    if (c) {
+        c->parent = parent;
+        c->delta = Plus(c->delta, node->delta);
     }
     node->event->next = nullptr;
     node->parent = nullptr;
     node->earlier = nullptr;
     --count;
-}
-
-void CEventTree::AfterRemovals() {
-    if (count == 0) {
-        maxCount_ = 0;
-        return;
-    }
-    if (static_cast<int64_t>(count) * 10 < static_cast<int64_t>(maxCount_) * 7) Balance();
 }
 
 int CEventTree::Unlink(SongEvent* event) {
@@ -638,7 +653,6 @@ int CEventTree::Unlink(SongEvent* event) {
     DetachNode(node, t);
     FreeNode(node);
     event->time = t;
-    AfterRemovals();
     return 1;
 }
 
@@ -662,7 +676,6 @@ void CEventTree::RemoveRange(uint32_t from, uint32_t to) {
     if (from >= to) return;
     uint32_t t = 0;
     Node* x = LowerBound(&head, from, &t);
-    bool removed = false;
     while (x && t < to) {
         uint32_t nt = t;
         Node* s = Successor(x, &nt);
@@ -670,11 +683,9 @@ void CEventTree::RemoveRange(uint32_t from, uint32_t to) {
         DetachNode(x, t);
         FreeNode(x);
         DeleteSongEvent(e);
-        removed = true;
         x = s;
         t = nt;
     }
-    if (removed) AfterRemovals();
 }
 
 // ---- time shifts --------------------------------------------------------------------------
@@ -733,7 +744,6 @@ void CEventTree::CloseGap(uint32_t len, uint32_t at) {
             x = s;
             t = nt;
         }
-        AfterRemovals();
         return;
     }
     Shift(static_cast<uint32_t>(end), len, false);
@@ -854,7 +864,6 @@ void CEventTree::PairNoteOffs() {
         FreeNode(node);
         DeleteSongEvent(e);
     }
-    if (!matched.empty()) AfterRemovals();
     Restart();
 }
 

@@ -13,18 +13,20 @@
 // may be stale until then. Remove, Unlink and Move find an event by its `time` field first and
 // fall back to a walk over the whole store when that field is stale.
 //
-// Balance. The store keeps itself balanced on insertion, by partial rebuilding: when a new node
-// lands deeper than 2·log2(count), the lowest ancestor whose subtree is too deep for its size is
-// rebuilt into a perfectly balanced shape (the same Day-Stout-Warren pass that Balance runs on the
-// whole tree); after removals that leave fewer than 70% of the largest count since the last full
-// rebuild, the whole tree is rebuilt. Rebuilding only rotates, so every absolute time and the
-// order of equal times stay as they were, and the height never exceeds about 2·log2(count) + 1.
-// Reason: stores are routinely filled in time order (MIDI file reading, recording, solving) and
-// read from files in time order; a plain search tree would be a chain then, and every later edit,
-// seek or gap would cost time linear in the number of events until the user happened to ask for
-// "optimize". Amortized over a run of insertions the rebuilding costs O(log count) each, so the
-// costs stay those of the tree's depth. Reading a store links the events as a chain (the fast
-// path) and balances it once at the end.
+// Balance. The store keeps itself balanced on insertion as a treap: every node carries a random
+// priority, no parent's priority is below its children's, and a new node, placed by time as a
+// leaf, rotates up above its ancestors of lower priority (two rotations on average); a removed
+// node first rotates down below its child of higher priority until it has at most one child.
+// Rotations keep every absolute time and the in-order sequence, so the order of equal times is
+// kept. The expected depth is about 1.4·log2(count) whatever order the times come in, so
+// insertion, removal, Seek, OpenGap and CloseGap cost O(log count) without anyone asking for
+// "optimize". Reason: stores are routinely filled in time order (MIDI file reading, recording,
+// solving) and read from files in time order; a plain search tree would be a chain then, and
+// every later edit, seek or gap would cost time linear in the number of events. Balance still
+// rebuilds the whole tree by the Day-Stout-Warren method (a perfectly balanced shape) and then
+// gives the nodes the priorities of their subtree sizes, so the heap order holds again. Reading
+// a store links the events as a chain (constant time each) and balances it once at the end.
+// The random priorities come from a fixed-seed generator per store, independent of the times.
 //
 // Memory: a tree node is 32 bytes on 64-bit targets and is taken from a per-store pool, so a
 // stored MIDI event costs its 32-byte EventMidi plus 32 bytes of node.
@@ -54,6 +56,7 @@ class CArchive;
 struct EventTreeNode {
     SongEvent* event = nullptr;
     int32_t delta = 0; // this node's absolute time minus its parent's (wrapping 32-bit arithmetic)
+    uint32_t priority = 0; // heap order of the self-balancing: a parent's is never lower
     EventTreeNode* parent = nullptr;
     EventTreeNode* earlier = nullptr;
 };
@@ -171,17 +174,21 @@ private:
     EventTreeNode* FindNode(const SongEvent* event, uint32_t* time) const;
     // Takes the node out of the tree (cursor rule applied); the node is not freed.
     void DetachNode(EventTreeNode* node, uint32_t nodeTime);
-    void AfterRemovals();
-    void CheckDepth(EventTreeNode* node, int depth);
+    uint32_t NextPriority();
+    void RaiseNew(EventTreeNode* node);
+    void AssignPriorities();
     void Rebuild(EventTreeNode* root, uint32_t size);
     void Shift(uint32_t from, uint32_t amount, bool later);
     template <class F> void TransformTimes(F f);
     void Load(CArchive& ar);
     void Store(CArchive& ar);
 
-    std::vector<std::unique_ptr<EventTreeNode[]>> chunks_;
+    struct ChunkFree {
+        void operator()(EventTreeNode* chunk) const;
+    };
+    std::vector<std::unique_ptr<EventTreeNode, ChunkFree>> chunks_;
     EventTreeNode* free_ = nullptr;
     uint32_t chunkSize_ = 0;
     uint32_t chunkUsed_ = 0;
-    int32_t maxCount_ = 0; // largest count since the last full rebuild
+    uint32_t rng_ = 0x9E3779B9u; // priorities of new nodes
 };
