@@ -47,7 +47,7 @@ inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes
 struct Bytes {
     std::vector<uint8_t> b;
     Bytes& tag(const char* four) {
-        b.insert(b.end(), four, four + 4);
+        for (int i = 0; i < 4; ++i) b.push_back(uint8_t(four[i]));
         return *this;
     }
     Bytes& le16(uint32_t v) {
@@ -69,11 +69,11 @@ struct Bytes {
         return *this;
     }
     Bytes& raw(const std::vector<uint8_t>& v) {
-        b.insert(b.end(), v.begin(), v.end());
+        for (uint8_t x : v) b.push_back(x);
         return *this;
     }
     Bytes& fill(size_t n, uint8_t v) {
-        b.insert(b.end(), n, v);
+        for (size_t i = 0; i < n; ++i) b.push_back(v);
         return *this;
     }
 };
