@@ -507,15 +507,30 @@ void CEventTree::AssignPriorities() {
             }
         }
     };
-    // Post-order: first the subtree sizes (held in the priority fields), then the conversion
-    // of a node's size once both children have used it.
+    // Post-order: a node's priority field holds its subtree size until its parent has added it
+    // up, and is then turned into the priority.
+    auto priorityOf = [](uint64_t size) {
+        return static_cast<uint32_t>(std::min<uint64_t>((size << 32) / (size + 1), kMaxTime));
+    };
     descend();
     for (;;) {
-        const Node* l = x->earlier;
-        const Node* r = RightOf(x);
-        x->priority = 1 + (l ? l->priority : 0) + (r ? r->priority : 0);
+        Node* l = x->earlier;
+        Node* r = RightOf(x);
+        uint32_t size = 1;
+        if (l) {
+            size += l->priority;
+            l->priority = priorityOf(l->priority);
+        }
+        if (r) {
+            size += r->priority;
+            r->priority = priorityOf(r->priority);
+        }
+        x->priority = size;
         Node* p = x->parent;
-        if (IsHead(p)) break;
+        if (IsHead(p)) {
+            x->priority = priorityOf(size);
+            break;
+        }
         Node* pr = RightOf(p);
         if (p->earlier == x && pr) {
             x = pr;
@@ -523,12 +538,6 @@ void CEventTree::AssignPriorities() {
         } else {
             x = p;
         }
-    }
-    uint32_t t = 0;
-    for (Node* n = Successor(&head, &t); n; n = Successor(n, &t)) {
-        const uint64_t size = n->priority;
-        n->priority =
-            static_cast<uint32_t>(std::min<uint64_t>((size << 32) / (size + 1), kMaxTime));
     }
 }
 

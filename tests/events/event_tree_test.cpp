@@ -535,8 +535,15 @@ TEST(EventTree, MillionEventChainNeedsNoDeepStack) {
         e.Serialize(ar);
     }
     CEventTree tree;
+    {
+        // Cut short at the end: the chain read so far is destroyed, the store stays empty.
+        CArchive cut(ar.Buffer().data(), ar.Buffer().size() - 1);
+        tree.Serialize(cut);
+        ASSERT_TRUE(cut.Failed());
+        ASSERT_EQ(tree.GetCount(), 0);
+    }
     CArchive in(ar.Buffer());
-    tree.Serialize(in);
+    tree.Serialize(in); // read as a chain, then balanced
     ASSERT_FALSE(in.Failed());
     ASSERT_EQ(tree.GetCount(), static_cast<int32_t>(kCount));
     EXPECT_LE(tree.Height(), 21);
