@@ -77,7 +77,7 @@ inline void ReplaceChild(Node* parent, Node* old, Node* child) {
 
 // In-order successor of n (n may be the head node); *t holds n's time on entry and the
 // successor's on return. Null when there is none (*t unchanged).
-Node* Successor(Node* n, uint32_t* t) {
+[[gnu::always_inline]] inline Node* Successor(Node* n, uint32_t* t) {
     if (Node* r = RightOf(n)) {
         uint32_t tt = Down(*t, r);
         while (r->earlier) {

@@ -29,7 +29,13 @@
 // The random priorities come from a fixed-seed generator per store, independent of the times.
 //
 // Memory: a tree node is 32 bytes on 64-bit targets and is taken from a per-store pool, so a
-// stored MIDI event costs its 32-byte EventMidi plus 32 bytes of node.
+// stored MIDI event costs its 32-byte EventMidi plus 32 bytes of node. Nodes of removed events
+// are reused; the pool itself is returned by Clear and the destructor.
+//
+// Reading a damaged or hostile store: the header must read version 1 and marker 1; an event whose
+// time goes back is stored by time (after the events of its time read before it) instead of being
+// linked behind the previous one; the stored count reserves nothing, and a read cut short fails
+// the archive, destroys what was read and leaves the store as it was.
 //
 // Every walk over the tree is iterative (parent pointers, no recursion), so destruction,
 // traversal, Balance, Scale, Rescale, serialization and removal work on a chain of any depth.
