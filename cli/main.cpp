@@ -18,6 +18,7 @@ namespace {
 // The command groups. Add a group here.
 const CommandGroup* const kGroups[] = {
     &kTreeCommands,
+    &kSoundCommands,
 };
 
 int RunDump(const std::vector<std::string>& args);
