@@ -2,12 +2,33 @@
 
 #include "events/event_list.h"
 #include "events/event_tree.h"
+#include "platform/user_messages.h"
 #include "tree/proto_type.h"
 
 #include <algorithm>
 #include <vector>
 
 namespace {
+
+SolveLimits g_limits;
+bool g_lastCut = false;
+
+// Counts the steps and events of one solving loop against the budget.
+class Budget {
+public:
+    Budget() : limits_(g_limits) { g_lastCut = false; }
+    // False (after telling the user, once) when the loop must stop.
+    bool Step(uint64_t eventsSoFar) {
+        if (++steps_ <= limits_.maxSteps && eventsSoFar <= limits_.maxEvents) return true;
+        g_lastCut = true;
+        platform::Messages().Show(kSolveCutMessage, platform::MessageKind::Warning);
+        return false;
+    }
+
+private:
+    SolveLimits limits_;
+    uint64_t steps_ = 0;
+};
 
 // Appends to a list in the order the list's own time-ordered insertion gives, without walking
 // the list for the common case of an event not earlier than the last one.
@@ -66,13 +87,16 @@ template <class Sink> void SolveLoop(ProtoType& node, uint32_t step, Sink&& sink
     w.next = step == 0 ? kNoTime : kFixedStep;
     const uint64_t end = static_cast<uint64_t>(node.start) + node.duration;
     uint64_t now = 0;
-    while (now <= end) {
+    uint64_t produced = 0;
+    Budget budget;
+    while (now <= end && budget.Step(produced)) {
         w.now = static_cast<uint32_t>(now);
         if (step != 0) w.next = kFixedStep;
         node.Solve(w);
         while (SongEvent* e = w.PopHead()) {
             if (step != 0) e->time = w.now;
             sink(e);
+            ++produced;
         }
         if (step == 0) {
             // Stop when nothing is pending, also for windows reaching 1000000000 and beyond.
@@ -87,6 +111,13 @@ template <class Sink> void SolveLoop(ProtoType& node, uint32_t step, Sink&& sink
 }
 
 } // namespace
+
+SolveLimits& CurrentSolveLimits() {
+    return g_limits;
+}
+bool LastSolveWasCut() {
+    return g_lastCut;
+}
 
 void SolveInto(ProtoType& node, CNoteEventList& output, uint32_t step) {
     output.RemoveAll();
@@ -107,7 +138,8 @@ uint32_t SolveSteps(ProtoType& node, CEventTree& solution, uint32_t now, uint32_
     w.offset = 0;
     std::vector<SongEvent*> got;
     uint64_t cur = now;
-    while (cur < to) {
+    Budget budget;
+    while (cur < to && budget.Step(got.size())) {
         w.now = static_cast<uint32_t>(cur);
         node.Solve(w);
         while (SongEvent* e = w.PopHead()) AddStable(got, e);

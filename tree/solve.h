@@ -24,6 +24,20 @@ class CNoteEventList;
 class EventMidi;
 class ProtoType;
 
+// Every solving loop keeps to a budget, so a tree that would yield more than the machine can
+// hold (a Root of days over a Loop of 1 ms, say, read from a file) cannot hang the program or
+// exhaust memory: a loop stops after `maxSteps` steps or `maxEvents` events and shows
+// "The solution was cut short: the tree yields too many events." once per solve.
+struct SolveLimits {
+    uint64_t maxSteps = 200'000'000;
+    uint64_t maxEvents = 20'000'000;
+};
+SolveLimits& CurrentSolveLimits();
+// True when the most recent solving loop stopped at the budget.
+bool LastSolveWasCut();
+constexpr const char* kSolveCutMessage =
+    "The solution was cut short: the tree yields too many events.";
+
 void SolveInto(ProtoType& node, CNoteEventList& output, uint32_t step);
 void SolveInto(ProtoType& node, CEventTree& output, uint32_t step);
 

@@ -1,3 +1,4 @@
+#include "platform/user_messages.h"
 #include "tests/tree/tree_helpers.h"
 #include "tree/random.h"
 #include "tree/solve.h"
@@ -81,6 +82,43 @@ TEST(SolveInto, StopsWhenNothingPendingEvenForHugeWindows) {
     CEventTree tree;
     SolveInto(root, tree, 0);
     EXPECT_EQ(tree.GetCount(), 4);
+}
+
+TEST(SolveInto, HugeTreesStopAtTheBudgetWithAMessage) {
+    // Every 1 ms over a window of a month: far more events than a solve may hold.
+    Root root;
+    root.duration = 3000000000u;
+    root.AlignTimes(0);
+    Every* every = Put<Every>(root.childOne, "Every");
+    PutConstant(every->childOne, 1.0f);
+    Put(every->childTwo, "MidiNote");
+
+    SolveLimits saved = CurrentSolveLimits();
+    CurrentSolveLimits().maxEvents = 5000;
+    platform::ScopedRecordingMessages messages;
+    CEventTree tree;
+    SolveInto(root, tree, 0);
+    EXPECT_TRUE(LastSolveWasCut());
+    EXPECT_GE(tree.GetCount(), 5000);
+    EXPECT_LE(tree.GetCount(), 5001);
+    ASSERT_EQ(messages.Shown().size(), 1u);
+    EXPECT_EQ(messages.Shown()[0], kSolveCutMessage);
+
+    // A loop that yields nothing is held by its step count instead.
+    CurrentSolveLimits().maxSteps = 10000;
+    Root empty;
+    empty.duration = 3000000000u;
+    empty.AlignTimes(0);
+    Every* idle = Put<Every>(empty.childOne, "Every");
+    PutConstant(idle->childOne, 1.0f);
+    CNoteEventList out;
+    SolveInto(empty, out, 0);
+    EXPECT_TRUE(LastSolveWasCut());
+    EXPECT_EQ(out.Count(), 0);
+
+    CurrentSolveLimits() = saved;
+    SolveInto(root, tree, 1000000000u); // one step per 1e9 ms: well inside the budget
+    EXPECT_FALSE(LastSolveWasCut());
 }
 
 // ---- random trees: the background solve gives what one full solve gives ----------------
