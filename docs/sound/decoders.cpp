@@ -146,6 +146,9 @@ public:
         while (done < count) {
             if (pos_ == frames_.size()) {
                 if (exhausted_ || !Refill()) {
+                    // Nothing of a half-read block or packet is given out.
+                    frames_.clear();
+                    pos_ = 0;
                     exhausted_ = true;
                     break;
                 }

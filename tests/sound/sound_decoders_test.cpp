@@ -219,7 +219,7 @@ TEST_F(Diagnostics, ImaAppleBadIndexFailsTheDecoder) {
 }
 
 TEST(ImaApple, StereoInterleavesAndDropsAShortPacket) {
-    std::vector<uint8_t> data(34 * 2 + 20, 0);
+    std::vector<uint8_t> data(34 * 2 + 34 + 20, 0);
     data[0] = 0x40;  // left predictor 0x4000, index 0
     data[34] = 0xC0; // right predictor -0x4000
     WholeSource src(data);
@@ -228,6 +228,8 @@ TEST(ImaApple, StereoInterleavesAndDropsAShortPacket) {
     ASSERT_EQ(d->Decode(out.data(), out.size()), 128u);
     EXPECT_GT(out[0], 0x4000 - 2);
     EXPECT_LT(out[1], -0x4000 + 2);
+    // A set cut short gives nothing, not the samples of the set before.
+    EXPECT_EQ(d->Decode(out.data(), out.size()), 0u);
 }
 
 TEST(G711, KnownValuesAndSharedTables) {
