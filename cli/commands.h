@@ -46,6 +46,7 @@ struct CommandGroup {
 // The groups (one file each).
 extern const CommandGroup kTreeCommands; // cmd_tree.cpp
 extern const CommandGroup kSoundCommands; // cmd_sound.cpp
+extern const CommandGroup kMidiCommands; // cmd_midi.cpp
 
 // Helpers shared by the command files.
 

@@ -19,6 +19,7 @@ namespace {
 const CommandGroup* const kGroups[] = {
     &kTreeCommands,
     &kSoundCommands,
+    &kMidiCommands,
 };
 
 int RunDump(const std::vector<std::string>& args);

@@ -104,6 +104,7 @@ void CMidiDoc::LoadChannel(int channel) {
     if (!file_ || !store || file_->TrackCount() < channel) return;
     const int track = channel - 1;
     file_->Rewind();
+    store->Last();
     st.eventsRead = 0;
     st.firstNoteChannel = -1;
     st.volume.fill(-1);
@@ -434,7 +435,8 @@ bool CMidiDoc::OnSaveDocument(const std::string& path) {
         return false;
     }
     SetModifiedFlag(false);
-    if (CDocListener* l = Listener()) l->DocumentSaved(*this);
+    // A temporary export document is nothing the application keeps track of.
+    if (CDocListener* l = Listener(); l && !IsExport()) l->DocumentSaved(*this);
     return true;
 }
 

@@ -1,4 +1,6 @@
+#include "docs/dendra_doc.h"
 #include "docs/midi_doc.h"
+#include "docs/midi_export.h"
 
 #include "platform/user_messages.h"
 #include "tests/midi/smf_bytes.h"
@@ -287,6 +289,33 @@ TEST_F(MidiDocTest, ChangeTicksPerBeatAndPlaybackStepping) {
     EXPECT_EQ(doc.SetPosition(1.0), 96u);
     ASSERT_NE(doc.PeekNextEvent(channel, ticks), nullptr);
     EXPECT_EQ(channel, 1);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(MidiDocTest, ExportingATreeSolutionGivesFormatZeroAtSixtyBpm) {
+    CDendraDoc tree;
+    ASSERT_TRUE(tree.OnNewDocument());
+    tree.Solution().Add(new EventMidi(0, 0x90, 60, 100, 500));
+    tree.Solution().Add(new EventMidi(250, 0xB0, 1, 2));
+    tree.Solution().Add(new EventValue(3.0f, 100)); // not MIDI
+    std::string path = dir + "/tree.mid";
+    ASSERT_TRUE(ExportChannelAsMidi(tree, 1, path, false));
+    Bytes b = smf::ReadFile(path);
+    ASSERT_GE(b.size(), 29u);
+    EXPECT_EQ(smf::ReadBe16(b, 8), 0);
+    EXPECT_EQ(smf::ReadBe16(b, 12), 1000); // 1 tree unit = 1 tick, 1 ms at 60 bpm
+    EXPECT_EQ(Bytes(b.begin() + 22, b.begin() + 29),
+              (Bytes{0x00, 0xFF, 0x51, 0x03, 0x0F, 0x42, 0x40}));
+    CMidiDoc back;
+    ASSERT_TRUE(back.OnOpenDocument(path));
+    EXPECT_EQ(
+        Events(back, 1),
+        (std::vector<Note>{{0, 0, 0x0F, 0x42, 0}, {0, 0x90, 60, 100, 500}, {250, 0xB0, 1, 2, 0}}));
+    // The tree's own channel is untouched and the export document never became modified.
+    EXPECT_EQ(tree.Solution().GetCount(), 3);
 }
 
 } // namespace
