@@ -25,7 +25,7 @@ const std::string& DenseFile() {
         for (int k = 0; k < tracks; ++k) {
             std::vector<uint8_t> t;
             const uint8_t on = uint8_t(0x90 | k);
-            t.insert(t.end(), {0x00, on});
+            t.insert(t.end(), {0x00, on, 60, 1}); // the rest runs on this status
             for (int i = 0; i < notesPerTrack; ++i) {
                 uint8_t key = uint8_t(36 + rnd() % 60);
                 t.insert(t.end(), {uint8_t(rnd() % 100), key, uint8_t(1 + rnd() % 126)}); // on
