@@ -1,5 +1,6 @@
 // The node families the factory knows, gathered from each family's own table.
 #include "nodes/control.h"
+#include "nodes/logic.h"
 #include "nodes/midi.h"
 #include "nodes/numeric.h"
 #include "tree/registry.h"
@@ -7,7 +8,7 @@
 #include <array>
 
 std::span<const std::span<const NodeFactoryEntry>> NodeFamilies() {
-    static const std::array<std::span<const NodeFactoryEntry>, 3> families = {
-        ControlNodeTypes(), NumericNodeTypes(), MidiNodeTypes()};
+    static const std::array<std::span<const NodeFactoryEntry>, 4> families = {
+        ControlNodeTypes(), NumericNodeTypes(), MidiNodeTypes(), LogicNodeTypes()};
     return families;
 }

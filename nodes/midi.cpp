@@ -1,35 +1,226 @@
 #include "nodes/midi.h"
 
+#include "events/archive.h"
 #include "events/event_list.h"
+#include "nodes/node_params.h"
 #include "tree/node_host.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <utility>
+
+using nodes::Passes;
+using nodes::SolveBranch;
+using nodes::ToDataByte;
+using nodes::ToInt;
+using nodes::ToUInt;
 
 namespace {
-// Truncation toward zero into a data byte's low 8 bits.
-uint8_t DataByte(float v) {
-    if (std::isnan(v)) return 0;
-    double t = std::clamp(std::trunc(static_cast<double>(v)), -2147483648.0, 2147483647.0);
-    return static_cast<uint8_t>(static_cast<int32_t>(t) & 0xFF);
+
+constexpr double kI32Max = 2147483647.0;
+
+// A time moved by delta, held to the 32-bit range.
+uint32_t MoveTime(uint32_t t, int64_t delta) {
+    const int64_t v = static_cast<int64_t>(t) + delta;
+    if (v < 0) return 0;
+    if (v > static_cast<int64_t>(UINT32_MAX)) return UINT32_MAX;
+    return static_cast<uint32_t>(v);
 }
-uint32_t Length(float v) {
-    if (!(v > 0.0f)) return 0;
-    return static_cast<uint32_t>(std::min(std::trunc(static_cast<double>(v)), 4294967295.0));
+
+// Moves the collected copies into the list by time.
+void InsertAll(CNoteEventList& list, CNoteEventList& added) {
+    while (SongEvent* e = added.PopHead()) list.Add(e);
 }
+
+uint8_t LowByte(int64_t v) {
+    return static_cast<uint8_t>(static_cast<uint64_t>(v) & 0xFFu);
+}
+
 } // namespace
 
-const ParamField MidiNote::kFields[] = {
-    Param<&MidiNote::reserved>("reserved", "", ParamStore::U16, ParamControl::Hidden, 0, 0, 0,
-                               kHoldOnRead),
-    Param<&MidiNote::channel>("channel", "Channel", ParamStore::U16, ParamControl::Number, 0, 15,
-                              0),
-    Param<&MidiNote::pitch>("pitch", "Pitch", ParamStore::F32, ParamControl::Number, 0, 127, 60),
-    Param<&MidiNote::velocity>("velocity", "Velocity", ParamStore::F32, ParamControl::Number, 0,
-                               127, 70),
-    Param<&MidiNote::noteDuration>("noteDuration", "Duration", ParamStore::F32,
-                                   ParamControl::Number, 0, 10000, 50),
+// ---- Arpeggiate -------------------------------------------------------------------------------
+
+#define ARP_STEP(i)                                                                                \
+    nodes::ParamElem<&Arpeggiate::pitchOffsets, i>(                                                \
+        "pitchOffset" #i, "Pitch change from source note:", ParamStore::I16, ParamControl::Number, \
+        -127, 127, 2),                                                                             \
+        nodes::ParamElem<&Arpeggiate::timeOffsets, i>("timeOffset" #i,                             \
+                                                      "Time after source note:", ParamStore::U32,  \
+                                                      ParamControl::Number, 0, kI32Max, 500)
+
+const ParamField Arpeggiate::kFields[] = {
+    Param<&Arpeggiate::noteCount>("noteCount", "Number of notes added", ParamStore::U16,
+                                  ParamControl::Number, 0, 6, 2, kHoldOnRead),
+    ARP_STEP(0),
+    ARP_STEP(1),
+    ARP_STEP(2),
+    ARP_STEP(3),
+    ARP_STEP(4),
+    ARP_STEP(5),
 };
+#undef ARP_STEP
+
+constinit const NodeTypeInfo Arpeggiate::kInfo = {
+    "Arpeggiate",
+    "Arpeggiate",
+    200,
+    0,
+    1,
+    "Arpeggiate adds several notes after the input, with altered pitches. This function's parent "
+    "should be a Scale function if you desire the arpeggiation to be on a musical scale.  ",
+    "Arpeggiation definition",
+    Arpeggiate::kFields};
+
+void Arpeggiate::Solve(CNoteEventList& list) {
+    if (!Passes(*this, list)) return;
+    SolveBranch(childOne, list);
+    const int n = std::clamp(noteCount, 0, 6);
+    CNoteEventList added;
+    for (SongEvent* e = list.head; e; e = e->next) {
+        if (!e->IsNote()) continue;
+        for (int i = 0; i < n; ++i) {
+            SongEvent* c = e->Clone();
+            if (!c) continue;
+            c->SetData1(LowByte(int64_t{e->GetData1()} + pitchOffsets[i]));
+            c->time = MoveTime(e->time, timeOffsets[i]);
+            added.Add(c);
+        }
+    }
+    InsertAll(list, added);
+}
+
+// ---- ChordBuilder -----------------------------------------------------------------------------
+
+#define CHORD_INTERVAL(i)                                                                          \
+    nodes::ParamElem<&ChordBuilder::intervals, i>("interval" #i, "", ParamStore::I16,              \
+                                                  ParamControl::Hidden, -128, 127, 0)
+
+const ParamField ChordBuilder::kFields[] = {
+    Param<&ChordBuilder::chordType>("chordType", "Chord Type", ParamStore::Text, ParamControl::Text,
+                                    0, 0, 0),
+    Param<&ChordBuilder::chordSize>("chordSize", "", ParamStore::U16, ParamControl::Hidden, 0, 6, 0,
+                                    kHoldOnRead),
+    CHORD_INTERVAL(0),
+    CHORD_INTERVAL(1),
+    CHORD_INTERVAL(2),
+    CHORD_INTERVAL(3),
+    CHORD_INTERVAL(4),
+};
+#undef CHORD_INTERVAL
+
+constinit const NodeTypeInfo ChordBuilder::kInfo = {
+    "ChordBuilder",
+    "ChordBuilder",
+    201,
+    0,
+    1,
+    "This function builds a chord based on the note parameters of the left branch.  In "
+    "musicological terms, the note derived from the left branch become the 'root note' of the "
+    "chord.  ",
+    "ChordBuilder definition",
+    ChordBuilder::kFields};
+
+void ChordBuilder::ExchangeParams(bool toDialog, ParamDialog& dialog) {
+    ProtoType::ExchangeParams(toDialog, dialog);
+    if (!toDialog) nodes::ApplyChord(*this, chordType);
+}
+
+void ChordBuilder::Solve(CNoteEventList& list) {
+    if (!Passes(*this, list)) return;
+    SolveBranch(childOne, list);
+    const int size = std::clamp(chordSize, 0, 6);
+    CNoteEventList added;
+    for (SongEvent* e = list.head; e; e = e->next) {
+        for (int i = 0; i + 2 <= size; ++i) {
+            SongEvent* c = e->Clone();
+            if (!c) continue;
+            c->SetData1(LowByte(int64_t{e->GetData1()} + intervals[i]));
+            added.Add(c);
+        }
+    }
+    InsertAll(list, added);
+}
+
+// ---- Delay ------------------------------------------------------------------------------------
+
+const ParamField Delay::kFields[] = {
+    Param<&Delay::delayCount>("delayCount", "Number of Delays", ParamStore::U16,
+                              ParamControl::Number, 0, 10, 1, kHoldOnRead),
+    Param<&Delay::velocityDecrement>("velocityDecrement", "Amount to decrement velocity:",
+                                     ParamStore::U16, ParamControl::Number, 0, 127, 0),
+    Param<&Delay::delayTime>("delayTime", "Delay Time", ParamStore::U32, ParamControl::Number, 0,
+                             900000, 120),
+};
+
+constinit const NodeTypeInfo Delay::kInfo = {
+    "Delay",
+    "Delay",
+    202,
+    0,
+    1,
+    "This function is essentially a delay pedal.  Delayed note(s) will be added to the original "
+    "note, for the number of repetitions specified, temporally delayed by the specified period.  ",
+    "Delay definition",
+    Delay::kFields};
+
+void Delay::Solve(CNoteEventList& list) {
+    if (!Passes(*this, list)) return;
+    SolveBranch(childOne, list);
+    const int count = std::clamp(delayCount, 0, 10);
+    CNoteEventList added;
+    for (SongEvent* e = list.head; e; e = e->next) {
+        if (!e->IsNote()) continue;
+        for (repeatIndex = 0; repeatIndex < count; ++repeatIndex) {
+            const int64_t k = repeatIndex + 1;
+            SongEvent* c = nullptr;
+            if (e->IsNoteOn()) {
+                const int64_t v = e->GetData2();
+                const int64_t loss = (k - 1) * int64_t{velocityDecrement};
+                if (v <= loss) continue;
+                c = e->Clone();
+                if (c) c->SetData2(LowByte(v - loss));
+            } else {
+                c = e->Clone();
+            }
+            if (!c) continue;
+            c->time = MoveTime(e->time, k * int64_t{delayTime});
+            added.Add(c);
+        }
+    }
+    repeatIndex = 0;
+    InsertAll(list, added);
+}
+
+// ---- MidiNote, MidiDrumNote -------------------------------------------------------------------
+
+void NoteGenerator::Solve(CNoteEventList& list) {
+    if (!Passes(*this, list)) return;
+    list.RemoveAll();
+    const uint8_t status = static_cast<uint8_t>(0x90 | (static_cast<uint32_t>(channel) & 0x0F));
+    list.Add(new EventMidi(list.now, status, ToDataByte(pitch), ToDataByte(velocity),
+                           ToUInt(noteDuration)));
+}
+
+void NoteGenerator::EditData() {
+    if (NodeHost* host = GetNodeHost()) host->ToggleDataEditor(*this);
+}
+
+#define NOTE_FIELDS(ch, p, v, d)                                                                   \
+    Param<&NoteGenerator::reserved>("reserved", "", ParamStore::U16, ParamControl::Hidden, 0, 0,   \
+                                    0, kHoldOnRead),                                               \
+        Param<&NoteGenerator::channel>("channel", "Channel", ParamStore::U16,                      \
+                                       ParamControl::Number, 0, 15, ch),                           \
+        Param<&NoteGenerator::pitch>("pitch", "Pitch", ParamStore::F32, ParamControl::Number, 0,   \
+                                     127, p),                                                      \
+        Param<&NoteGenerator::velocity>("velocity", "Velocity", ParamStore::F32,                   \
+                                        ParamControl::Number, 0, 127, v),                          \
+        Param<&NoteGenerator::noteDuration>("noteDuration", "Duration", ParamStore::F32,           \
+                                            ParamControl::Number, 0, 10000, d)
+
+const ParamField MidiNote::kFields[] = {NOTE_FIELDS(0, 60, 70, 50)};
+const ParamField MidiDrumNote::kFields[] = {NOTE_FIELDS(10, 61, 80, 250)};
+#undef NOTE_FIELDS
 
 constinit const NodeTypeInfo MidiNote::kInfo = {
     "MidiNote",
@@ -42,21 +233,434 @@ constinit const NodeTypeInfo MidiNote::kInfo = {
     "FX_NOTE",
     MidiNote::kFields};
 
-void MidiNote::Solve(CNoteEventList& list) {
-    if (list.next != kFixedStep && !IsActive(list)) return;
-    list.RemoveAll();
-    const uint8_t status = static_cast<uint8_t>(0x90 | (channel & 0x0F));
-    list.Add(
-        new EventMidi(list.now, status, DataByte(pitch), DataByte(velocity), Length(noteDuration)));
+constinit const NodeTypeInfo MidiDrumNote::kInfo = {
+    "MidiDrumNote",
+    "Midi Drum Note",
+    203,
+    0,
+    0,
+    "This function returns a drum (midi note) event, and the note's default parameters. It needs "
+    "to be transmitted on Channel 10 to a General MIDI instrument for correct drum mapping.  If "
+    "you do not have a GM device, the channel may need to be changed.  ",
+    "Drum Definition",
+    MidiDrumNote::kFields};
+
+// ---- MidiInput --------------------------------------------------------------------------------
+
+const ParamField MidiInput::kFields[] = {
+    Param<&MidiInput::sendTrue>("sendTrue", "send TRUE", ParamStore::None, ParamControl::Check, 0,
+                                1, 0),
+    Param<&MidiInput::inputParameter>("inputParameter", "send Parameter", ParamStore::U16,
+                                      ParamControl::Number, 0, 32, 0),
+};
+
+constinit const NodeTypeInfo MidiInput::kInfo = {
+    "MidiInput",
+    "Midi Input",
+    7,
+    0,
+    0,
+    "This function puts input from a MIDI input device (or the virtual Keyboard) into the tree.  "
+    "The Dendra must first be included in a Song, and the record button for this track must be "
+    "selected (so that it will receive the input notifications).  ",
+    "Input Definition",
+    MidiInput::kFields};
+
+void MidiInput::Copy(const ProtoType& source) {
+    const int32_t keep = sendTrue;
+    ProtoType::Copy(source);
+    sendTrue = keep;
 }
 
-void MidiNote::EditData() {
-    if (NodeHost* host = GetNodeHost()) host->ToggleDataEditor(*this);
+void MidiInput::Solve(CNoteEventList& list) {
+    if (!Passes(*this, list)) return;
+    if (sendTrue == 0 && inputParameter == kInputNote) {
+        for (SongEvent* e = list.head; e; e = e->next) e->time = 0;
+        return;
+    }
+    SongEvent* f = list.head;
+    if (!f || !f->IsMidi()) {
+        list.RemoveAll();
+        return;
+    }
+    list.Unlink(f);
+    list.RemoveAll();
+    uint32_t time = list.now;
+    float value = 0.0f;
+    if (sendTrue != 0) {
+        value = f->IsNoteOn() ? 1.0f : 0.0f;
+    } else {
+        switch (inputParameter) {
+        case kInputPitch:
+            value = f->GetData1();
+            break;
+        case kInputVelocity:
+            value = f->GetData2();
+            break;
+        case kInputDuration:
+            value = static_cast<float>(f->GetDuration());
+            break;
+        case kInputChannel:
+            value = static_cast<float>(f->GetChannel());
+            break;
+        case kInputTime:
+            time = f->time;
+            value = static_cast<float>(f->time);
+            break;
+        default:
+            break;
+        }
+    }
+    DeleteSongEvent(f);
+    list.Add(new EventValue(value, time));
 }
+
+// ---- Interpolate ------------------------------------------------------------------------------
+
+constinit const NodeTypeInfo Interpolate::kInfo = {
+    "Interpolate",
+    "Interpolate",
+    204,
+    0,
+    1,
+    "This function places a note in between (temporally and pitch-wise) the last received note "
+    "and each successive note.  ",
+    "",
+    {}};
+
+void Interpolate::ResetCounters() {
+    haveLast = 0;
+    lastNote.time = 0;
+}
+
+void Interpolate::Solve(CNoteEventList& list) {
+    if (!Passes(*this, list)) return;
+    SolveBranch(childOne, list);
+    CNoteEventList added;
+    for (SongEvent* e = list.head; e; e = e->next) {
+        if (!e->IsNoteOn()) continue;
+        if (haveLast) {
+            auto* n = new EventMidi;
+            n->time = static_cast<uint32_t>((uint64_t{e->time} + lastNote.time) / 2);
+            n->duration =
+                static_cast<uint32_t>((uint64_t{e->GetDuration()} + lastNote.duration) / 2);
+            n->SetKind(e->GetKind());
+            n->SetChannel(0);
+            n->data1 = static_cast<uint8_t>((int{e->GetData1()} + lastNote.data1) / 2);
+            n->data2 = static_cast<uint8_t>((int{e->GetData2()} + lastNote.data2) / 2);
+            added.Add(n);
+        }
+        lastNote.CopyFrom(*e);
+        haveLast = 1;
+    }
+    InsertAll(list, added);
+}
+
+// ---- Invert -----------------------------------------------------------------------------------
+
+const ParamField Invert::kFields[] = {
+    Param<&Invert::axisPitch>("axisPitch", "Pitch to flip over:", ParamStore::F32,
+                              ParamControl::Number, 0, 127, 60),
+};
+
+constinit const NodeTypeInfo Invert::kInfo = {
+    "Invert",
+    "Invert",
+    205,
+    0,
+    1,
+    "This function inverts, or flips, the input notes around the chosen pitch.  ",
+    "Invert Definition",
+    Invert::kFields};
+
+void Invert::Solve(CNoteEventList& list) {
+    if (!Passes(*this, list)) return;
+    SolveBranch(childOne, list);
+    for (SongEvent* e = list.head; e; e = e->next) {
+        e->SetData1(ToDataByte(2.0 * static_cast<double>(axisPitch) - e->GetData1()));
+    }
+}
+
+// ---- MidiController ---------------------------------------------------------------------------
+
+const ParamField MidiController::kFields[] = {
+    Param<&MidiController::definedControl>("definedControl", "Undefined Control", ParamStore::U16,
+                                           ParamControl::Check, 0, 1, 0),
+    Param<&MidiController::channel>("channel", "Channel", ParamStore::U16, ParamControl::Number, 0,
+                                    15, 0),
+    Param<&MidiController::controllerNumber>("controllerNumber", "Controller", ParamStore::U16,
+                                             ParamControl::Number, 0, 127, 0),
+    Param<&MidiController::upperBound>("upperBound", "Data Upper Bound", ParamStore::I16,
+                                       ParamControl::Number, -32768, 32767, 127),
+    Param<&MidiController::lowerBound>("lowerBound", "Data Lower Bound", ParamStore::I16,
+                                       ParamControl::Number, -32768, 32767, 0),
+};
+
+constinit const NodeTypeInfo MidiController::kInfo = {
+    "MidiController",
+    "MidiController",
+    206,
+    0,
+    1,
+    "This function returns a MIDI controller type, and data for that controller. Volume, Pan, "
+    "and  Modulation Wheel are three types of controllers.  You might want to find  out what "
+    "kind of MIDI Controller messages your device supports, so that you can send others (such as "
+    "the amount of chorus).",
+    "Midi Controller Definition",
+    MidiController::kFields};
+
+void MidiController::Serialize(CArchive& ar) {
+    ProtoType::Serialize(ar);
+    if (!ar.IsStoring() && lowerBound > upperBound) std::swap(lowerBound, upperBound);
+}
+
+void MidiController::Solve(CNoteEventList& list) {
+    if (!Passes(*this, list)) return;
+    SolveBranch(childOne, list);
+    SongEvent* f = list.head;
+    if (!f) return;
+    double v = f->GetValue();
+    if (v < lowerBound)
+        v = lowerBound;
+    else if (v > upperBound)
+        v = upperBound;
+    f->SetValue(v);
+    const uint8_t status = static_cast<uint8_t>(0xB0 | (static_cast<uint32_t>(channel) & 0x0F));
+    auto* m = new EventMidi(list.now, status, ToDataByte(controllerNumber), ToDataByte(v), 0);
+    list.RemoveAll();
+    list.Add(m);
+}
+
+// ---- MidiData ---------------------------------------------------------------------------------
+
+constinit const NodeTypeInfo MidiData::kInfo = {
+    "MidiData",
+    "MidiData",
+    207,
+    0,
+    1,
+    "This function returns sends a 3-byte midi message. In the left branch, three values must be "
+    "specified.  You should supply the three  values using the AND function twice.  Values will "
+    "be sent left-to-right, assuming that the times are the same.  Virtually all MIDI data can be "
+    "transmitted using this function.  ",
+    "",
+    {}};
+
+void MidiData::Solve(CNoteEventList& list) {
+    if (!Passes(*this, list)) return;
+    SolveBranch(childOne, list);
+    SongEvent* f = list.head;
+    if (!f) return;
+    SongEvent* second = f->next;
+    if (!second) {
+        list.RemoveAll();
+        return;
+    }
+    SongEvent* third = second->next;
+    auto* m = new EventMidi(list.now, ToDataByte(f->GetValue()), ToDataByte(second->GetValue()),
+                            third ? ToDataByte(third->GetValue()) : 0, 0);
+    list.RemoveAll();
+    list.Add(m);
+}
+
+// ---- MidiNoteProperty -------------------------------------------------------------------------
+
+const ParamField MidiNoteProperty::kFields[] = {
+    Param<&MidiNoteProperty::replace>("replace", "Replace affected parameters", ParamStore::U16,
+                                      ParamControl::Check, 0, 1, 0),
+    Param<&MidiNoteProperty::affectChannel>("affectChannel", "Channel", ParamStore::U16,
+                                            ParamControl::Check, 0, 1, 0),
+    Param<&MidiNoteProperty::affectPitch>("affectPitch", "Pitch", ParamStore::U16,
+                                          ParamControl::Check, 0, 1, 0),
+    Param<&MidiNoteProperty::affectVelocity>("affectVelocity", "Velocity", ParamStore::U16,
+                                             ParamControl::Check, 0, 1, 0),
+    Param<&MidiNoteProperty::affectDuration>("affectDuration", "Duration", ParamStore::U16,
+                                             ParamControl::Check, 0, 1, 0),
+};
+
+constinit const NodeTypeInfo MidiNoteProperty::kInfo = {
+    "MidiNoteProperty",
+    "MidiNoteProperty",
+    209,
+    0,
+    2,
+    "This function changes the values which constitute a note event.  You may opt to change the "
+    "Pitch, Velocity, or Duration of a note, but each parameter alteration requires its own "
+    "NoteProperty function.  Note that you can add to or replace the incoming values.  ",
+    "NoteProperty definition",
+    MidiNoteProperty::kFields};
+
+void MidiNoteProperty::Solve(CNoteEventList& list) {
+    if (!Passes(*this, list)) return;
+    CNoteEventList values;
+    values.now = list.now;
+    values.next = list.next;
+    values.offset = list.offset;
+    SolveBranch(childOne, list);
+    SolveBranch(childTwo, values);
+    if (list.next != kFixedStep) nodes::LowerNext(list, values.next);
+    if (list.IsEmpty() || values.IsEmpty()) return;
+    const SongEvent* v = values.head;
+    const bool set = replace == 1;
+    for (SongEvent* e = list.head; e; e = e->next) {
+        const double x = v->GetValue();
+        if (affectChannel) e->SetChannel(ToInt(set ? x + 1.0 : e->GetChannel() + x));
+        if (affectPitch) e->SetData1(ToDataByte(set ? x : e->GetData1() + x));
+        if (affectVelocity) e->SetData2(ToDataByte(set ? x : e->GetData2() + x));
+        if (affectDuration) {
+            e->SetDuration(ToUInt(set ? x : static_cast<double>(e->GetDuration()) + x));
+        }
+        if (v->next) v = v->next;
+    }
+}
+
+// ---- PitchBend --------------------------------------------------------------------------------
+
+const ParamField PitchBend::kFields[] = {
+    Param<&PitchBend::channel>("channel", "Channel", ParamStore::U16, ParamControl::Number, 0, 15,
+                               0),
+    Param<&PitchBend::upperBound>("upperBound", "Pitch Upper Bound", ParamStore::I16,
+                                  ParamControl::Number, -8192, 8191, 8191),
+    Param<&PitchBend::lowerBound>("lowerBound", "Pitch Lower Bound", ParamStore::I16,
+                                  ParamControl::Number, -8192, 8191, -8192),
+};
+
+constinit const NodeTypeInfo PitchBend::kInfo = {
+    "PitchBend",
+    "PitchBend",
+    210,
+    0,
+    1,
+    "This function micro-tonally alters the pitch of a given channel. It basically makes the "
+    "instrument 'fretless', such that the octave is divided into many more than 12 intervals.  ",
+    "PitchBend Definition",
+    PitchBend::kFields};
+
+void PitchBend::Serialize(CArchive& ar) {
+    ProtoType::Serialize(ar);
+    if (!ar.IsStoring() && lowerBound > upperBound) std::swap(lowerBound, upperBound);
+}
+
+void PitchBend::Solve(CNoteEventList& list) {
+    if (!Passes(*this, list)) return;
+    SolveBranch(childOne, list);
+    SongEvent* f = list.head;
+    if (!f) return;
+    int64_t b = ToInt(f->GetValue());
+    if (b < lowerBound)
+        b = lowerBound;
+    else if (b > upperBound)
+        b = upperBound;
+    list.RemoveAll();
+    const int64_t u = b + 8192;
+    const uint8_t status = static_cast<uint8_t>(0xE0 | (static_cast<uint32_t>(channel) & 0x0F));
+    list.Add(new EventMidi(list.now, status, LowByte(u % 128), LowByte(u / 128), 0));
+}
+
+// ---- Scale ------------------------------------------------------------------------------------
+
+#define SCALE_ENTRY(i)                                                                             \
+    nodes::ParamElem<&Scale::scaleTable, i>("scaleTable" #i, "", ParamStore::I16,                  \
+                                            ParamControl::Hidden, -32768, 32767, 0)
+
+const ParamField Scale::kFields[] = {
+    Param<&Scale::key>("key", "Key", ParamStore::U16, ParamControl::Number, 0, 11, 0, kHoldOnRead),
+    Param<&Scale::scaleName>("scaleName", "Scale", ParamStore::Text, ParamControl::Text, 0, 48, 0),
+    Param<&Scale::fitName>("fitName", "Fit", ParamStore::Text, ParamControl::Text, 0, 24, 0),
+    SCALE_ENTRY(0),
+    SCALE_ENTRY(1),
+    SCALE_ENTRY(2),
+    SCALE_ENTRY(3),
+    SCALE_ENTRY(4),
+    SCALE_ENTRY(5),
+    SCALE_ENTRY(6),
+    SCALE_ENTRY(7),
+    SCALE_ENTRY(8),
+    SCALE_ENTRY(9),
+    SCALE_ENTRY(10),
+    SCALE_ENTRY(11),
+    nodes::ParamElem<&Scale::scaleTable, 12>("scaleTable12", "", ParamStore::I16,
+                                             ParamControl::Hidden, 0, 12, 0, kHoldOnRead),
+    Param<&Scale::tableMode>("tableMode", "", ParamStore::U16, ParamControl::Hidden, 0, 1, 1),
+};
+#undef SCALE_ENTRY
+
+constinit const NodeTypeInfo Scale::kInfo = {
+    "Scale",
+    "Scale",
+    212,
+    0,
+    1,
+    "The answer given by the left branch is passed through the type of scale defined in this "
+    "function.  In addition  to selecting the scale, and the key in which  the scale should be "
+    "played, you need to select the type of scale-fitting which occurs.  Cut will remove the "
+    "notes which are not in the scale.  Push Up and Push Down will push the notes into the "
+    "scale.  Seamless fit makes every pitch increment equivalent to one step within the scale.  "
+    "Seamless fitting begins at the middle note of the selected key, so if the key is C, the "
+    "middle (unadjusted) note would be C3 ( or value 60).  ",
+    "Scale Definition",
+    Scale::kFields};
+
+void Scale::ExchangeParams(bool toDialog, ParamDialog& dialog) {
+    ProtoType::ExchangeParams(toDialog, dialog);
+    if (!toDialog) nodes::ApplyScale(*this, scaleName, fitName);
+}
+
+bool Scale::Fit(int pitch, int& out) const {
+    const int k = std::clamp(key, 0, 11);
+    if (tableMode != 0) {
+        const int d = (pitch - k + 15) % 12;
+        const int adjust = scaleTable[d < 0 ? d + 12 : d];
+        if (adjust == kScaleCut) return false;
+        out = static_cast<int>((int64_t{pitch} + adjust) & 0xFF);
+        return true;
+    }
+    const int n = std::clamp(scaleTable[12], 0, 12);
+    if (n == 0) {
+        out = pitch;
+        return true;
+    }
+    const int root = k + 57;
+    const int b = pitch - root;
+    const int q = b / n;
+    const int r = b % n;
+    const int64_t step = r < 0 ? int64_t{scaleTable[n + r]} - 12 : int64_t{scaleTable[r]};
+    out = static_cast<int>((int64_t{q} * 12 + step + root) & 0xFF);
+    return true;
+}
+
+void Scale::Solve(CNoteEventList& list) {
+    if (!Passes(*this, list)) return;
+    SolveBranch(childOne, list);
+    SongEvent* e = list.head;
+    while (e) {
+        SongEvent* following = e->next;
+        int pitch = 0;
+        if (Fit(e->GetData1(), pitch))
+            e->SetData1(LowByte(pitch));
+        else
+            list.Remove(e);
+        e = following;
+    }
+}
+
+// ---- factory ----------------------------------------------------------------------------------
 
 namespace {
 const NodeFactoryEntry kMidiTypes[] = {
+    {&Arpeggiate::kInfo, &CreateTyped<Arpeggiate>},
+    {&ChordBuilder::kInfo, &CreateTyped<ChordBuilder>},
+    {&Delay::kInfo, &CreateTyped<Delay>},
+    {&MidiDrumNote::kInfo, &CreateTyped<MidiDrumNote>},
+    {&MidiInput::kInfo, &CreateTyped<MidiInput>},
+    {&Interpolate::kInfo, &CreateTyped<Interpolate>},
+    {&Invert::kInfo, &CreateTyped<Invert>},
+    {&MidiController::kInfo, &CreateTyped<MidiController>},
+    {&MidiData::kInfo, &CreateTyped<MidiData>},
     {&MidiNote::kInfo, &CreateTyped<MidiNote>},
+    {&MidiNoteProperty::kInfo, &CreateTyped<MidiNoteProperty>},
+    {&PitchBend::kInfo, &CreateTyped<PitchBend>},
+    {&Scale::kInfo, &CreateTyped<Scale>},
 };
 } // namespace
 
