@@ -124,6 +124,8 @@ void CMidiDoc::LoadChannel(int channel) {
     uint64_t now = 0;
     uint64_t longest = 0;
     bool full = true;
+    // Tracks are read in time order: link them as a chain and balance once at the end.
+    CEventTree::Appender append(*store);
     while (full) {
         size_t got = 0;
         while (got < batch.size() && file_->ReadEvent(track, batch[got]) == 0) ++got;
@@ -161,7 +163,7 @@ void CMidiDoc::LoadChannel(int channel) {
                 st.program[size_t(midiChannel)] = e.data1;
             auto* ev =
                 new EventMidi(static_cast<uint32_t>(now), e.status, e.data1, e.data2, 0, e.data3);
-            store->Add(ev);
+            append.Append(ev);
             if (kind == 0x90) {
                 size_t slot = size_t(midiChannel) * 128 + (e.data1 & 0x7F);
                 open.push_back({ev, top[slot]});
@@ -169,6 +171,7 @@ void CMidiDoc::LoadChannel(int channel) {
             }
         }
     }
+    append.Finish();
     loadedLength_ = std::max(loadedLength_, static_cast<uint32_t>(longest));
     if (st.mix) ReadChannelProperties(channel);
 }

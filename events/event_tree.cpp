@@ -950,43 +950,64 @@ void CEventTree::Load(CArchive& ar) {
     // Built aside, so that a failed read leaves this store as it was. Nothing is reserved from
     // the stored count: every event read consumes input.
     CEventTree fresh;
-    Node* last = &fresh.head;
-    uint32_t lastTime = 0;
-    std::vector<SongEvent*> late; // events whose time goes back: stored by time afterwards
     bool ok = true;
-    for (uint32_t i = 0; i < n; ++i) {
-        if (ar.AtEnd()) {
-            ok = false;
-            break;
+    {
+        Appender chain(fresh);
+        for (uint32_t i = 0; i < n; ++i) {
+            if (ar.AtEnd()) {
+                ok = false;
+                break;
+            }
+            SongEvent* e = SongEventSerialize(ar);
+            if (!e || ar.Failed()) {
+                if (e) DeleteSongEvent(e);
+                ok = false;
+                break;
+            }
+            chain.Append(e);
         }
-        SongEvent* e = SongEventSerialize(ar);
-        if (!e || ar.Failed()) {
-            if (e) DeleteSongEvent(e);
-            ok = false;
-            break;
-        }
-        e->next = nullptr;
-        if (e->time < lastTime) {
-            late.push_back(e);
-            continue;
-        }
-        Node* node = fresh.AllocNode(e);
-        node->parent = last;
-        node->delta = DeltaOf(e->time, lastTime);
-        SetRight(last, node);
-        last = node;
-        lastTime = e->time;
-        ++fresh.count;
     }
     if (!ok) {
-        for (SongEvent* e : late) DeleteSongEvent(e);
         ar.Fail();
         return;
     }
-    fresh.Balance();
-    // Each of these goes after the events of its time read before it; no later-read event of
-    // that time was linked into the chain, so the file order of equal times is kept.
-    for (SongEvent* e : late) fresh.Add(e);
     fresh.length = static_cast<int32_t>(storedLength);
     SwapContents(fresh);
+}
+
+// ---- Appender ----------------------------------------------------------------------------
+
+CEventTree::Appender::Appender(CEventTree& tree)
+    : tree_(tree), last_(&tree.head), chain_(tree.count == 0) {}
+
+void CEventTree::Appender::Append(SongEvent* event) {
+    if (!event) return;
+    if (!chain_ || done_) {
+        tree_.Add(event);
+        return;
+    }
+    event->next = nullptr;
+    if (event->time < lastTime_) {
+        late_.push_back(event);
+        return;
+    }
+    Node* node = tree_.AllocNode(event);
+    node->parent = last_;
+    node->delta = DeltaOf(event->time, lastTime_);
+    SetRight(last_, node);
+    last_ = node;
+    lastTime_ = event->time;
+    ++tree_.count;
+}
+
+void CEventTree::Appender::Finish() {
+    if (done_) return;
+    done_ = true;
+    if (!chain_) return;
+    tree_.Balance();
+    // Each late event goes after the events of its time appended before it; none appended
+    // after it of that time is in the chain, so the order of appending is kept.
+    for (SongEvent* e : late_) tree_.Add(e);
+    late_.clear();
+    tree_.Restart();
 }

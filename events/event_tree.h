@@ -161,6 +161,31 @@ public:
     // Height of the tree (0 when empty); for tests and diagnostics.
     int Height() const;
 
+    // Fills a store in time order at constant cost an event (file readers): on an empty store
+    // the events are linked at its end as a chain and the store is balanced once when the
+    // appender finishes. An event earlier than the last one appended is kept aside and stored
+    // by time at the finish, after the events of its time appended before it, so the order of
+    // equal times is the order of appending. On a store that is not empty each Append is an
+    // Add. Until the appender finishes, nothing else may change or walk the store.
+    class Appender {
+    public:
+        explicit Appender(CEventTree& tree);
+        ~Appender() { Finish(); }
+        Appender(const Appender&) = delete;
+        Appender& operator=(const Appender&) = delete;
+        // Takes ownership of the event, stored at its own time.
+        void Append(SongEvent* event);
+        void Finish();
+
+    private:
+        CEventTree& tree_;
+        EventTreeNode* last_;
+        uint32_t lastTime_ = 0;
+        bool chain_;
+        bool done_ = false;
+        std::vector<SongEvent*> late_;
+    };
+
 protected:
     EventTreeNode head;
     int32_t count = 0;
