@@ -38,6 +38,10 @@ int64_t MonotonicNs() {
     return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
+void SleepNs(int64_t ns) {
+    if (ns > 0) SleepUntil(MonotonicNs() + ns);
+}
+
 RealTimer::~RealTimer() {
     Stop();
 }

@@ -21,6 +21,8 @@ using TimerCallback = void (*)(void* data, int64_t deadlineNs);
 
 // Monotonic time in nanoseconds.
 int64_t MonotonicNs();
+// Sleeps for about ns nanoseconds.
+void SleepNs(int64_t ns);
 
 class PeriodicTimer {
 public:

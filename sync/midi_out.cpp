@@ -21,7 +21,16 @@ CLockedNoteList::~CLockedNoteList() {
 }
 
 int CLockedNoteList::Lock(uint32_t timeoutMs) {
-    if (!mutex || !mutex->Lock(timeoutMs)) return 0;
+    if (!mutex) return 0;
+    if (timeoutMs == 0) {
+        mutex->Lock(0);
+    } else {
+        struct Adapter {
+            platform::NamedMutex* m;
+            bool try_lock() { return m->TryLock(); }
+        } adapter{mutex};
+        if (!TryLockFor(adapter, int64_t(timeoutMs) * 1000000)) return 0;
+    }
     held = mutex;
     return 1;
 }
@@ -234,7 +243,7 @@ unsigned CMidiOut::NotesOff() {
 }
 
 void CMidiOut::EmptyListsAndRing() {
-    std::unique_lock<std::timed_mutex> hold;
+    std::unique_lock<std::mutex> hold;
     if (clock) hold = clock->HoldTick();
     readIndex.store(0);
     writeIndex.store(0);
@@ -255,7 +264,7 @@ unsigned CMidiOut::ResetMidiOut() {
 }
 
 void CMidiOut::FlushMidiOut() {
-    std::unique_lock<std::timed_mutex> hold;
+    std::unique_lock<std::mutex> hold;
     if (clock) hold = clock->HoldTick();
     readIndex.store(0);
     writeIndex.store(0);

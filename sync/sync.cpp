@@ -93,7 +93,7 @@ unsigned CSync::CloseSync() {
     timerId = 0;
     std::vector<CMidiOut*> outs;
     {
-        std::lock_guard<std::timed_mutex> g(tickLock_);
+        std::lock_guard<std::mutex> g(tickLock_);
         for (CMidiOut* o : outputs)
             if (o) outs.push_back(o);
         outputs.assign(1, nullptr);
@@ -135,13 +135,13 @@ void CSync::StartState() {
 }
 
 void CSync::StartSync(uint32_t start) {
-    std::lock_guard<std::timed_mutex> g(tickLock_);
+    std::lock_guard<std::mutex> g(tickLock_);
     StartPosition(start);
     StartState();
 }
 
 void CSync::ReStartSync() {
-    std::lock_guard<std::timed_mutex> g(tickLock_);
+    std::lock_guard<std::mutex> g(tickLock_);
     StartState();
 }
 
@@ -159,7 +159,7 @@ void CSync::SendToSyncOutputs(uint8_t status) {
 void CSync::StopSync() {
     std::vector<CMidiOut*> outs;
     {
-        std::lock_guard<std::timed_mutex> g(tickLock_);
+        std::lock_guard<std::mutex> g(tickLock_);
         // Keep the in-tick bit: a tick that is waiting to enter sees a stopped clock.
         state.fetch_and(kInTick);
         if (mode != 1) SendToSyncOutputs(0xFC);
@@ -172,7 +172,7 @@ void CSync::StopSync() {
 void CSync::PauseSync(int notesOff) {
     std::vector<CMidiOut*> outs;
     {
-        std::lock_guard<std::timed_mutex> g(tickLock_);
+        std::lock_guard<std::mutex> g(tickLock_);
         uint32_t old = state.load();
         uint32_t s;
         do {
@@ -193,7 +193,7 @@ unsigned CSync::SetTempo(uint32_t us) {
     tempo.store(uint64_t(us) * 256);
     CMidiIn* in = nullptr;
     {
-        std::lock_guard<std::timed_mutex> g(tickLock_);
+        std::lock_guard<std::mutex> g(tickLock_);
         if ((state.load() & kAdvancing) && midiIn) in = midiIn;
     }
     if (in) in->AddTempoItem(now.load(), us);
@@ -206,7 +206,7 @@ uint32_t CSync::GetTempo() const {
 
 void CSync::SetResolution(uint32_t value) {
     if (value > 1000 || value == 0) return;
-    std::lock_guard<std::timed_mutex> g(tickLock_);
+    std::lock_guard<std::mutex> g(tickLock_);
     resolution.store(value);
     // At least one tick per MIDI clock, or counting clocks would never end.
     ticksPerClock = std::max<uint32_t>(1, value / 24);
@@ -217,7 +217,7 @@ void CSync::SetResolution(uint32_t value) {
 }
 
 void CSync::SetStartFrame(uint32_t packed) {
-    std::lock_guard<std::timed_mutex> g(tickLock_);
+    std::lock_guard<std::mutex> g(tickLock_);
     startFrame = packed;
 }
 
@@ -243,8 +243,8 @@ void CSync::WatchdogEntry(void* data, int64_t) {
 
 void CSync::SmpteStopped() {
     platform::PostMessage(window, kMsgSmpteStopped, 0, reinterpret_cast<intptr_t>(this));
-    std::unique_lock<std::timed_mutex> g(tickLock_, std::defer_lock);
-    if (!g.try_lock_for(std::chrono::milliseconds(1))) return;
+    if (!TryLockFor(tickLock_, 1000000)) return;
+    std::lock_guard<std::mutex> g(tickLock_, std::adopt_lock);
     std::fill(std::begin(quarterFrame), std::end(quarterFrame), uint8_t(255));
     smpteRate = mode;
 }
@@ -268,14 +268,14 @@ void CSync::TimerTick(int64_t deadlineNs) {
         pendingPeriods_.fetch_add(1);
         return;
     }
-    std::unique_lock<std::timed_mutex> g(tickLock_, std::defer_lock);
-    if (!g.try_lock_for(std::chrono::milliseconds(1))) {
+    if (!TryLockFor(tickLock_, 1000000)) {
         // Carry the period over: the next tick advances by both, so no time is lost.
         carried_.fetch_add(1);
         pendingPeriods_.fetch_add(1);
         LeaveTick();
         return;
     }
+    std::lock_guard<std::mutex> g(tickLock_, std::adopt_lock);
     uint64_t periods = 1 + pendingPeriods_.exchange(0);
     Tick(periods, deadlineNs);
     LeaveTick();
@@ -378,11 +378,11 @@ void CSync::Tick(uint64_t periods, int64_t deadlineNs) {
 void CSync::ExternalClock() {
     if (!(state.load() & kStarted)) return;
     if (!EnterTick()) return;
-    std::unique_lock<std::timed_mutex> g(tickLock_, std::defer_lock);
-    if (!g.try_lock_for(std::chrono::milliseconds(1))) {
+    if (!TryLockFor(tickLock_, 1000000)) {
         LeaveTick();
         return;
     }
+    std::unique_lock<std::mutex> g(tickLock_, std::adopt_lock);
     state.fetch_and(~kWaitClock);
     state.fetch_or(kClockArrived);
     // The fraction of a tick interpolated since the last whole one belongs to this clock's
@@ -432,11 +432,11 @@ void CSync::QuarterFrame(uint8_t data) {
     if (!SmpteMode(mode)) return;
     if (watchdog_) watchdog_->Arm(period);
     if (!EnterTick()) return;
-    std::unique_lock<std::timed_mutex> g(tickLock_, std::defer_lock);
-    if (!g.try_lock_for(std::chrono::milliseconds(1))) {
+    if (!TryLockFor(tickLock_, 1000000)) {
         LeaveTick();
         return;
     }
+    std::unique_lock<std::mutex> g(tickLock_, std::adopt_lock);
     uint32_t piece = (data >> 4) & 7;
     uint8_t nibble = data & 0x0F;
     uint8_t& b = quarterFrame[piece / 2];
@@ -470,14 +470,14 @@ void CSync::QuarterFrame(uint8_t data) {
 }
 
 void CSync::RegisterOutput(CMidiOut* out) {
-    std::lock_guard<std::timed_mutex> g(tickLock_);
+    std::lock_guard<std::mutex> g(tickLock_);
     if (std::find(outputs.begin(), outputs.end(), out) != outputs.end()) return;
     outputs.back() = out;
     outputs.push_back(nullptr);
 }
 
 void CSync::UnregisterOutput(CMidiOut* out) {
-    std::lock_guard<std::timed_mutex> g(tickLock_);
+    std::lock_guard<std::mutex> g(tickLock_);
     auto it = std::find(outputs.begin(), outputs.end(), out);
     if (it != outputs.end() && *it) outputs.erase(it);
 }
@@ -487,24 +487,24 @@ size_t CSync::OutputCount() const {
 }
 
 void CSync::AttachMidiIn(CMidiIn* in) {
-    std::lock_guard<std::timed_mutex> g(tickLock_);
+    std::lock_guard<std::mutex> g(tickLock_);
     midiIn = in;
 }
 
 void CSync::DetachMidiIn(CMidiIn* in) {
-    std::lock_guard<std::timed_mutex> g(tickLock_);
+    std::lock_guard<std::mutex> g(tickLock_);
     if (midiIn == in) midiIn = nullptr;
 }
 
 void CSync::AttachWaveOut(CWaveOut* device, WaveClockLink* link) {
-    std::lock_guard<std::timed_mutex> g(tickLock_);
+    std::lock_guard<std::mutex> g(tickLock_);
     waveOut = device;
     waveLink_ = link;
     wavePreparedFor_ = 0xFFFFFFFFu;
 }
 
 void CSync::DetachWaveOut(CWaveOut* device) {
-    std::lock_guard<std::timed_mutex> g(tickLock_);
+    std::lock_guard<std::mutex> g(tickLock_);
     if (waveOut == device) {
         waveOut = nullptr;
         waveLink_ = nullptr;

@@ -30,6 +30,18 @@ class CMidiIn;
 class CWaveOut;
 
 namespace dsync {
+// Tries to take a lock for at most timeoutNs, polling; real-time safe (no allocation, and it never
+// waits past the limit).
+template <class Lockable> bool TryLockFor(Lockable& lock, int64_t timeoutNs) {
+    if (lock.try_lock()) return true;
+    const int64_t deadline = platform::MonotonicNs() + timeoutNs;
+    do {
+        platform::SleepNs(20000);
+        if (lock.try_lock()) return true;
+    } while (platform::MonotonicNs() < deadline);
+    return false;
+}
+
 // What the clock needs from a wave output: its next pending event time and its window.
 class WaveClockLink {
 public:
@@ -129,7 +141,7 @@ public:
     std::atomic<uint32_t> resolution{480};
 
     // Waits for a tick in progress and keeps the next one from starting while held.
-    std::unique_lock<std::timed_mutex> HoldTick() { return std::unique_lock(tickLock_); }
+    std::unique_lock<std::mutex> HoldTick() { return std::unique_lock(tickLock_); }
 
     // Exact time of a tick in the tick being run (for outputs that place messages exactly).
     int64_t ExactTimeOfTick(uint32_t tick) const;
@@ -149,7 +161,7 @@ private:
     void StartPosition(uint32_t start);
     void StartState();
 
-    std::timed_mutex tickLock_;
+    std::mutex tickLock_;
     platform::PeriodicTimer* timer_ = nullptr;
     std::unique_ptr<platform::RealTimer> ownTimer_;
     std::unique_ptr<platform::OneShotTimer> watchdog_;
