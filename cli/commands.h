@@ -47,6 +47,7 @@ struct CommandGroup {
 extern const CommandGroup kTreeCommands; // cmd_tree.cpp
 extern const CommandGroup kSoundCommands; // cmd_sound.cpp
 extern const CommandGroup kMidiCommands; // cmd_midi.cpp
+extern const CommandGroup kSelCommands;  // cmd_sel.cpp
 
 // Helpers shared by the command files.
 

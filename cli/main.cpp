@@ -20,6 +20,7 @@ const CommandGroup* const kGroups[] = {
     &kTreeCommands,
     &kSoundCommands,
     &kMidiCommands,
+    &kSelCommands,
 };
 
 int RunDump(const std::vector<std::string>& args);
