@@ -1,0 +1,363 @@
+#include "sync/mixer/audio_output.h"
+
+#include "sync/devices.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <jack/jack.h>
+#include <rtaudio/RtAudio.h>
+
+namespace dsync::mixer {
+namespace {
+
+void QuietJack(const char*) {}
+
+void QuietenJack() {
+    jack_set_error_function(QuietJack);
+    jack_set_info_function(QuietJack);
+}
+
+} // namespace
+
+// ---- JackOutput -----------------------------------------------------------------------------
+
+JackOutput::JackOutput(AudioMixer& mixer) : mixer_(mixer) {}
+
+JackOutput::~JackOutput() {
+    Close();
+}
+
+bool JackOutput::Open(const std::string& clientName, std::string* error) {
+    if (client_) return true;
+    QuietenJack();
+    jack_status_t status{};
+    client_ = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
+    if (!client_) {
+        if (error) *error = "no JACK server";
+        return false;
+    }
+    jack_set_process_callback(client_, &JackOutput::Process, this);
+    jack_set_xrun_callback(client_, &JackOutput::Xrun, this);
+    jack_on_shutdown(client_, &JackOutput::Shutdown, this);
+    mixer_.SetSampleRate(jack_get_sample_rate(client_));
+    gone_.store(false);
+    return true;
+}
+
+bool JackOutput::Start(bool connectToPlayback, std::string* error) {
+    if (!client_) {
+        if (error) *error = "not open";
+        return false;
+    }
+    if (running_) return true;
+    ports_[0] =
+        jack_port_register(client_, "out_left", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+    ports_[1] =
+        jack_port_register(client_, "out_right", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+    if (!ports_[0] || !ports_[1] || jack_activate(client_) != 0) {
+        for (auto& p : ports_)
+            if (p) jack_port_unregister(client_, p), p = nullptr;
+        if (error) *error = "cannot activate the JACK client";
+        return false;
+    }
+    running_ = true;
+    if (connectToPlayback) {
+        const char** playback = jack_get_ports(client_, nullptr, JACK_DEFAULT_AUDIO_TYPE,
+                                               JackPortIsPhysical | JackPortIsInput);
+        if (playback) {
+            for (int c = 0; c < 2 && playback[c]; ++c)
+                jack_connect(client_, jack_port_name(ports_[c]), playback[c]);
+            if (playback[0] && !playback[1])
+                jack_connect(client_, jack_port_name(ports_[1]), playback[0]);
+            jack_free(playback);
+        }
+    }
+    return true;
+}
+
+void JackOutput::Stop() {
+    if (!client_ || !running_) return;
+    jack_deactivate(client_);
+    for (auto& p : ports_)
+        if (p) jack_port_unregister(client_, p), p = nullptr;
+    running_ = false;
+}
+
+void JackOutput::Close() {
+    Stop();
+    if (client_) jack_client_close(client_);
+    client_ = nullptr;
+}
+
+std::string JackOutput::PortName(int channel) const {
+    if (channel < 0 || channel > 1 || !ports_[channel]) return {};
+    return jack_port_name(ports_[channel]);
+}
+
+uint32_t JackOutput::SampleRate() const {
+    return client_ ? jack_get_sample_rate(client_) : 0;
+}
+
+uint32_t JackOutput::BufferSize() const {
+    return client_ ? jack_get_buffer_size(client_) : 0;
+}
+
+int JackOutput::Process(uint32_t frames, void* arg) {
+    auto* self = static_cast<JackOutput*>(arg);
+    if (!self->ports_[0] || !self->ports_[1]) return 0;
+    auto* l = static_cast<float*>(jack_port_get_buffer(self->ports_[0], frames));
+    auto* r = static_cast<float*>(jack_port_get_buffer(self->ports_[1], frames));
+    self->mixer_.Render(l, r, frames);
+    return 0;
+}
+
+int JackOutput::Xrun(void* arg) {
+    static_cast<JackOutput*>(arg)->xruns_.fetch_add(1);
+    return 0;
+}
+
+void JackOutput::Shutdown(void* arg) {
+    static_cast<JackOutput*>(arg)->gone_.store(true);
+}
+
+// ---- RtAudioOutput --------------------------------------------------------------------------
+
+RtAudioOutput::RtAudioOutput(AudioMixer& mixer) : mixer_(mixer) {}
+
+RtAudioOutput::~RtAudioOutput() {
+    Close();
+}
+
+bool RtAudioOutput::IsOpen() const {
+    return audio_ && audio_->isStreamOpen();
+}
+
+bool RtAudioOutput::Open(AudioApi api, int device, uint32_t rate, uint32_t bufferFrames,
+                         std::string* error) {
+    Close();
+    try {
+        audio_ = std::make_unique<RtAudio>(api == AudioApi::Pulse ? RtAudio::LINUX_PULSE
+                                                                  : RtAudio::LINUX_ALSA);
+        audio_->showWarnings(false);
+        if (audio_->getDeviceCount() == 0) {
+            if (error) *error = "no audio output devices";
+            audio_.reset();
+            return false;
+        }
+        unsigned id = device < 0 ? audio_->getDefaultOutputDevice() : unsigned(device);
+        RtAudio::DeviceInfo info = audio_->getDeviceInfo(id);
+        if (!info.probed || info.outputChannels < 2) {
+            if (error) *error = "not a stereo output device";
+            audio_.reset();
+            return false;
+        }
+        if (rate == 0) rate = info.preferredSampleRate ? info.preferredSampleRate : 48000;
+        RtAudio::StreamParameters out;
+        out.deviceId = id;
+        out.nChannels = 2;
+        RtAudio::StreamOptions options;
+        options.flags = RTAUDIO_NONINTERLEAVED;
+        options.streamName = "Dendra";
+        unsigned frames = std::clamp(bufferFrames, 64u, 8192u);
+        audio_->openStream(&out, nullptr, RTAUDIO_FLOAT32, rate, &frames, &RtAudioOutput::Callback,
+                           this, &options);
+        rate_ = audio_->getStreamSampleRate();
+        mixer_.SetSampleRate(rate_);
+        return true;
+    } catch (const std::exception& e) {
+        if (error) *error = e.what();
+        audio_.reset();
+        return false;
+    }
+}
+
+bool RtAudioOutput::Start(std::string* error) {
+    if (!audio_) {
+        if (error) *error = "not open";
+        return false;
+    }
+    try {
+        if (!audio_->isStreamRunning()) audio_->startStream();
+        return true;
+    } catch (const std::exception& e) {
+        if (error) *error = e.what();
+        return false;
+    }
+}
+
+void RtAudioOutput::Stop() {
+    if (!audio_) return;
+    try {
+        if (audio_->isStreamRunning()) audio_->stopStream();
+    } catch (const std::exception&) {
+    }
+}
+
+void RtAudioOutput::Close() {
+    if (!audio_) return;
+    Stop();
+    try {
+        if (audio_->isStreamOpen()) audio_->closeStream();
+    } catch (const std::exception&) {
+    }
+    audio_.reset();
+}
+
+int RtAudioOutput::Callback(void* out, void*, unsigned int frames, double, unsigned int status,
+                            void* arg) {
+    auto* self = static_cast<RtAudioOutput*>(arg);
+    if (status & RTAUDIO_OUTPUT_UNDERFLOW) self->underflows_.fetch_add(1);
+    float* l = static_cast<float*>(out);
+    if (l) self->mixer_.Render(l, l + frames, frames);
+    return 0;
+}
+
+// ---- Device list ----------------------------------------------------------------------------
+
+namespace {
+
+uint64_t NameHash(const std::string& s) {
+    uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
+    return h;
+}
+
+void MakeIdentity(AudioDevice& d) {
+    std::memset(d.identity, 0, sizeof d.identity);
+    d.identity[0] = uint8_t(d.api);
+    d.identity[1] = d.output ? 1 : 2;
+    uint32_t index = uint32_t(d.index);
+    for (int i = 0; i < 4; ++i) d.identity[2 + i] = uint8_t(index >> (8 * i));
+    uint64_t h = NameHash(d.name);
+    for (int i = 0; i < 8; ++i) d.identity[6 + i] = uint8_t(h >> (8 * i));
+}
+
+bool PulseServerLikely() {
+    if (const char* s = std::getenv("PULSE_SERVER"); s && *s) return true;
+    const char* run = std::getenv("XDG_RUNTIME_DIR");
+    if (!run || !*run) return false;
+    std::error_code ec;
+    return std::filesystem::exists(std::filesystem::path(run) / "pulse" / "native", ec);
+}
+
+void ListRtAudio(AudioApi api, bool output, std::vector<AudioDevice>& list) {
+    try {
+        RtAudio audio(api == AudioApi::Pulse ? RtAudio::LINUX_PULSE : RtAudio::LINUX_ALSA);
+        audio.showWarnings(false);
+        unsigned count = audio.getDeviceCount();
+        for (unsigned i = 0; i < count; ++i) {
+            RtAudio::DeviceInfo info;
+            try {
+                info = audio.getDeviceInfo(i);
+            } catch (const std::exception&) {
+                continue;
+            }
+            if (!info.probed) continue;
+            if (output ? info.outputChannels < 2 : info.inputChannels < 1) continue;
+            AudioDevice d;
+            d.name = (api == AudioApi::Pulse ? "PulseAudio: " : "ALSA: ") + info.name;
+            d.api = api;
+            d.index = int(i);
+            d.output = output;
+            MakeIdentity(d);
+            list.push_back(std::move(d));
+        }
+    } catch (const std::exception&) {
+    }
+}
+
+std::vector<AudioDevice> List(bool output) {
+    std::vector<AudioDevice> list;
+    if (JackServerRunning()) {
+        AudioDevice d;
+        d.name = output ? "JACK output" : "JACK input";
+        d.api = AudioApi::Jack;
+        d.index = 0;
+        d.output = output;
+        MakeIdentity(d);
+        list.push_back(d);
+    }
+    if (PulseServerLikely()) ListRtAudio(AudioApi::Pulse, output, list);
+    ListRtAudio(AudioApi::Alsa, output, list);
+    if (!list.empty()) {
+        AudioDevice def = list.front();
+        def.name = output ? "Default output" : "Default input";
+        if (def.api != AudioApi::Jack) def.index = -1;
+        std::memset(def.identity, 0, sizeof def.identity);
+        list.insert(list.begin(), def);
+    }
+    return list;
+}
+
+char* CopyName(const std::string& s) {
+    char* p = static_cast<char*>(std::malloc(s.size() + 1));
+    if (p) std::memcpy(p, s.c_str(), s.size() + 1);
+    return p;
+}
+
+} // namespace
+
+bool JackServerRunning() {
+    QuietenJack();
+    jack_status_t status{};
+    jack_client_t* probe = jack_client_open("DendraAudioProbe", JackNoStartServer, &status);
+    if (!probe) return false;
+    jack_client_close(probe);
+    return true;
+}
+
+std::vector<AudioDevice> ListAudioOutputs() {
+    return List(true);
+}
+
+std::vector<AudioDevice> ListCaptureDevices() {
+    return List(false);
+}
+
+bool FindAudioDevice(const uint8_t identity[16], bool output, AudioDevice& out) {
+    std::vector<AudioDevice> list = List(output);
+    if (list.empty()) return false;
+    static const uint8_t zero[16] = {};
+    if (std::memcmp(identity, zero, 16) == 0) {
+        out = list.front();
+        return true;
+    }
+    for (const AudioDevice& d : list)
+        if (std::memcmp(d.identity, identity, 16) == 0) return out = d, true;
+    // The same device under another index (the order changed): match the API and the name.
+    for (const AudioDevice& d : list)
+        if (d.identity[0] == identity[0] && std::memcmp(d.identity + 6, identity + 6, 8) == 0)
+            return out = d, true;
+    return false;
+}
+
+int AppendAudioDeviceRecords(DeviceRecord* records, int filled, int capacity, bool includeWave,
+                             bool includeMixer) {
+    if (!records || filled >= capacity || (!includeWave && !includeMixer)) return filled;
+    std::vector<AudioDevice> outputs = ListAudioOutputs();
+    auto put = [&](const AudioDevice& d, uint32_t flags, const uint8_t* identity, uint32_t number) {
+        if (filled >= capacity) return;
+        DeviceRecord& r = records[filled++];
+        r.flags = flags;
+        r.name = CopyName(d.name);
+        std::memset(r.identity, 0, sizeof r.identity);
+        if (identity) {
+            std::memcpy(r.identity, identity, 16);
+        } else {
+            for (int i = 0; i < 4; ++i) r.identity[i] = uint8_t(number >> (8 * i));
+        }
+        r.extra = 0;
+    };
+    if (includeWave)
+        for (size_t i = 0; i < outputs.size(); ++i)
+            put(outputs[i], kWaveOutputFlags, nullptr, uint32_t(i));
+    if (includeMixer) {
+        for (const AudioDevice& d : outputs) put(d, kAudioOutputFlags, d.identity, 0);
+        for (const AudioDevice& d : ListCaptureDevices()) put(d, kAudioCaptureFlags, d.identity, 0);
+    }
+    return filled;
+}
+
+} // namespace dsync::mixer
