@@ -2,8 +2,8 @@
 //
 // The event graph resets the node's counters and solves it in event mode; the sampled graph
 // (counting and numeric nodes, step 250 ms) solves it at fixed steps without a reset. The
-// document's units per beat come from the node's time scale (a node outside any document has
-// none and gets the default 1000) and its title is the node's name.
+// document's units per beat come from the node's time scale (a Root outside any document has
+// none, 0, and the document keeps its default 1000) and its title is the node's name.
 //
 // GraphFromDisplay runs the node's own Display with a capturing host, so it shows exactly what
 // "Graph Node" shows: the event or the sampled graph, or nothing for the types without a graph.
