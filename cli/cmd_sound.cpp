@@ -1,5 +1,5 @@
-// Sound files on the command line: `dump` of .wav, .aif, .aiff, .au, .snd and .tmp files (and
-// `dump-sound` with the samples), and `convert`.
+// Sound files on the command line: `dump` of .wav, .aif, .aiff, .au, .snd and .tmp files (with
+// `--samples`, every sample), and `convert`.
 #include "cli/commands.h"
 #include "cli/json.h"
 
@@ -32,11 +32,6 @@ int MatchSound(const std::string& ext, const std::vector<uint8_t>& head) {
     return 0;
 }
 
-// Temporary files of this run are removed however the command ends.
-struct TempFilesOfThisRun {
-    ~TempFilesOfThisRun() { platform::DeleteTempFiles(); }
-};
-
 // Opens path as the wave document does; false with the reason reported.
 bool OpenSound(const std::string& path, CWaveDoc& doc) {
     if (!CheckReadable(path)) return false;
@@ -55,7 +50,6 @@ const char* HeldContainer(const CWaveDoc& doc) {
 }
 
 int PrintSound(const std::string& path, bool samples) {
-    TempFilesOfThisRun cleanup;
     CWaveDoc doc;
     if (!OpenSound(path, doc)) return kExitInput;
     const WAVEFORMATEX& f = doc.Wave()->info.format;
@@ -107,21 +101,12 @@ int PrintSound(const std::string& path, bool samples) {
 }
 
 int DumpSound(const std::string& path) {
-    return PrintSound(path, false);
+    return PrintSound(path, DumpOption("--samples"));
 }
 
-int RunDumpSound(const std::vector<std::string>& args);
 int RunConvert(const std::vector<std::string>& args);
 
 const Command kCommands[] = {
-    {"dump-sound", "FILE [--samples]", "print a sound file as JSON, with its samples",
-     "Opens FILE (.wav, .aif, .aiff, .au, .snd, .tmp) as the wave document does and prints\n"
-     "{\"kind\":\"sound\",\"container\":...,\"formatTag\":N,\"encoding\":S,\"channels\":C,\n"
-     "\"sampleRate\":R,\"bitsPerSample\":B,\"blockAlign\":A,\"frames\":N,\"sourceEncoding\":S}\n"
-     "describing the PCM sound the document holds.\n\n"
-     "  --samples   also print \"samples\":[...], every sample interleaved: 8-bit as 0..255,\n"
-     "              16-bit as signed numbers\n",
-     RunDumpSound},
     {"convert", "IN OUT.wav [--compress] [--format FLAG] [--rate HZ]",
      "convert a sound file to a WAVE file",
      "Opens IN as a wave document, applies the changes and saves OUT.wav.\n\n"
@@ -135,30 +120,8 @@ const Dumper kDumpers[] = {
     {"sound (.wav .aif .aiff .au .snd .tmp)", MatchSound, DumpSound},
 };
 
-int RunDumpSound(const std::vector<std::string>& args) {
-    const Command& self = kCommands[0];
-    if (WantsHelp(args)) {
-        PrintCommandHelp(self);
-        return kExitOk;
-    }
-    std::string path;
-    bool samples = false;
-    for (const std::string& a : args) {
-        if (a == "--samples")
-            samples = true;
-        else if (!a.empty() && a[0] == '-')
-            return UsageError(self, "unknown option " + a);
-        else if (path.empty())
-            path = a;
-        else
-            return UsageError(self, "expects one FILE");
-    }
-    if (path.empty()) return UsageError(self, "expects one FILE");
-    return PrintSound(path, samples);
-}
-
 int RunConvert(const std::vector<std::string>& args) {
-    const Command& self = kCommands[1];
+    const Command& self = kCommands[0];
     if (WantsHelp(args)) {
         PrintCommandHelp(self);
         return kExitOk;
@@ -190,7 +153,6 @@ int RunConvert(const std::vector<std::string>& args) {
         }
     }
     if (files.size() != 2) return UsageError(self, "expects IN and OUT.wav");
-    TempFilesOfThisRun cleanup;
     CWaveDoc doc;
     if (!OpenSound(files[0], doc)) return kExitInput;
     // Changes need a store open for writing: work on a temporary copy, as answering Yes does.

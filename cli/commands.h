@@ -44,10 +44,10 @@ struct CommandGroup {
 };
 
 // The groups (one file each).
-extern const CommandGroup kTreeCommands; // cmd_tree.cpp
+extern const CommandGroup kTreeCommands;  // cmd_tree.cpp
 extern const CommandGroup kSoundCommands; // cmd_sound.cpp
-extern const CommandGroup kMidiCommands; // cmd_midi.cpp
-extern const CommandGroup kSelCommands;  // cmd_sel.cpp
+extern const CommandGroup kMidiCommands;  // cmd_midi.cpp
+extern const CommandGroup kSelCommands;   // cmd_sel.cpp
 
 // Helpers shared by the command files.
 
@@ -59,6 +59,8 @@ void PrintCommandHelp(const Command& command);
 int UsageError(const Command& command, const std::string& text);
 // Reports an input that cannot be read on standard error; returns kExitInput.
 int InputError(const std::string& path, const std::string& text);
+// True when `dump` was given this option after its FILE (e.g. "--samples" for sound files).
+bool DumpOption(const std::string& name);
 // Parses a whole unsigned 32-bit decimal number.
 bool ParseU32(const std::string& text, uint32_t& out);
 // Checks that path names a readable regular file; on failure reports it (the system's text)

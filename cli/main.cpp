@@ -1,6 +1,8 @@
 // dendra-cli: the headless program. A dispatcher over the command groups of commands.h.
 #include "cli/commands.h"
 
+#include "docs/sound/wave_data.h"
+#include "platform/temp_names.h"
 #include "platform/user_messages.h"
 
 #include <algorithm>
@@ -26,10 +28,15 @@ const CommandGroup* const kGroups[] = {
 int RunDump(const std::vector<std::string>& args);
 
 const Command kDump = {
-    "dump", "FILE", "print a document as JSON",
+    "dump", "FILE [--samples]", "print a document as JSON",
     "Prints the document in FILE as one line of JSON. The kind of document follows the file's\n"
-    "contents and extension; known kinds: %KINDS%.\n",
+    "contents and extension; known kinds: %KINDS%.\n\n"
+    "  --samples   sound files: also print every sample, interleaved\n",
     RunDump};
+
+// The options `dump` passes on to the dumpers.
+const char* const kDumpOptions[] = {"--samples"};
+std::vector<std::string> g_dumpOptions;
 
 const Command* FindCommand(const std::string& name) {
     if (name == kDump.name) return &kDump;
@@ -73,10 +80,20 @@ int RunDump(const std::vector<std::string>& args) {
         PrintCommandHelp(kDump);
         return kExitOk;
     }
-    if (args.size() != 1) return UsageError(kDump, "expects one FILE");
-    if (!args[0].empty() && args[0][0] == '-')
-        return UsageError(kDump, "unknown option " + args[0]);
-    const std::string& path = args[0];
+    std::string path;
+    for (const std::string& a : args) {
+        if (!a.empty() && a[0] == '-') {
+            if (std::find(std::begin(kDumpOptions), std::end(kDumpOptions), a) ==
+                std::end(kDumpOptions))
+                return UsageError(kDump, "unknown option " + a);
+            g_dumpOptions.push_back(a);
+        } else if (path.empty()) {
+            path = a;
+        } else {
+            return UsageError(kDump, "expects one FILE");
+        }
+    }
+    if (path.empty()) return UsageError(kDump, "expects one FILE");
     if (!CheckReadable(path)) return kExitInput;
     std::vector<uint8_t> head(64);
     std::ifstream in(path, std::ios::binary);
@@ -100,6 +117,10 @@ int RunDump(const std::vector<std::string>& args) {
 }
 
 } // namespace
+
+bool DumpOption(const std::string& name) {
+    return std::find(g_dumpOptions.begin(), g_dumpOptions.end(), name) != g_dumpOptions.end();
+}
 
 bool WantsHelp(const std::vector<std::string>& args) {
     return std::any_of(args.begin(), args.end(),
@@ -182,6 +203,11 @@ int main(int argc, char** argv) {
     }
     // Messages the documents show go to standard error (the default sink).
     platform::SetMessages(nullptr);
+    // Stored wave events read their sounds through the sound-file layer.
+    sound::InstallWaveSoundFactory();
     args.erase(args.begin());
-    return command->run(args);
+    int status = command->run(args);
+    // Only the temporary files this run created are removed.
+    platform::DeleteTempFiles();
+    return status;
 }
