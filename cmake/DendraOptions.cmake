@@ -23,15 +23,16 @@ if(DENDRA_FUZZ)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-# dendra_add_test(NAME SOURCES... [LIBS ...]): one GoogleTest program registered with CTest.
+# dendra_add_test(NAME SOURCES... [LIBS ...] [PROPERTIES ...]): one GoogleTest program registered
+# with CTest; PROPERTIES are extra test properties (RUN_SERIAL TRUE for timing-sensitive tests).
 function(dendra_add_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;PROPERTIES" ${ARGN})
   add_executable(${name} ${T_SOURCES} ${T_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main dendra_warnings)
   target_compile_definitions(${name} PRIVATE DENDRA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
                                              DENDRA_BINARY_DIR="${PROJECT_BINARY_DIR}")
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                       PROPERTIES TIMEOUT 600)
+                       PROPERTIES TIMEOUT 600 ${T_PROPERTIES})
 endfunction()
 
 # dendra_add_fuzzer(NAME SOURCE LIBS...): a libFuzzer target; its seeds live in fuzz/corpus/NAME.
