@@ -185,6 +185,20 @@ TEST(Evaluate, TemporalPhaseRepeatsAndStereoFramesShareAValue) {
     EXPECT_FLOAT_EQ(Samples(*mono)[147], 1.0f / 3.0f);
 }
 
+TEST(Evaluate, TemporalPhaseMatchesTheRemainderOfEveryFrame) {
+    TemporalPhase tp;
+    tp.useHz = 1;
+    tp.frequency = 261.63f; // a period that is not a whole number of frames
+    auto block = MakeSampleBlock(20000, 2, 48000, 123456789);
+    tp.Evaluate(*block);
+    const std::vector<float> s = Samples(*block);
+    const double p = static_cast<float>(48000.0 / 261.63f);
+    for (size_t i = 0; i < s.size(); ++i) {
+        const double f = 123456789.0 + static_cast<double>(i / 2);
+        ASSERT_EQ(s[i], static_cast<float>(std::fmod(f, p) / p)) << i;
+    }
+}
+
 TEST(Evaluate, TemporalCountsFramesAndConstantFills) {
     Temporal t;
     auto block = MakeSampleBlock(3, 2, 8000, 1000);
