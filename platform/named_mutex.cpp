@@ -1,6 +1,7 @@
 #include "platform/named_mutex.h"
 
 #include <chrono>
+#include <thread>
 #include <memory>
 #include <unordered_map>
 
@@ -50,7 +51,18 @@ bool NamedMutex::Lock(uint32_t timeoutMs) {
         mutex_.lock();
         return true;
     }
-    return mutex_.try_lock_for(std::chrono::milliseconds(timeoutMs));
+    // Polled rather than a timed wait, so that every lock is a plain try-lock that thread
+    // checkers follow; the holders keep these locks for microseconds.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (int spins = 0;; ++spins) {
+        if (mutex_.try_lock()) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        if (spins < 64) {
+            std::this_thread::yield();
+        } else {
+            std::this_thread::sleep_for(std::chrono::microseconds(20));
+        }
+    }
 }
 
 int NamedMutex::Users() const {

@@ -5,7 +5,7 @@
 // name; a mutex lives until the last user releases it.
 //
 // Acquire and Release allocate and take the registry lock: call them from ordinary threads only.
-// Lock, TryLockFor and Unlock on an acquired mutex allocate nothing and may be used on real-time
+// Lock, TryLock and Unlock on an acquired mutex allocate nothing and may be used on real-time
 // threads with a bounded timeout.
 #pragma once
 
@@ -32,7 +32,7 @@ private:
     explicit NamedMutex(std::string name) : name_(std::move(name)) {}
 
     std::string name_;
-    std::timed_mutex mutex_;
+    std::mutex mutex_;
     int users_ = 0; // guarded by the registry lock
 };
 
