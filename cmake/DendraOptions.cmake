@@ -41,3 +41,7 @@ function(dendra_add_fuzzer name source)
   target_link_libraries(${name} PRIVATE ${ARGN} dendra_warnings)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
 endfunction()
+
+# Tests that must run clean under ThreadSanitizer carry the CTest label `tsan` and are built by
+# the `tsan_tests` target, so the sanitizer build compiles only them.
+add_custom_target(tsan_tests)
