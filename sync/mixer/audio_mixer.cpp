@@ -210,11 +210,23 @@ uint32_t Voice::Pull(uint32_t frames, bool offline) {
                 resampler_.AppendPointer(1));
         resampler_.Appended(n);
         uint32_t bytes = n * frameBytes_;
-        Notify(at, uint64_t(at) + bytes);
+        // The room is published before the owner is told, so a woken writer sees it.
         consumed_.store(consumed + bytes, std::memory_order_release);
+        Notify(at, uint64_t(at) + bytes);
         pulled += n;
     }
+    if (!resampler_.Ended() && Exhausted()) resampler_.MarkEnd();
     return pulled;
+}
+
+bool Voice::Exhausted() const {
+    uint64_t consumed = consumed_.load(std::memory_order_relaxed);
+    uint64_t written = written_.load(std::memory_order_acquire);
+    if (static_)
+        return !loop_.load(std::memory_order_relaxed) &&
+               consumed >= written / frameBytes_ * frameBytes_;
+    return endOfStream_.load(std::memory_order_acquire) &&
+           written_.load(std::memory_order_acquire) - consumed < frameBytes_;
 }
 
 void Voice::Mix(float* left, float* right, uint32_t frames, uint32_t mixRate, bool offline) {
@@ -226,7 +238,7 @@ void Voice::Mix(float* left, float* right, uint32_t frames, uint32_t mixRate, bo
     }
     uint32_t hz = frequency_.load(std::memory_order_relaxed);
     if (hz == 0) hz = format_.sampleRate;
-    resampler_.SetStep(double(hz) / double(mixRate));
+    resampler_.SetRatio(hz, mixRate);
 
     float gain = GainOf(attenuation_.load(std::memory_order_relaxed));
     float pl, pr;

@@ -158,6 +158,7 @@ private:
     void Mix(float* left, float* right, uint32_t frames, uint32_t mixRate, bool offline);
     uint32_t Pull(uint32_t frames, bool offline); // input frames into the resampler
     void Notify(uint64_t from, uint64_t to);
+    bool Exhausted() const; // everything there is to play has entered the resampler
 
     AudioMixer* mixer_ = nullptr;
     PcmFormat format_;

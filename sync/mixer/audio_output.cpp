@@ -1,6 +1,7 @@
 #include "sync/mixer/audio_output.h"
 
 #include "sync/devices.h"
+#include "sync/mixer/quiet_alsa.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -137,6 +138,7 @@ bool RtAudioOutput::IsOpen() const {
 bool RtAudioOutput::Open(AudioApi api, int device, uint32_t rate, uint32_t bufferFrames,
                          std::string* error) {
     Close();
+    detail::QuietAlsa quiet;
     try {
         audio_ = std::make_unique<RtAudio>(api == AudioApi::Pulse ? RtAudio::LINUX_PULSE
                                                                   : RtAudio::LINUX_ALSA);
@@ -243,6 +245,7 @@ bool PulseServerLikely() {
 }
 
 void ListRtAudio(AudioApi api, bool output, std::vector<AudioDevice>& list) {
+    detail::QuietAlsa quiet;
     try {
         RtAudio audio(api == AudioApi::Pulse ? RtAudio::LINUX_PULSE : RtAudio::LINUX_ALSA);
         audio.showWarnings(false);

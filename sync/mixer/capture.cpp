@@ -1,6 +1,7 @@
 #include "sync/mixer/capture.h"
 
 #include "sync/mixer/futex.h"
+#include "sync/mixer/quiet_alsa.h"
 
 #include <algorithm>
 #include <chrono>
@@ -22,12 +23,13 @@ CaptureStream::CaptureStream(const PcmFormat& format, uint32_t capacityBytes, ui
     std::memset(data_.get(), 0, size_);
     nextNotify_ = notify_;
     resampler_.Reset(2);
+    resampler_.SetRatio(inputRate_, format_.sampleRate);
 }
 
 void CaptureStream::SetInputRate(uint32_t rate) {
     if (rate < 1000) return;
     inputRate_ = rate;
-    resampler_.SetStep(double(rate) / double(format_.sampleRate));
+    resampler_.SetRatio(rate, format_.sampleRate);
 }
 
 void CaptureStream::Clear() {
@@ -241,6 +243,7 @@ RtAudioCapture::~RtAudioCapture() {
 
 bool RtAudioCapture::Open(int api, int device, uint32_t rate, std::string* error) {
     Close();
+    detail::QuietAlsa quiet;
     try {
         audio_ = std::make_unique<RtAudio>(api == 3 ? RtAudio::LINUX_PULSE : RtAudio::LINUX_ALSA);
         audio_->showWarnings(false);

@@ -111,25 +111,31 @@ void SincResampler::Reset(int channels) {
     channels_ = channels == 2 ? 2 : 1;
     std::memset(buffer_[0], 0, 2 * size_t(kCapacity) * sizeof(float));
     filled_ = kHistory;
-    pos_ = kHistory;
+    ip_ = kHistory;
+    frac_ = 0;
     endIndex_ = -1;
-    SetStep(step_);
 }
 
-void SincResampler::SetStep(double step) {
-    if (!(step > 0.0)) step = 1.0;
-    step_ = std::min(step, kMaxStep);
-    table_ = &TableFor(step_);
+void SincResampler::SetRatio(uint32_t inputRate, uint32_t outputRate) {
+    if (inputRate == 0 || outputRate == 0) inputRate = outputRate = 1;
+    uint64_t in = std::min<uint64_t>(inputRate, uint64_t(outputRate) * uint64_t(kMaxStep));
+    if (outputRate != den_) { // keep the position's fraction in the new units
+        frac_ = frac_ * outputRate / den_;
+        den_ = outputRate;
+    }
+    stepWhole_ = uint32_t(in / outputRate);
+    stepNum_ = uint32_t(in % outputRate);
+    table_ = &TableFor(double(in) / double(outputRate));
 }
 
 uint32_t SincResampler::InputNeeded(uint32_t frames) const {
     if (frames == 0 || endIndex_ >= 0) return 0;
     frames = std::min(frames, kMaxOutput);
-    const int reach = (step_ == 1.0 && pos_ == std::floor(pos_))
-                          ? 0
-                          : static_cast<const PhaseTable*>(table_)->ahead;
-    double last = std::floor(pos_ + double(frames - 1) * step_);
-    long need = long(last) + reach + 1 - filled_;
+    const bool whole = stepWhole_ == 1 && stepNum_ == 0 && frac_ == 0;
+    const int reach = whole ? 0 : static_cast<const PhaseTable*>(table_)->ahead;
+    uint64_t f = frac_ + uint64_t(frames - 1) * stepNum_;
+    long last = long(ip_) + long(frames - 1) * long(stepWhole_) + long(f / den_);
+    long need = last + reach + 1 - filled_;
     if (need <= 0) return 0;
     return uint32_t(std::min<long>(need, Space()));
 }
@@ -146,22 +152,21 @@ uint32_t SincResampler::Produce(float* const* out, uint32_t frames) {
     frames = std::min(frames, kMaxOutput);
     const PhaseTable& t = *static_cast<const PhaseTable*>(table_);
     uint32_t n = 0;
-    if (step_ == 1.0 && pos_ == std::floor(pos_)) {
+    if (stepWhole_ == 1 && stepNum_ == 0 && frac_ == 0) {
         // Whole positions at the output rate: the input as it is.
-        int ip = int(pos_);
+        int ip = ip_;
         int avail = filled_ - ip;
         if (endIndex_ >= 0) avail = std::min(avail, endIndex_ - ip);
         n = uint32_t(std::clamp<long>(avail, 0, long(frames)));
         for (int c = 0; c < channels_; ++c) std::memcpy(out[c], buffer_[c] + ip, n * sizeof(float));
-        pos_ += double(n);
+        ip_ += int(n);
     } else {
         const int taps = t.taps;
         for (; n < frames; ++n) {
-            if (endIndex_ >= 0 && pos_ >= double(endIndex_)) break;
-            double fl = std::floor(pos_);
-            int ip = int(fl);
+            if (endIndex_ >= 0 && ip_ >= endIndex_) break;
+            const int ip = ip_;
             if (ip + t.ahead >= filled_) break;
-            double phase = (pos_ - fl) * kPhases;
+            double phase = double(frac_) * kPhases / double(den_);
             int p = std::min(int(phase), kPhases - 1);
             float f = float(phase - p);
             const float* a = t.c.data() + size_t(p) * size_t(taps);
@@ -182,7 +187,9 @@ uint32_t SincResampler::Produce(float* const* out, uint32_t frames) {
                 Lanes acc = acc0 + acc1;
                 out[c][n] = (acc[0] + acc[2]) + (acc[1] + acc[3]);
             }
-            pos_ += step_;
+            ip_ += int(stepWhole_);
+            frac_ += stepNum_;
+            if (frac_ >= den_) frac_ -= den_, ++ip_;
         }
     }
     Compact();
@@ -190,7 +197,7 @@ uint32_t SincResampler::Produce(float* const* out, uint32_t frames) {
 }
 
 void SincResampler::Compact() {
-    int drop = int(std::floor(pos_)) - kHistory;
+    int drop = ip_ - kHistory;
     if (drop <= 0) return;
     drop = std::min(drop, filled_);
     for (int c = 0; c < 2; ++c) {
@@ -199,7 +206,7 @@ void SincResampler::Compact() {
             std::memset(buffer_[c] + filled_ - drop, 0, size_t(drop) * sizeof(float));
     }
     filled_ -= drop;
-    pos_ -= drop;
+    ip_ -= drop;
     if (endIndex_ >= 0) {
         endIndex_ -= drop;
         filled_ = kCapacity;

@@ -40,9 +40,10 @@ public:
     void Reset(int channels);
     int Channels() const { return channels_; }
 
-    // Real-time. Input frames per output frame, held to (0, kMaxStep].
-    void SetStep(double step);
-    double Step() const { return step_; }
+    // Real-time. Input frames per output frame, as the ratio input rate / output rate (exact, so
+    // lengths do not drift), held to at most kMaxStep. The read position keeps its fraction.
+    void SetRatio(uint32_t inputRate, uint32_t outputRate);
+    double Step() const { return double(stepWhole_) + double(stepNum_) / double(den_); }
 
     // Real-time. How many more input frames Produce(frames) needs beyond what the window holds.
     uint32_t InputNeeded(uint32_t frames) const;
@@ -55,7 +56,7 @@ public:
     void MarkEnd();
     bool Ended() const { return endIndex_ >= 0; }
     // True when the read position has passed the end of the input.
-    bool Finished() const { return endIndex_ >= 0 && pos_ >= double(endIndex_); }
+    bool Finished() const { return endIndex_ >= 0 && ip_ >= endIndex_; }
 
     // Real-time. Writes up to frames (at most kMaxOutput) output frames to out[channel] and returns
     // how many it could make from the input at hand; fewer when the input runs out or ends.
@@ -65,9 +66,11 @@ private:
     void Compact();
 
     int channels_ = 1;
-    double step_ = 1.0;
+    // The step and the read position as whole frames plus a fraction num / den_.
+    uint32_t stepWhole_ = 1, stepNum_ = 0, den_ = 1;
+    int ip_ = 0;                  // read position (whole frames) in the window
+    uint64_t frac_ = 0;           // its fraction, in units of 1 / den_
     const void* table_ = nullptr; // the polyphase table for the step
-    double pos_ = 0.0;            // read position in window frames
     int filled_ = 0;              // frames in the window
     int endIndex_ = -1;           // window index just past the last input frame, -1 while open
     float* buffer_[2] = {nullptr, nullptr};

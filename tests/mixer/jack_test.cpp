@@ -1,0 +1,298 @@
+// The mixer and the capture stream against a real JACK server (the dummy backend), started and
+// stopped by the tests under a server name of their own.
+#include "sync/devices.h"
+#include "sync/mixer/audio_output.h"
+#include "sync/mixer/capture.h"
+
+#include <gtest/gtest.h>
+
+#include <jack/jack.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace dsync::mixer;
+
+namespace {
+
+std::string FindJackd() {
+    const char* path = std::getenv("PATH");
+    std::string p = path ? path : "/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= p.size()) {
+        size_t end = p.find(':', start);
+        if (end == std::string::npos) end = p.size();
+        std::string candidate = p.substr(start, end - start) + "/jackd";
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+        start = end + 1;
+    }
+    return {};
+}
+
+class JackServer : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        jackd_ = FindJackd();
+        if (jackd_.empty()) return;
+        name_ = "dendra-mixer-" + std::to_string(getpid());
+        setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
+        pid_ = fork();
+        if (pid_ == 0) {
+            int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            dup2(null, 2);
+            execl(jackd_.c_str(), "jackd", "-n", name_.c_str(), "-d", "dummy", "-r", "48000", "-p",
+                  "256", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        for (int i = 0; i < 100 && !JackServerRunning(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        up_ = JackServerRunning();
+    }
+    static void TearDownTestSuite() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            int status = 0;
+            for (int i = 0; i < 50 && waitpid(pid_, &status, WNOHANG) == 0; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            if (waitpid(pid_, &status, WNOHANG) == 0) {
+                kill(pid_, SIGKILL);
+                waitpid(pid_, &status, 0);
+            }
+        }
+        pid_ = -1;
+    }
+    void SetUp() override {
+        if (jackd_.empty()) GTEST_SKIP() << "jackd is not installed";
+        ASSERT_TRUE(up_) << "the JACK server did not start";
+    }
+
+    static inline std::string jackd_, name_;
+    static inline pid_t pid_ = -1;
+    static inline bool up_ = false;
+};
+
+// A test client with two ports of one direction; input ports record into preallocated buffers,
+// output ports play a counting sequence.
+class TestClient {
+public:
+    TestClient(const char* name, bool input, uint32_t capacity) : input_(input) {
+        client_ = jack_client_open(name, JackNoStartServer, nullptr);
+        if (!client_) return;
+        left_.assign(capacity, 0.0f);
+        right_.assign(capacity, 0.0f);
+        unsigned long flags = input ? JackPortIsInput : JackPortIsOutput;
+        ports_[0] = jack_port_register(client_, "a", JACK_DEFAULT_AUDIO_TYPE, flags, 0);
+        ports_[1] = jack_port_register(client_, "b", JACK_DEFAULT_AUDIO_TYPE, flags, 0);
+        jack_set_process_callback(client_, &TestClient::Process, this);
+        jack_set_xrun_callback(client_, &TestClient::Xrun, this);
+        jack_activate(client_);
+    }
+    ~TestClient() {
+        if (client_) jack_client_close(client_);
+    }
+    bool Ok() const { return client_ != nullptr; }
+    std::string Port(int c) const { return jack_port_name(ports_[c]); }
+    bool Connect(const std::string& from, const std::string& to) {
+        return jack_connect(client_, from.c_str(), to.c_str()) == 0;
+    }
+    void Disconnect() {
+        for (auto* p : ports_) jack_port_disconnect(client_, p);
+    }
+    uint32_t Frames() const { return count_.load(std::memory_order_acquire); }
+    uint64_t Xruns() const { return xruns_.load(); }
+    std::vector<float> left_, right_;
+
+private:
+    static int Process(jack_nframes_t frames, void* arg) {
+        auto* self = static_cast<TestClient*>(arg);
+        auto* a = static_cast<float*>(jack_port_get_buffer(self->ports_[0], frames));
+        auto* b = static_cast<float*>(jack_port_get_buffer(self->ports_[1], frames));
+        uint32_t at = self->count_.load(std::memory_order_relaxed);
+        for (jack_nframes_t i = 0; i < frames; ++i, ++at) {
+            if (self->input_) {
+                if (at >= self->left_.size()) break;
+                self->left_[at] = a[i];
+                self->right_[at] = b[i];
+            } else {
+                float v = float(at % 30000 + 1) / 32768.0f;
+                a[i] = v;
+                b[i] = -v;
+            }
+        }
+        self->count_.store(at, std::memory_order_release);
+        return 0;
+    }
+    static int Xrun(void* arg) {
+        static_cast<TestClient*>(arg)->xruns_.fetch_add(1);
+        return 0;
+    }
+    bool input_;
+    jack_client_t* client_ = nullptr;
+    jack_port_t* ports_[2] = {nullptr, nullptr};
+    std::atomic<uint32_t> count_{0};
+    std::atomic<uint64_t> xruns_{0};
+};
+
+int16_t LeftValue(uint32_t n) {
+    return int16_t(n % 20000 + 1);
+}
+int16_t RightValue(uint32_t n) {
+    return int16_t(-int32_t((n * 3) % 20000) - 1);
+}
+
+} // namespace
+
+// A streaming voice refilled segment by segment by its own thread arrives at a JACK input port
+// sample for sample after its gain and pan, with no gap and no xrun.
+TEST_F(JackServer, StreamingVoiceArrivesSampleForSample) {
+    AudioMixer mixer;
+    JackOutput out(mixer);
+    std::string error;
+    ASSERT_TRUE(out.Open("dendra-mixer-out", &error)) << error;
+    EXPECT_EQ(mixer.SampleRate(), 48000u);
+    ASSERT_TRUE(out.Start(false, &error)) << error;
+    const uint32_t rate = 48000, seconds = 3;
+    TestClient reader("dendra-mixer-reader", true, rate * (seconds + 2));
+    ASSERT_TRUE(reader.Ok());
+    ASSERT_TRUE(reader.Connect(out.PortName(0), reader.Port(0)));
+    ASSERT_TRUE(reader.Connect(out.PortName(1), reader.Port(1)));
+
+    const uint32_t seg = rate / 4 * 4; // a quarter second of 16-bit stereo
+    VoiceDesc d;
+    d.format = {2, rate, 16};
+    d.bufferBytes = 3 * seg;
+    d.notifications = {seg, 2 * seg, 3 * seg};
+    Voice* v = mixer.CreateVoice(d);
+    ASSERT_TRUE(v);
+    v->SetAttenuation(-600);
+    v->SetPan(-2500);
+    uint32_t frame = 0;
+    const uint32_t total = rate * seconds;
+    auto fill = [&](uint32_t bytes) {
+        std::vector<int16_t> s(bytes / 2);
+        for (size_t i = 0; i < s.size(); i += 2, ++frame) {
+            s[i] = frame < total ? LeftValue(frame) : 0;
+            s[i + 1] = frame < total ? RightValue(frame) : 0;
+        }
+        v->Write(s.data(), bytes);
+        if (frame >= total) v->EndOfStream();
+    };
+    fill(3 * seg);
+    // Client start-up and graph changes may cost the server a cycle; count from here on.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const uint64_t xrunsBefore = out.Xruns(), readerXrunsBefore = reader.Xruns();
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        while (!stop.load()) {
+            uint32_t bits = v->WaitEvents(100);
+            for (int i = 0; i < 3; ++i)
+                if ((bits & NotificationBit(i)) && frame < total) fill(seg);
+        }
+    });
+    v->Play(false);
+    for (int i = 0; i < 100 && (v->IsPlaying() || reader.Frames() < total); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    stop = true;
+    v->Wake();
+    writer.join();
+    EXPECT_FALSE(v->IsPlaying());
+    EXPECT_EQ(v->Underruns(), 0u);
+    EXPECT_EQ(out.Xruns() - xrunsBefore, 0u);
+    EXPECT_EQ(reader.Xruns() - readerXrunsBefore, 0u);
+    reader.Disconnect();
+
+    uint32_t got = reader.Frames();
+    uint32_t start = 0;
+    while (start < got && reader.left_[start] == 0.0f) ++start;
+    ASSERT_LT(start, got) << "nothing arrived";
+    ASSERT_GE(got - start, total);
+    const float g = GainOf(-600), gl = g * 1.0f, gr = g * GainOf(-2500);
+    for (uint32_t n = 0; n < total; ++n) {
+        ASSERT_NEAR(reader.left_[start + n], float(LeftValue(n)) / 32768.0f * gl, 1e-6) << n;
+        ASSERT_NEAR(reader.right_[start + n], float(RightValue(n)) / 32768.0f * gr, 1e-6) << n;
+    }
+    for (uint32_t n = start + total; n < got; ++n) ASSERT_EQ(reader.left_[n], 0.0f) << n;
+    out.Close();
+}
+
+// What a JACK client sends into the capture client's ports is recorded unchanged.
+TEST_F(JackServer, CaptureRecordsWhatWasSent) {
+    const PcmFormat f{2, 48000, 16};
+    CaptureStream stream(f, f.BytesPerSecond() * 2, f.BytesPerSecond() * 2 / 10);
+    JackCapture capture(stream);
+    std::string error;
+    ASSERT_TRUE(capture.Open("dendra-mixer-in", &error)) << error;
+    ASSERT_TRUE(capture.Start());
+    TestClient sender("dendra-mixer-sender", false, 0);
+    ASSERT_TRUE(sender.Ok());
+    ASSERT_TRUE(sender.Connect(sender.Port(0), capture.PortName(0)));
+    ASSERT_TRUE(sender.Connect(sender.Port(1), capture.PortName(1)));
+    std::vector<uint8_t> got;
+    uint8_t buf[16384];
+    int segments = 0;
+    while (got.size() < f.BytesPerSecond()) {
+        uint32_t bits = stream.WaitEvents(2000);
+        ASSERT_TRUE(bits & kCaptureData);
+        ++segments;
+        uint32_t n;
+        while ((n = stream.Read(buf, sizeof buf)) > 0) got.insert(got.end(), buf, buf + n);
+    }
+    capture.Close();
+    EXPECT_EQ(stream.DroppedBytes(), 0u);
+    EXPECT_GE(segments, 2);
+    auto at = [&](size_t i, int c) {
+        return int16_t(uint16_t(got[4 * i + 2 * c] | (got[4 * i + 2 * c + 1] << 8)));
+    };
+    size_t first = 0, frames = got.size() / 4;
+    // The two connections are made one after the other: start where both carry the sequence.
+    while (first < frames && (at(first, 0) == 0 || at(first, 1) == 0)) ++first;
+    ASSERT_LT(first + 1000, frames);
+    int expect = at(first, 0);
+    for (size_t i = first; i < frames; ++i) {
+        ASSERT_EQ(at(i, 0), expect) << i;
+        ASSERT_EQ(at(i, 1), -expect) << i;
+        expect = expect % 30000 + 1;
+    }
+}
+
+TEST_F(JackServer, DeviceListShowsMixerBackedDevices) {
+    std::vector<AudioDevice> outs = ListAudioOutputs();
+    ASSERT_GE(outs.size(), 2u);
+    EXPECT_EQ(outs[0].name, "Default output");
+    EXPECT_EQ(outs[1].name, "JACK output");
+    EXPECT_EQ(outs[0].api, AudioApi::Jack); // the running server is the default
+
+    DeviceRecord records[18];
+    int n = AppendAudioDeviceRecords(records, 0, 18, true, true);
+    ASSERT_GE(n, 6);
+    EXPECT_EQ(records[0].flags, kWaveOutputFlags);
+    EXPECT_EQ(records[1].DeviceNumber(), 1u);
+    int firstMixer = int(outs.size());
+    EXPECT_EQ(records[firstMixer].flags, 0x0Cu);
+    static const uint8_t zero[16] = {};
+    EXPECT_EQ(std::memcmp(records[firstMixer].identity, zero, 16), 0); // the default device
+    AudioDevice found;
+    ASSERT_TRUE(FindAudioDevice(records[firstMixer + 1].identity, true, found));
+    EXPECT_EQ(found.api, AudioApi::Jack);
+    bool capture = false;
+    for (int i = firstMixer; i < n; ++i)
+        if (records[i].flags == 0x04u) capture = true;
+    EXPECT_TRUE(capture);
+    // Capacity is honoured.
+    DeviceRecord few[2];
+    EXPECT_EQ(AppendAudioDeviceRecords(few, 1, 2, false, true), 2);
+    UnGetDevices(records, n);
+    UnGetDevices(few + 1, 1);
+}
