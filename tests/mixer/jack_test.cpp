@@ -296,3 +296,29 @@ TEST_F(JackServer, DeviceListShowsMixerBackedDevices) {
     UnGetDevices(records, n);
     UnGetDevices(few + 1, 1);
 }
+
+// Without a server the JACK entries are absent, opening fails with a reason, and nothing is
+// written to the standard error stream (no sound card is needed either).
+TEST(AudioDevices, NoServerIsReportedQuietly) {
+    const char* old = std::getenv("JACK_DEFAULT_SERVER");
+    std::string saved = old ? old : "";
+    setenv("JACK_DEFAULT_SERVER", "dendra-no-such-server", 1);
+    ::testing::internal::CaptureStderr();
+    bool running = JackServerRunning();
+    std::vector<AudioDevice> outs = ListAudioOutputs();
+    AudioMixer mixer;
+    JackOutput jack(mixer);
+    std::string error;
+    bool opened = jack.Open("dendra-mixer-none", &error);
+    std::string printed = ::testing::internal::GetCapturedStderr();
+    if (old) {
+        setenv("JACK_DEFAULT_SERVER", saved.c_str(), 1);
+    } else {
+        unsetenv("JACK_DEFAULT_SERVER");
+    }
+    EXPECT_FALSE(running);
+    for (const AudioDevice& d : outs) EXPECT_NE(d.api, AudioApi::Jack) << d.name;
+    EXPECT_FALSE(opened);
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(printed, "");
+}
