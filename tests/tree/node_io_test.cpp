@@ -89,7 +89,7 @@ TEST(NodeRecords, EveryTypeCopiesAndRoundTrips) {
             }
         }
     }
-    EXPECT_EQ(types, 18);
+    EXPECT_GE(types, 54); // control, MIDI, numeric and logic families at least
 }
 
 TEST(NodeRecords, PointerTargetReadLaterIsResolved) {
