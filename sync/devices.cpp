@@ -2,6 +2,7 @@
 
 #include "platform/user_messages.h"
 #include "sync/drivers/loopback/loopback.h"
+#include "sync/mixer/audio_output.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -153,7 +154,7 @@ void SetNumber(DeviceRecord& r, uint32_t n) {
 }
 } // namespace
 
-int GetDevices(DeviceRecord* records, int capacity, int, int) {
+int GetDevices(DeviceRecord* records, int capacity, int includeWave, int includeDirectSound) {
     if (!records || capacity <= 0) return 0;
     dsync::RefreshMidiDevices();
     int filled = 0;
@@ -168,6 +169,9 @@ int GetDevices(DeviceRecord* records, int capacity, int, int) {
     };
     put(dsync::MidiInputDevices(), kDeviceMidi);
     put(dsync::MidiOutputDevices(), kDeviceMidi | kDeviceOutput);
+    // Wave outputs and capture devices all play through the audio mixer.
+    filled = dsync::mixer::AppendAudioDeviceRecords(records, filled, capacity, includeWave != 0,
+                                                    includeDirectSound != 0);
     return filled;
 }
 
