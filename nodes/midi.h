@@ -94,7 +94,7 @@ public:
     static const NodeTypeInfo kInfo;
     static const ParamField kFields[];
     MidiDrumNote() {
-        channel = 10;
+        channel = 9; // the General MIDI percussion channel (status 0x99)
         pitch = 61.0f;
         velocity = 80.0f;
         noteDuration = 250.0f;

@@ -55,7 +55,7 @@ std::span<const Choice> KeyChoices();               // "A" .. "G#", value = key
 std::span<const Choice> ControllerChoices();        // the defined controllers, value = number
 std::span<const Choice> DrumChoices();              // 47 percussion names, value = pitch 35..81
 std::span<const Choice> ChannelChoices();           // "0" .. "15"
-std::span<const Choice> DrumChannelChoices();       // the same, entry 10 "10 -> GM Drum Setting"
+std::span<const Choice> DrumChannelChoices();       // the same, entry 9 "9 -> GM Drum Setting"
 std::span<const Choice> ControllerChannelChoices(); // "1" .. "16", value = channel
 
 // ---- parameter logic --------------------------------------------------------------------------

@@ -52,7 +52,7 @@ TEST(MidiNote, YieldsOneNoteAndDropsWhatTheListHeld) {
 
     MidiDrumNote d;
     SolveAt(d, list, 7);
-    EXPECT_EQ(Flat(list), (std::vector<std::string>{"7:m9a,61,80,0/250"}));
+    EXPECT_EQ(Flat(list), (std::vector<std::string>{"7:m99,61,80,0/250"}));
     EXPECT_EQ(d.GetName(), "Midi Drum Note");
 }
 
@@ -424,7 +424,14 @@ TEST(Families, ChoicesOfferedByTheDialogs) {
     EXPECT_STREQ(drums.front().label, "Acoustic Bass Drum");
     EXPECT_STREQ(drums.back().label, "Open Triangle");
     EXPECT_EQ(drums.back().value, 81);
-    EXPECT_STREQ(nodes::FindChoices("MidiDrumNote", "channel")[10].label, "10 -> GM Drum Setting");
+    EXPECT_STREQ(nodes::FindChoices("MidiDrumNote", "channel")[9].label, "9 -> GM Drum Setting");
+    // A new drum note sounds on the percussion channel of a General MIDI instrument.
+    MidiDrumNote drum;
+    CNoteEventList list;
+    list.next = kFixedStep;
+    drum.Solve(list);
+    ASSERT_NE(list.head, nullptr);
+    EXPECT_EQ(list.head->GetMessageBytes()[0], 0x99);
     EXPECT_EQ(nodes::FindChoices("Scale", "scaleName").size(), 12u);
     EXPECT_STREQ(nodes::FindChoices("Scale", "key")[3].label, "C");
     EXPECT_EQ(nodes::FindChoices("MidiController", "controllerNumber").back().value, 121);
