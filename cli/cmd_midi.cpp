@@ -82,10 +82,10 @@ int RunExport(const std::vector<std::string>& args);
 
 const Command kCommands[] = {
     {"export-midi", "INPUT -o OUT.mid [--format0] [--tempo BPM]",
-     "write a tree's solution or a MIDI file as a Standard MIDI File",
-     "INPUT is a tree (.dra: its solution, solved first when it has none) or a MIDI file.\n"
-     "A tree gives one track (format 0); a MIDI file keeps its tracks (format 1) unless it has\n"
-     "only one.\n\n"
+     "write a tree's solution, a song or a MIDI file as a Standard MIDI File",
+     "INPUT is a tree (.dra: its solution, solved first when it has none), a song (.sng) or a\n"
+     "MIDI file. A tree gives one track (format 0); a song a tempo track and one track per\n"
+     "entry (format 1); a MIDI file keeps its tracks (format 1) unless it has only one.\n\n"
      "  -o OUT.mid    the file to write (replaced only when the whole file was written)\n"
      "  --format0     write format 0: the first track only\n"
      "  --tempo BPM   the tempo put at the start of the first track when it begins with none\n"
@@ -152,7 +152,8 @@ int RunExport(const std::vector<std::string>& args) {
         doc.GetEvents(1); // solved again when the tree changed
         return ExportChannelAsMidi(doc, 1, output, format0, tempo) ? kExitOk : kExitInput;
     }
-    return InputError(input, "not a tree or a MIDI file");
+    if (IsSongInput(ext, head)) return ExportSongFile(input, output, format0, tempo);
+    return InputError(input, "not a tree, a song or a MIDI file");
 }
 
 } // namespace

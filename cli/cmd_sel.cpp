@@ -1,5 +1,6 @@
 // Event lists on the command line: `dump` of a .sel file, and `graph` of a tree's node.
 #include "cli/commands.h"
+#include "cli/doc_json.h"
 #include "cli/event_json.h"
 #include "cli/json.h"
 
@@ -22,12 +23,7 @@ int DumpEventList(const std::string& path) {
     CSELDoc doc;
     if (!doc.OnOpenDocument(path)) return kExitInput;
     JsonWriter json;
-    json.BeginObject();
-    json.Key("kind").String("eventlist");
-    json.Key("unitsPerBeat").UInt(doc.UnitsPerBeat());
-    json.Key("events");
-    WriteEvents(json, doc.GetEvents());
-    json.EndObject();
+    WriteEventListDocument(json, doc);
     std::printf("%s\n", json.Text().c_str());
     return kExitOk;
 }
@@ -95,6 +91,15 @@ int RunGraph(const std::vector<std::string>& args) {
 }
 
 } // namespace
+
+void WriteEventListDocument(JsonWriter& json, CSELDoc& doc) {
+    json.BeginObject();
+    json.Key("kind").String("eventlist");
+    json.Key("unitsPerBeat").UInt(doc.UnitsPerBeat());
+    json.Key("events");
+    WriteEvents(json, doc.GetEvents());
+    json.EndObject();
+}
 
 extern const CommandGroup kSelCommands = {"eventlist", kCommands, kDumpers};
 

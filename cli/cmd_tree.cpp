@@ -1,5 +1,6 @@
 // Tree documents on the command line: `dump` of a .dra file, and `solve`.
 #include "cli/commands.h"
+#include "cli/doc_json.h"
 #include "cli/event_json.h"
 #include "cli/json.h"
 
@@ -78,17 +79,7 @@ int DumpTree(const std::string& path) {
     CDendraDoc doc;
     if (!OpenTree(path, doc)) return kExitInput;
     JsonWriter json;
-    json.BeginObject();
-    json.Key("kind").String("tree");
-    json.Key("version").Int(doc.FileVersionRead());
-    json.Key("solvable").Bool(doc.Options().solvable);
-    json.Key("saveGenerated").Bool(doc.Options().saveGenerated);
-    json.Key("comments").String(doc.GetComments());
-    json.Key("root");
-    WriteNode(json, doc.GetRoot());
-    json.Key("solution");
-    WriteEvents(json, doc.Solution());
-    json.EndObject();
+    WriteTreeDocument(json, doc);
     std::printf("%s\n", json.Text().c_str());
     return kExitOk;
 }
@@ -163,6 +154,20 @@ int RunSolve(const std::vector<std::string>& args) {
 }
 
 } // namespace
+
+void WriteTreeDocument(JsonWriter& json, CDendraDoc& doc) {
+    json.BeginObject();
+    json.Key("kind").String("tree");
+    json.Key("version").Int(doc.FileVersionRead());
+    json.Key("solvable").Bool(doc.Options().solvable);
+    json.Key("saveGenerated").Bool(doc.Options().saveGenerated);
+    json.Key("comments").String(doc.GetComments());
+    json.Key("root");
+    WriteNode(json, doc.GetRoot());
+    json.Key("solution");
+    WriteEvents(json, doc.Solution());
+    json.EndObject();
+}
 
 extern const CommandGroup kTreeCommands = {"tree", kCommands, kDumpers};
 

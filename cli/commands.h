@@ -48,6 +48,7 @@ extern const CommandGroup kTreeCommands;  // cmd_tree.cpp
 extern const CommandGroup kSoundCommands; // cmd_sound.cpp
 extern const CommandGroup kMidiCommands;  // cmd_midi.cpp
 extern const CommandGroup kSelCommands;   // cmd_sel.cpp
+extern const CommandGroup kSongCommands;  // cmd_song.cpp
 
 // Helpers shared by the command files.
 
@@ -66,5 +67,11 @@ bool ParseU32(const std::string& text, uint32_t& out);
 // Checks that path names a readable regular file; on failure reports it (the system's text)
 // and returns false.
 bool CheckReadable(const std::string& path);
+
+// The song case of export-midi (cmd_song.cpp): whether the input is a song file by its
+// contents or extension, and its export as one track per entry.
+bool IsSongInput(const std::string& extension, const std::vector<uint8_t>& head);
+int ExportSongFile(const std::string& input, const std::string& output, bool format0,
+                   double tempoBpm);
 
 } // namespace cli

@@ -23,6 +23,7 @@ const CommandGroup* const kGroups[] = {
     &kSoundCommands,
     &kMidiCommands,
     &kSelCommands,
+    &kSongCommands,
 };
 
 int RunDump(const std::vector<std::string>& args);

@@ -11,20 +11,11 @@
 
 #include "docs/chan_doc.h"
 #include "docs/midi_file.h"
+#include "docs/mix_record.h"
 
 #include <array>
 #include <memory>
 #include <string>
-
-// The mixer's settings of one channel (owned by the song that includes the document).
-struct ChannelMixRecord {
-    std::string name;
-    std::string sourcePath;
-    float volume = 0.9f; // 0..1
-    float pan = 0.5f;    // 0 left, 0.5 centre, 1 right
-    int channel = 0;     // MIDI channel 0..15
-    int program = 0;
-};
 
 inline constexpr const char* kMidiOpenFailedMessage = "OpenFailed";
 inline constexpr const char* kMidiReadProblemMessage = "Problem reading MIDI file";

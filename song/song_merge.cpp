@@ -1,0 +1,419 @@
+// The song's merge, positioning, chase, pass preparation and recording.
+#include "docs/dendra_doc.h"
+#include "docs/song_doc.h"
+#include "docs/sound/wave_doc.h"
+#include "tree/solve.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Pass preparation alternates over the whole program.
+bool g_passToggle = false;
+
+uint32_t Hold32(uint64_t v) {
+    return v > std::numeric_limits<uint32_t>::max() ? std::numeric_limits<uint32_t>::max()
+                                                    : static_cast<uint32_t>(v);
+}
+
+uint64_t HoldToU64(double v) {
+    if (!(v > 0.0)) return 0;
+    if (v >= 1.8e19) return std::numeric_limits<uint64_t>::max();
+    return static_cast<uint64_t>(v);
+}
+
+uint8_t HoldByte(int v) {
+    return static_cast<uint8_t>(std::clamp(v, 0, 127));
+}
+
+} // namespace
+
+uint64_t CSongDoc::ToSong(const Cursor& c, uint32_t docTime) const {
+    uint64_t q = static_cast<uint64_t>(docTime) * kSongUnitsPerBeat;
+    if (c.unitRate) return q / c.den;
+    return HoldToU64(
+        std::floor(static_cast<double>(q) / (static_cast<double>(c.den) * c.rate) + 1e-6));
+}
+
+uint64_t CSongDoc::ToDoc(const Cursor& c, uint64_t songUnits, bool roundUp) const {
+    if (c.unitRate && songUnits <= std::numeric_limits<uint64_t>::max() / c.den) {
+        uint64_t n = songUnits * c.den;
+        return roundUp ? (n + kSongUnitsPerBeat - 1) / kSongUnitsPerBeat : n / kSongUnitsPerBeat;
+    }
+    double x =
+        static_cast<double>(songUnits) * static_cast<double>(c.den) * c.rate / kSongUnitsPerBeat;
+    return HoldToU64(roundUp ? std::ceil(x - 1e-6) : std::floor(x + 1e-6));
+}
+
+uint32_t CSongDoc::ToTicks(uint64_t songUnits) const {
+    if (playResolution_ == kSongUnitsPerBeat) return Hold32(songUnits);
+    if (songUnits > std::numeric_limits<uint64_t>::max() / playResolution_) return UINT32_MAX;
+    return Hold32(songUnits * playResolution_ / kSongUnitsPerBeat);
+}
+
+bool CSongDoc::IsEndMarker(const SongEvent* e) {
+    return e && e->IsMidi() && static_cast<const EventMidi*>(e)->status == 0 && e->time >= kNoTime;
+}
+
+void CSongDoc::LoadCursor(int i) {
+    Cursor& c = cursors_[static_cast<size_t>(i)];
+    const SongEntry& e = Entry(i);
+    c = Cursor{};
+    c.store = EntryEvents(i);
+    if (!c.store) return;
+    uint32_t units = e.document->GetTicksPerBeat(kUnitsPerBeat);
+    c.den = units ? units : kSongUnitsPerBeat;
+    float rate = e.settings.rate;
+    if (!(rate >= kMinEntryRate && rate <= kMaxEntryRate)) rate = 1.0f;
+    c.rate = rate;
+    c.unitRate = rate == 1.0f;
+    c.loop = e.settings.loop != 0;
+    c.loopLength = std::max(e.settings.loopLength, kMinLoopLength);
+    c.startOffset = e.settings.startOffset;
+}
+
+void CSongDoc::Settle(int i) {
+    Cursor& c = cursors_[static_cast<size_t>(i)];
+    bool wrapped = false;
+    for (;;) {
+        uint64_t rel = 0;
+        if (c.pending) {
+            c.pendingTime = c.store->CurrentTime();
+            rel = ToSong(c, c.pendingTime);
+        }
+        if (c.loop && (!c.pending || rel >= c.loopLength)) {
+            // A loop with nothing inside it ends the entry for this pass.
+            if (wrapped) break;
+            wrapped = true;
+            c.loopAcc += c.loopLength;
+            c.store->Restart();
+            c.pending = c.store->Next();
+            continue;
+        }
+        if (!c.pending) break;
+        uint64_t t = rel + c.loopAcc + c.startOffset;
+        if (ToTicks(t) >= kNoTime) break; // beyond any time a clock can count
+        c.next = t;
+        Entry(i).loopAccumulated = c.loopAcc;
+        return;
+    }
+    c.pending = nullptr;
+    c.next = UINT64_MAX;
+    Entry(i).loopAccumulated = c.loopAcc;
+}
+
+void CSongDoc::Advance(int i) {
+    Cursor& c = cursors_[static_cast<size_t>(i)];
+    if (!c.pending) return;
+    if (c.store->CurrentEvent() != c.pending) {
+        // Something else walked the store: find the pending event again.
+        c.store->Seek(c.pendingTime);
+        SongEvent* e = c.store->Next();
+        while (e && e != c.pending && c.store->CurrentTime() == c.pendingTime) e = c.store->Next();
+        if (e != c.pending) {
+            c.pending = e;
+            Settle(i);
+            return;
+        }
+    }
+    c.pending = c.store->Next();
+    Settle(i);
+}
+
+void CSongDoc::PositionEntry(int i, uint64_t pos) {
+    Cursor& c = cursors_[static_cast<size_t>(i)];
+    c.loopAcc = 0;
+    c.pending = nullptr;
+    c.next = UINT64_MAX;
+    if (!c.store) {
+        Entry(i).loopAccumulated = 0;
+        return;
+    }
+    uint64_t rel = 0;
+    if (pos > c.startOffset) {
+        rel = pos - c.startOffset;
+        if (c.loop) {
+            c.loopAcc = rel / c.loopLength * c.loopLength;
+            rel %= c.loopLength;
+        }
+    }
+    uint64_t docPos = ToDoc(c, rel, true);
+    if (docPos == 0)
+        c.store->Restart();
+    else
+        c.store->Seek(Hold32(docPos));
+    c.pending = c.store->Next();
+    Settle(i);
+}
+
+void CSongDoc::RebuildActive(bool recording, bool wavesOnly) {
+    activeCount_ = 0;
+    for (int i = 0; i < EntryCount(); ++i) {
+        const SongEntry& e = Entry(i);
+        if (!cursors_[static_cast<size_t>(i)].store || e.settings.muted) continue;
+        if ((recording || wavesOnly) && e.recordMode != kRecordOff) continue;
+        if (wavesOnly && e.document->GetDocKind() == kDocKindMidi) continue;
+        active_[static_cast<size_t>(activeCount_++)] = i;
+    }
+}
+
+void CSongDoc::Seek(double beat, bool recording) {
+    if (!prepared_) ComputeScales();
+    double units = beat * kSongUnitsPerBeat;
+    position_ = units > 0.0 ? HoldToU64(units) : 0;
+    last_ = -1;
+    advanceLast_ = false;
+    currentEntry_ = -1;
+    currentTime_ = ToTicks(position_);
+    recordingSeek_ = recording;
+    for (Cursor& c : cursors_) c = Cursor{};
+    for (int i = 0; i < EntryCount(); ++i) {
+        LoadCursor(i);
+        PositionEntry(i, position_);
+    }
+    RebuildActive(recording, false);
+}
+
+SongEvent* CSongDoc::GetNextEvent(int& device) {
+    if (advanceLast_) {
+        advanceLast_ = false;
+        if (last_ >= 0) Advance(last_);
+    }
+    for (;;) {
+        int best = -1;
+        uint64_t bestTime = UINT64_MAX;
+        for (int k = 0; k < activeCount_; ++k) {
+            int i = active_[static_cast<size_t>(k)];
+            uint64_t t = cursors_[static_cast<size_t>(i)].next;
+            if (t < bestTime) {
+                bestTime = t;
+                best = i;
+            }
+        }
+        if (best < 0) {
+            last_ = -1;
+            currentEntry_ = -1;
+            device = kDeviceDefault;
+            endMarker_.status = endMarker_.data1 = endMarker_.data2 = endMarker_.data3 = 0;
+            endMarker_.duration = 0;
+            endMarker_.time = kNoTime;
+            return &endMarker_;
+        }
+        Cursor& c = cursors_[static_cast<size_t>(best)];
+        SongEvent* ev = c.pending;
+        if (!ev->IsMidi() && !ev->IsWave()) {
+            // Numbers and byte blocks are not playable.
+            Advance(best);
+            continue;
+        }
+        const EntrySettings& s = Entry(best).settings;
+        last_ = best;
+        advanceLast_ = true;
+        currentEntry_ = best;
+        position_ = bestTime;
+        currentTime_ = ToTicks(bestTime);
+        if (ev->IsWave()) {
+            waveBuffer_.CopyFrom(*ev);
+            waveBuffer_.flags |= kWaveReference;
+            waveBuffer_.time = currentTime_;
+            waveBuffer_.info.volume = s.waveVolume;
+            waveBuffer_.info.balance = s.pan;
+            waveBuffer_.info.rateFactor = s.rate;
+            device = kDeviceDefault;
+            return &waveBuffer_;
+        }
+        midiBuffer_.CopyFrom(*ev);
+        midiBuffer_.time = currentTime_;
+        uint32_t d = ev->GetDuration();
+        if (d) {
+            if (c.unitRate)
+                midiBuffer_.duration = Hold32(uint64_t(d) * playResolution_ / c.den);
+            else
+                midiBuffer_.duration = Hold32(HoldToU64(
+                    std::floor(double(d) * playResolution_ / (double(c.den) * c.rate) + 1e-6)));
+        }
+        const uint8_t kind = midiBuffer_.status & 0xF0;
+        if (s.transpose != 0 && (kind == 0x80 || kind == 0x90 || kind == 0xA0))
+            midiBuffer_.data1 =
+                HoldByte(int(midiBuffer_.data1) + std::clamp(s.transpose, -256, 256));
+        if (kind == 0x90 && midiBuffer_.data2 != 0) {
+            // The small allowance keeps 100 × 0.9 at 90 although 0.9 is not exact in binary.
+            double v = std::floor(double(midiBuffer_.data2) * double(s.volume) + 1e-4);
+            midiBuffer_.data2 = HoldByte(v == v ? static_cast<int>(std::min(v, 127.0)) : 0);
+        }
+        device = s.device;
+        return &midiBuffer_;
+    }
+}
+
+void CSongDoc::StepBack() {
+    if (last_ >= 0) advanceLast_ = false;
+}
+
+void CSongDoc::BeginWaves() {
+    Seek(0.0, false);
+    RebuildActive(false, true);
+}
+
+EventWave* CSongDoc::NextWaveBefore(uint32_t ticks) {
+    for (;;) {
+        int device = 0;
+        SongEvent* e = GetNextEvent(device);
+        if (IsEndMarker(e)) return nullptr;
+        if (e->time >= ticks) {
+            StepBack();
+            return nullptr;
+        }
+        if (e->IsWave()) return static_cast<EventWave*>(e);
+    }
+}
+
+std::vector<ChasedWave> CSongDoc::ChaseWaves(uint32_t startTicks, uint32_t microsecondsPerBeat) {
+    std::vector<ChasedWave> sounding;
+    if (microsecondsPerBeat == 0) microsecondsPerBeat = 1000000;
+    const double secondsPerTick = double(microsecondsPerBeat) / 1e6 / double(playResolution_);
+    BeginWaves();
+    while (EventWave* w = NextWaveBefore(startTicks)) {
+        const Cursor& c = cursors_[static_cast<size_t>(currentEntry_)];
+        double lengthTicks;
+        if (w->duration > 0)
+            lengthTicks = double(w->duration) * playResolution_ / (double(c.den) * c.rate);
+        else
+            lengthTicks = w->LengthInSeconds() / secondsPerTick;
+        if (double(w->time) + lengthTicks <= double(startTicks)) continue;
+        const WAVEFORMATEX& f = w->info.format;
+        double bytes = double(startTicks - w->time) * secondsPerTick * f.nAvgBytesPerSec;
+        uint64_t offset = HoldToU64(std::floor(bytes));
+        if (f.nBlockAlign > 1) offset -= offset % f.nBlockAlign;
+        offset += static_cast<uint64_t>(std::max(w->startOffset, 0));
+        ChasedWave chased;
+        chased.entry = currentEntry_;
+        chased.time = w->time;
+        chased.startOffset = Hold32(offset);
+        chased.wave = std::make_unique<EventWave>();
+        chased.wave->flags = kWaveReference;
+        chased.wave->CopyFrom(*w);
+        chased.wave->flags |= kWaveReference;
+        chased.wave->time = startTicks;
+        chased.wave->startOffset = static_cast<int32_t>(std::min<uint64_t>(offset, INT32_MAX));
+        sounding.push_back(std::move(chased));
+    }
+    return sounding;
+}
+
+bool CSongDoc::PreparePass() {
+    g_passToggle = !g_passToggle;
+    if (!g_passToggle) return false;
+    for (int i = 0; i < EntryCount(); ++i) {
+        SongEntry& e = Entry(i);
+        if (!e.document || e.document->GetDocKind() != kDocKindDendra) continue;
+        if (!e.document->IsModified()) continue;
+        // Getting the events of a changed tree solves it again, which replaces the events the
+        // merge stands on: the entry is positioned again just after the last merged time.
+        if (last_ == i) advanceLast_ = false;
+        bool wasActive = cursors_[static_cast<size_t>(i)].store != nullptr;
+        LoadCursor(i);
+        if (wasActive) PositionEntry(i, position_ + 1);
+    }
+    return true;
+}
+
+EventWave* CSongDoc::StartAudioRecord(uint32_t songTime) {
+    audioEntry_ = -1;
+    audioWritten_ = 0;
+    for (int i = 0; i < EntryCount(); ++i) {
+        SongEntry& e = Entry(i);
+        if (e.recordMode != kRecordWave || !e.document || e.document->GetDocKind() != kDocKindWave)
+            continue;
+        auto& wave = static_cast<CWaveDoc&>(*e.document);
+        if (!wave.Wave() || !wave.Data()) return nullptr;
+        if (!wave.Data()->IsWritable() && !wave.MakeTempCopy()) return nullptr;
+        audioEntry_ = i;
+        e.settings.startOffset = songTime;
+        return wave.Wave();
+    }
+    return nullptr;
+}
+
+uint32_t CSongDoc::AppendRecordedAudio(const void* first, uint32_t firstBytes, const void* second,
+                                       uint32_t secondBytes) {
+    if (audioEntry_ < 0) return 0;
+    auto& wave = static_cast<CWaveDoc&>(*Entry(audioEntry_).document);
+    sound::WaveData* data = wave.Data();
+    if (!data) return 0;
+    uint32_t written = 0;
+    if (first && firstBytes) written += data->WriteAt(audioWritten_, first, firstBytes);
+    if (second && secondBytes)
+        written += data->WriteAt(audioWritten_ + written, second, secondBytes);
+    audioWritten_ += written;
+    return written;
+}
+
+uint32_t CSongDoc::EndAudioRecord() {
+    if (audioEntry_ < 0) return 0;
+    uint32_t written = audioWritten_;
+    CChanDoc& doc = *Entry(audioEntry_).document;
+    if (written) {
+        doc.SetModifiedFlag();
+        doc.UpdateAllViews(nullptr);
+        SetModifiedFlag();
+    }
+    UpdateAllViews(nullptr, kHintSongEntry + audioEntry_);
+    audioEntry_ = -1;
+    audioWritten_ = 0;
+    return written;
+}
+
+int CSongDoc::LiveMidiInput(const EventMidi& event, LiveOutput& output) {
+    int taken = 0;
+    for (int i = 0; i < EntryCount(); ++i) {
+        SongEntry& e = Entry(i);
+        if (e.recordMode != kRecordTree || !e.document ||
+            e.document->GetDocKind() != kDocKindDendra)
+            continue;
+        static_cast<CDendraDoc&>(*e.document).PlayInputEvent(event, output);
+        ++taken;
+    }
+    return taken;
+}
+
+int CSongDoc::MergeRecorded(CEventTree& recorded) {
+    int target = -1;
+    for (int i = 0; i < EntryCount() && target < 0; ++i)
+        if (Entry(i).recordMode == kRecordMidi && EntryEvents(i)) target = i;
+    if (target < 0) return 0;
+    SongEntry& e = Entry(target);
+    CEventTree* store = EntryEvents(target);
+    Cursor& c = cursors_[static_cast<size_t>(target)];
+    const bool wasActive = c.store != nullptr;
+    LoadCursor(target);
+    int merged = 0;
+    for (SongEvent* ev = recorded.First(); ev; ev = recorded.Next()) {
+        uint64_t t = recorded.CurrentTime();
+        uint64_t rel = t > c.startOffset ? t - c.startOffset : 0;
+        if (c.loop) rel %= c.loopLength;
+        SongEvent* copy = ev->Clone();
+        if (!copy) continue;
+        if (copy->IsChannelMessage()) copy->SetChannel(e.settings.channel);
+        if (copy->IsMidi() && copy->GetDuration())
+            copy->SetDuration(Hold32(ToDoc(c, copy->GetDuration(), false)));
+        copy->time = Hold32(ToDoc(c, rel, false));
+        store->Add(copy);
+        ++merged;
+    }
+    recorded.Clear();
+    e.document->SetModifiedFlag();
+    e.document->UpdateAllViews(nullptr);
+    UpdateAllViews(nullptr, kHintSongEntry + target);
+    if (last_ == target) advanceLast_ = false;
+    if (wasActive) PositionEntry(target, position_ + 1);
+    return merged;
+}
+
+void CSongDoc::Optimize() {
+    // The merge finds its place again by itself: balancing keeps every event and time.
+    for (int i = 0; i < EntryCount(); ++i)
+        if (CEventTree* store = EntryEvents(i)) store->Balance();
+}
