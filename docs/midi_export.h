@@ -21,3 +21,9 @@ constexpr int kCmdChangeTicksPerBeat = 32895;
 // with a message shown, when the file cannot be written; an existing file is then left as it was.
 bool ExportChannelAsMidi(CChanDoc& source, int channel, const std::string& path, bool type0,
                          double tempoBpm = 0.0, ChannelMixRecord* mix = nullptr);
+
+// "Save the current file as a Word.": writes a tree document to `path` whose Root holds one Word
+// carrying a copy of the channel's events, converted from the source's units per beat to the
+// tree's thousandths of a beat; the Root and the Word span the events (their last end). False, with
+// a message shown, when it cannot be written.
+bool ExportChannelAsWord(CChanDoc& source, int channel, const std::string& path);

@@ -319,3 +319,35 @@ TEST_F(MidiDocTest, ExportingATreeSolutionGivesFormatZeroAtSixtyBpm) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(MidiDocTest, ExportingAChannelAsAWordGivesATreeThatSolvesToItsEvents) {
+    CMidiDoc doc;
+    ASSERT_TRUE(doc.OnNewDocument());
+    doc.SetChannelCount(1, false);
+    doc.SetTicksPerBeat(kUnitsPerBeat, 480);
+    CEventTree* events = doc.GetChannelEvents(1);
+    events->Add(new EventMidi(0, 0x90, 60, 100, 240));
+    events->Add(new EventMidi(480, 0xB0, 7, 90));
+    events->Add(new EventMidi(960, 0x90, 64, 80, 480));
+    std::string path = dir + "/word.dra";
+    ASSERT_TRUE(ExportChannelAsWord(doc, 1, path));
+
+    CDendraDoc tree;
+    ASSERT_TRUE(tree.OnOpenDocument(path));
+    ASSERT_NE(tree.GetRoot().childOne, nullptr);
+    EXPECT_EQ(tree.GetRoot().childOne->TypeName(), std::string("Word"));
+    // 480 ticks a beat become the tree's 1000 units a beat; the Root ends with the last note.
+    EXPECT_EQ(tree.GetRoot().duration, 3000u);
+    std::vector<std::string> got;
+    CEventTree& solution = tree.Solution();
+    for (SongEvent* e = solution.First(); e; e = solution.Next())
+        got.push_back(std::to_string(solution.CurrentTime()) + ":" +
+                      std::to_string(e->GetMessageBytes()[0]) + "," +
+                      std::to_string(e->GetData1()) + "/" + std::to_string(e->GetDuration()));
+    EXPECT_EQ(got, (std::vector<std::string>{"0:144,60/500", "1000:176,7/0", "2000:144,64/1000"}));
+    EXPECT_EQ(doc.GetChannelEvents(1)->GetCount(), 3); // the source is untouched
+}
+
+} // namespace
