@@ -22,6 +22,7 @@ public:
         graph = MakeGraphDocument(title, timeScale, events);
     }
     void ToggleDataEditor(ProtoType&) override {}
+    void ShowDataEditor(std::unique_ptr<CSELDoc>) override {}
 
     std::unique_ptr<CSELDoc> graph;
 };

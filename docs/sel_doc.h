@@ -57,6 +57,9 @@ public:
     void ReplaceEvents(CNoteEventList& list);
     void ReplaceEvents(CEventTree& events);
     CEventTree& GetEvents() { return *events_; }
+    // The one channel is the event list (the Word's store while editing a Word).
+    int GetChannelCount() const override { return 1; }
+    CEventTree* GetChannelEvents(int channel) override { return channel == 1 ? events_ : nullptr; }
 
     // True while the document edits a store it does not own.
     bool EditsOwnerEvents() const { return owner_ != nullptr; }

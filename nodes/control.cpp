@@ -829,7 +829,19 @@ void Word::Serialize(CArchive& ar) {
 }
 
 void Word::EditData() {
-    if (NodeHost* host = GetNodeHost()) host->ToggleDataEditor(*this);
+    // A second call closes the open editor.
+    std::unique_ptr<CSELDoc> doc = editor.Toggle(events, GetName());
+    if (!doc) return;
+    if (NodeHost* host = GetNodeHost()) {
+        host->ShowDataEditor(std::move(doc));
+    } else {
+        editor.Close();
+    }
+}
+
+void Word::AnnounceRemoval() {
+    editor.Close();
+    ProtoType::AnnounceRemoval();
 }
 
 void Word::Display() {

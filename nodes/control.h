@@ -28,6 +28,7 @@
 //   Pointer recursion limit to 0-40.
 #pragma once
 
+#include "docs/sel_doc.h"
 #include "events/event_tree.h"
 #include "tree/proto_type.h"
 #include "tree/registry.h"
@@ -221,6 +222,7 @@ public:
     static const ParamField kFields[];
 
     void Copy(const ProtoType& source) override;
+    void AnnounceRemoval() override;
     void Serialize(CArchive& ar) override;
     void EditData() override;
     bool IsActive(CNoteEventList& list) override;
@@ -230,6 +232,9 @@ public:
 
     bool generateFromTree = false;
     CEventTree events; // times relative to the window start
+    // The event-list editor open on `events`; closed when the Word is cut or destroyed (declared
+    // after `events`, so it is closed before they go).
+    SelEditorLink editor;
 };
 
 class Quantize : public TypedNode<Quantize> {

@@ -219,7 +219,7 @@ void NoteGenerator::EditData() {
                                             ParamControl::Number, 0, 10000, d)
 
 const ParamField MidiNote::kFields[] = {NOTE_FIELDS(0, 60, 70, 50)};
-const ParamField MidiDrumNote::kFields[] = {NOTE_FIELDS(10, 61, 80, 250)};
+const ParamField MidiDrumNote::kFields[] = {NOTE_FIELDS(9, 61, 80, 250)};
 #undef NOTE_FIELDS
 
 constinit const NodeTypeInfo MidiNote::kInfo = {

@@ -7,9 +7,11 @@
 
 #include "tree/params.h"
 
+#include <memory>
 #include <string>
 
 class CNoteEventList;
+class CSELDoc;
 class ProtoType;
 
 class NodeHost {
@@ -21,8 +23,12 @@ public:
     // Opens a new event-list window titled `title` showing `events` (which the window copies).
     virtual void ShowEventGraph(const std::string& title, float timeScale,
                                 CNoteEventList& events) = 0;
-    // Opens (or closes, when open) the data editor of a data-holding node (Word, notes, sets).
+    // Opens (or closes, when open) the data editor of a data-holding node (notes, sets).
     virtual void ToggleDataEditor(ProtoType& node) = 0;
+    // Shows a Word's event editor, an event-list document editing the Word's own events. The
+    // host owns the document; the Word closes it (it then holds an empty store of its own) when
+    // the Word is cut or destroyed, so the editor never outlives the events it edits.
+    virtual void ShowDataEditor(std::unique_ptr<CSELDoc> editor) = 0;
 };
 
 NodeHost* GetNodeHost();

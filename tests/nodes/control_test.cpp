@@ -1,5 +1,6 @@
 #include "platform/user_messages.h"
 #include "tests/tree/tree_helpers.h"
+#include "tree/node_host.h"
 #include "tree/random.h"
 #include "tree/solve.h"
 
@@ -447,6 +448,50 @@ TEST(ControlNodes, InfoTextsOpenAsGiven) {
     EXPECT_EQ(root.duration, 10000u);
     EXPECT_EQ(root.childOne->duration, 10000u);
     EXPECT_EQ(root.GetTimeScale(), 0.0f) << "no document";
+}
+
+} // namespace
+
+namespace {
+
+// Keeps the editors it is asked to show, as the GUI's window list would.
+class EditorHost : public NodeHost {
+public:
+    bool RunParamsDialog(ProtoType&, ParamDialog&) override { return false; }
+    void ShowEventGraph(const std::string&, float, CNoteEventList&) override {}
+    void ToggleDataEditor(ProtoType&) override {}
+    void ShowDataEditor(std::unique_ptr<CSELDoc> editor) override {
+        editors.push_back(std::move(editor));
+    }
+    std::vector<std::unique_ptr<CSELDoc>> editors;
+};
+
+TEST(Word, ItsEventEditorNeverOutlivesTheWord) {
+    EditorHost host;
+    NodeHost* previous = SetNodeHost(&host);
+    {
+        auto* word = new Word;
+        word->events.Add(new EventMidi(0, 0x90, 60, 100, 250));
+        word->EditData();
+        ASSERT_EQ(host.editors.size(), 1u);
+        CSELDoc& editor = *host.editors[0];
+        // The editor works on the Word's own store.
+        EXPECT_EQ(editor.GetChannelEvents(1), &word->events);
+        editor.GetChannelEvents(1)->Add(new EventMidi(500, 0x90, 62, 100, 250));
+        EXPECT_EQ(word->events.GetCount(), 2);
+
+        // A second Display closes it; a third opens a new one.
+        word->EditData();
+        EXPECT_NE(editor.GetChannelEvents(1), &word->events);
+        word->EditData();
+        ASSERT_EQ(host.editors.size(), 2u);
+        delete word; // the open editor falls back to a store of its own
+    }
+    CEventTree* left = host.editors[1]->GetChannelEvents(1);
+    ASSERT_NE(left, nullptr);
+    EXPECT_EQ(left->GetCount(), 0);
+    left->Add(new EventMidi(0, 0x90, 64, 100, 10)); // still usable (ASan would catch a stale store)
+    SetNodeHost(previous);
 }
 
 } // namespace
