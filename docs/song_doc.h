@@ -23,6 +23,11 @@
 // end marker is returned: an EventMidi with status 0 at time 1000000000.
 // StepBack makes the last event come out again at the next GetNextEvent (the fill calls it for
 // the event a device refused).
+// The merge reads each entry's store ahead in small batches through the store's cursor (it finds
+// its place again when something else walked the store). An edit that adds or removes events of
+// a store while the song plays must be followed by Seek (MergeRecorded and PreparePass position
+// their entries again themselves). Entries are kept in a heap by next time, so an event costs
+// O(log entries).
 //
 // Referenced documents are shared: the song keeps a shared pointer to each, so a document whose
 // windows are closed stays alive while the song includes it. Contained documents belong to the
@@ -218,6 +223,7 @@ public:
 private:
     struct Cursor {
         CEventTree* store = nullptr;
+        bool identity = true;         // document units are song units (rate 1, 1000 per beat)
         SongEvent* pending = nullptr; // the entry's next event, or null when exhausted
         uint64_t next = UINT64_MAX;   // its song time
         uint64_t den = 1000;          // document units per beat
@@ -228,6 +234,14 @@ private:
         uint64_t startOffset = 0;
         uint64_t loopAcc = 0;
         uint32_t pendingTime = 0; // the pending event's document time
+        // Events read ahead from the store, with their document times.
+        static constexpr int kBatch = 32;
+        int bufPos = 0;
+        int bufLen = 0;
+        SongEvent* lastTaken = nullptr; // the store's cursor stands on it
+        uint32_t lastTime = 0;
+        std::array<SongEvent*, kBatch> buf;
+        std::array<uint32_t, kBatch> bufTime;
     };
 
     void ComputeScales();
@@ -235,7 +249,10 @@ private:
     void PositionEntry(int i, uint64_t songTime);
     // Takes the cursor's pending event into account (loop wrap, end); sets next.
     void Settle(int i);
-    void Advance(int i);
+    void Refill(Cursor& c);
+    void Fetch(Cursor& c);
+    void Rewind(Cursor& c, uint32_t docPos);
+    void AdvanceEntry(int i);
     uint64_t ToSong(const Cursor& c, uint32_t docTime) const;
     uint64_t ToDoc(const Cursor& c, uint64_t songUnits, bool roundUp) const;
     uint32_t ToTicks(uint64_t songUnits) const;
@@ -256,8 +273,14 @@ private:
 
     // Merge state.
     std::array<Cursor, kMaxSongEntries> cursors_{};
+    // The active entries as a binary min-heap of keys (next time << 6 | index), so that the
+    // root is the winner and ties go to the lower index; an ended entry's key is all ones.
+    std::array<uint64_t, kMaxSongEntries> heap_{};
     std::array<int, kMaxSongEntries> active_{};
     int activeCount_ = 0;
+    uint64_t KeyOf(int i) const;
+    void SiftDown(int at);
+    void BuildHeap();
     int last_ = -1;            // the entry that gave the last event
     bool advanceLast_ = false; // whether that event is consumed at the next call
     int currentEntry_ = -1;

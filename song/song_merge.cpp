@@ -31,6 +31,7 @@ uint8_t HoldByte(int v) {
 } // namespace
 
 uint64_t CSongDoc::ToSong(const Cursor& c, uint32_t docTime) const {
+    if (c.identity) return docTime;
     uint64_t q = static_cast<uint64_t>(docTime) * kSongUnitsPerBeat;
     if (c.unitRate) return q / c.den;
     return HoldToU64(
@@ -69,34 +70,81 @@ void CSongDoc::LoadCursor(int i) {
     if (!(rate >= kMinEntryRate && rate <= kMaxEntryRate)) rate = 1.0f;
     c.rate = rate;
     c.unitRate = rate == 1.0f;
+    c.identity = c.unitRate && c.den == kSongUnitsPerBeat;
     c.loop = e.settings.loop != 0;
     c.loopLength = std::max(e.settings.loopLength, kMinLoopLength);
     c.startOffset = e.settings.startOffset;
+}
+
+void CSongDoc::Refill(Cursor& c) {
+    c.bufPos = c.bufLen = 0;
+    int n = 0;
+    if (c.lastTaken && c.store->CurrentEvent() != c.lastTaken) {
+        // Something else walked the store: find the last event taken again.
+        c.store->Seek(c.lastTime);
+        SongEvent* e = c.store->Next();
+        while (e && e != c.lastTaken && c.store->CurrentTime() == c.lastTime) e = c.store->Next();
+        if (e != c.lastTaken) {
+            // It is gone: the event found is the next one.
+            if (!e) return;
+            c.buf[0] = e;
+            c.bufTime[0] = c.store->CurrentTime();
+            n = 1;
+        }
+    }
+    // Events are taken in batches: one store walked at a time stays in the cache.
+    for (; n < Cursor::kBatch; ++n) {
+        SongEvent* e = c.store->Next();
+        if (!e) break;
+        c.buf[static_cast<size_t>(n)] = e;
+        c.bufTime[static_cast<size_t>(n)] = c.store->CurrentTime();
+    }
+    c.bufLen = n;
+    if (n > 0) {
+        c.lastTaken = c.buf[static_cast<size_t>(n - 1)];
+        c.lastTime = c.bufTime[static_cast<size_t>(n - 1)];
+    }
+}
+
+void CSongDoc::Fetch(Cursor& c) {
+    if (c.bufPos >= c.bufLen) Refill(c);
+    if (c.bufPos < c.bufLen) {
+        c.pending = c.buf[static_cast<size_t>(c.bufPos)];
+        c.pendingTime = c.bufTime[static_cast<size_t>(c.bufPos)];
+        ++c.bufPos;
+    } else {
+        c.pending = nullptr;
+    }
+}
+
+void CSongDoc::Rewind(Cursor& c, uint32_t docPos) {
+    if (docPos == 0)
+        c.store->Restart();
+    else
+        c.store->Seek(docPos);
+    c.bufPos = c.bufLen = 0;
+    c.lastTaken = nullptr;
+    Fetch(c);
 }
 
 void CSongDoc::Settle(int i) {
     Cursor& c = cursors_[static_cast<size_t>(i)];
     bool wrapped = false;
     for (;;) {
-        uint64_t rel = 0;
-        if (c.pending) {
-            c.pendingTime = c.store->CurrentTime();
-            rel = ToSong(c, c.pendingTime);
-        }
+        uint64_t rel = c.pending ? ToSong(c, c.pendingTime) : 0;
         if (c.loop && (!c.pending || rel >= c.loopLength)) {
             // A loop with nothing inside it ends the entry for this pass.
             if (wrapped) break;
             wrapped = true;
             c.loopAcc += c.loopLength;
-            c.store->Restart();
-            c.pending = c.store->Next();
+            Entry(i).loopAccumulated = c.loopAcc;
+            Rewind(c, 0);
             continue;
         }
         if (!c.pending) break;
         uint64_t t = rel + c.loopAcc + c.startOffset;
         if (ToTicks(t) >= kNoTime) break; // beyond any time a clock can count
         c.next = t;
-        Entry(i).loopAccumulated = c.loopAcc;
         return;
     }
     c.pending = nullptr;
@@ -104,21 +152,10 @@ void CSongDoc::Settle(int i) {
     Entry(i).loopAccumulated = c.loopAcc;
 }
 
-void CSongDoc::Advance(int i) {
+void CSongDoc::AdvanceEntry(int i) {
     Cursor& c = cursors_[static_cast<size_t>(i)];
     if (!c.pending) return;
-    if (c.store->CurrentEvent() != c.pending) {
-        // Something else walked the store: find the pending event again.
-        c.store->Seek(c.pendingTime);
-        SongEvent* e = c.store->Next();
-        while (e && e != c.pending && c.store->CurrentTime() == c.pendingTime) e = c.store->Next();
-        if (e != c.pending) {
-            c.pending = e;
-            Settle(i);
-            return;
-        }
-    }
-    c.pending = c.store->Next();
+    Fetch(c);
     Settle(i);
 }
 
@@ -139,12 +176,7 @@ void CSongDoc::PositionEntry(int i, uint64_t pos) {
             rel %= c.loopLength;
         }
     }
-    uint64_t docPos = ToDoc(c, rel, true);
-    if (docPos == 0)
-        c.store->Restart();
-    else
-        c.store->Seek(Hold32(docPos));
-    c.pending = c.store->Next();
+    Rewind(c, Hold32(ToDoc(c, rel, true)));
     Settle(i);
 }
 
@@ -157,6 +189,35 @@ void CSongDoc::RebuildActive(bool recording, bool wavesOnly) {
         if (wavesOnly && e.document->GetDocKind() == kDocKindMidi) continue;
         active_[static_cast<size_t>(activeCount_++)] = i;
     }
+    BuildHeap();
+}
+
+uint64_t CSongDoc::KeyOf(int i) const {
+    uint64_t t = cursors_[static_cast<size_t>(i)].next;
+    // Merged times stay below 10^12 (the end of the clock's count at any resolution).
+    return t == UINT64_MAX ? UINT64_MAX : t << 6 | static_cast<uint64_t>(i);
+}
+
+void CSongDoc::SiftDown(int at) {
+    const int n = activeCount_;
+    const uint64_t item = heap_[static_cast<size_t>(at)];
+    for (;;) {
+        int child = 2 * at + 1;
+        if (child >= n) break;
+        uint64_t key = heap_[static_cast<size_t>(child)];
+        if (child + 1 < n && heap_[static_cast<size_t>(child + 1)] < key)
+            key = heap_[static_cast<size_t>(++child)];
+        if (item <= key) break;
+        heap_[static_cast<size_t>(at)] = key;
+        at = child;
+    }
+    heap_[static_cast<size_t>(at)] = item;
+}
+
+void CSongDoc::BuildHeap() {
+    for (int k = 0; k < activeCount_; ++k)
+        heap_[static_cast<size_t>(k)] = KeyOf(active_[static_cast<size_t>(k)]);
+    for (int k = activeCount_ / 2 - 1; k >= 0; --k) SiftDown(k);
 }
 
 void CSongDoc::Seek(double beat, bool recording) {
@@ -179,20 +240,19 @@ void CSongDoc::Seek(double beat, bool recording) {
 SongEvent* CSongDoc::GetNextEvent(int& device) {
     if (advanceLast_) {
         advanceLast_ = false;
-        if (last_ >= 0) Advance(last_);
-    }
-    for (;;) {
-        int best = -1;
-        uint64_t bestTime = UINT64_MAX;
-        for (int k = 0; k < activeCount_; ++k) {
-            int i = active_[static_cast<size_t>(k)];
-            uint64_t t = cursors_[static_cast<size_t>(i)].next;
-            if (t < bestTime) {
-                bestTime = t;
-                best = i;
+        if (last_ >= 0) {
+            AdvanceEntry(last_);
+            if (activeCount_ > 0 && heap_[0] != UINT64_MAX && int(heap_[0] & 63) == last_) {
+                heap_[0] = KeyOf(last_);
+                SiftDown(0);
+            } else {
+                BuildHeap();
             }
         }
-        if (best < 0) {
+    }
+    for (;;) {
+        const uint64_t root = activeCount_ > 0 ? heap_[0] : UINT64_MAX;
+        if (root == UINT64_MAX) {
             last_ = -1;
             currentEntry_ = -1;
             device = kDeviceDefault;
@@ -201,11 +261,16 @@ SongEvent* CSongDoc::GetNextEvent(int& device) {
             endMarker_.time = kNoTime;
             return &endMarker_;
         }
+        const int best = static_cast<int>(root & 63);
+        const uint64_t bestTime = root >> 6;
         Cursor& c = cursors_[static_cast<size_t>(best)];
         SongEvent* ev = c.pending;
-        if (!ev->IsMidi() && !ev->IsWave()) {
+        const bool midi = ev->IsMidi();
+        if (!midi && !ev->IsWave()) {
             // Numbers and byte blocks are not playable.
-            Advance(best);
+            AdvanceEntry(best);
+            heap_[0] = KeyOf(best);
+            SiftDown(0);
             continue;
         }
         const EntrySettings& s = Entry(best).settings;
@@ -214,7 +279,7 @@ SongEvent* CSongDoc::GetNextEvent(int& device) {
         currentEntry_ = best;
         position_ = bestTime;
         currentTime_ = ToTicks(bestTime);
-        if (ev->IsWave()) {
+        if (!midi) {
             waveBuffer_.CopyFrom(*ev);
             waveBuffer_.flags |= kWaveReference;
             waveBuffer_.time = currentTime_;
@@ -224,10 +289,15 @@ SongEvent* CSongDoc::GetNextEvent(int& device) {
             device = kDeviceDefault;
             return &waveBuffer_;
         }
-        midiBuffer_.CopyFrom(*ev);
+        const auto& source = static_cast<const EventMidi&>(*ev);
+        midiBuffer_.status = source.status;
+        midiBuffer_.data1 = source.data1;
+        midiBuffer_.data2 = source.data2;
+        midiBuffer_.data3 = source.data3;
+        midiBuffer_.duration = source.duration;
         midiBuffer_.time = currentTime_;
-        uint32_t d = ev->GetDuration();
-        if (d) {
+        uint32_t d = source.duration;
+        if (d && !(c.identity && playResolution_ == kSongUnitsPerBeat)) {
             if (c.unitRate)
                 midiBuffer_.duration = Hold32(uint64_t(d) * playResolution_ / c.den);
             else
@@ -317,6 +387,7 @@ bool CSongDoc::PreparePass() {
         LoadCursor(i);
         if (wasActive) PositionEntry(i, position_ + 1);
     }
+    BuildHeap();
     return true;
 }
 
@@ -409,6 +480,7 @@ int CSongDoc::MergeRecorded(CEventTree& recorded) {
     UpdateAllViews(nullptr, kHintSongEntry + target);
     if (last_ == target) advanceLast_ = false;
     if (wasActive) PositionEntry(target, position_ + 1);
+    BuildHeap();
     return merged;
 }
 
