@@ -49,6 +49,7 @@ extern const CommandGroup kSoundCommands; // cmd_sound.cpp
 extern const CommandGroup kMidiCommands;  // cmd_midi.cpp
 extern const CommandGroup kSelCommands;   // cmd_sel.cpp
 extern const CommandGroup kSongCommands;  // cmd_song.cpp
+extern const CommandGroup kAppCommands;   // cmd_app.cpp
 
 // Helpers shared by the command files.
 

@@ -24,6 +24,7 @@ const CommandGroup* const kGroups[] = {
     &kMidiCommands,
     &kSelCommands,
     &kSongCommands,
+    &kAppCommands,
 };
 
 int RunDump(const std::vector<std::string>& args);
