@@ -6,6 +6,7 @@
 #include "docs/dendra_doc.h"
 #include "docs/midi_doc.h"
 #include "docs/midi_export.h"
+#include "docs/sel_doc.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -82,8 +83,9 @@ int RunExport(const std::vector<std::string>& args);
 
 const Command kCommands[] = {
     {"export-midi", "INPUT -o OUT.mid [--format0] [--tempo BPM]",
-     "write a tree's solution, a song or a MIDI file as a Standard MIDI File",
-     "INPUT is a tree (.dra: its solution, solved first when it has none), a song (.sng) or a\n"
+     "write a tree's solution, an event list, a song or a MIDI file as a Standard MIDI File",
+     "INPUT is a tree (.dra: its solution, solved first when it has none), an event list\n"
+     "(.sel, .wrd: one track), a song (.sng) or a\n"
      "MIDI file. A tree gives one track (format 0); a song a tempo track and one track per\n"
      "entry (format 1); a MIDI file keeps its tracks (format 1) unless it has only one.\n\n"
      "  -o OUT.mid    the file to write (replaced only when the whole file was written)\n"
@@ -153,7 +155,12 @@ int RunExport(const std::vector<std::string>& args) {
         return ExportChannelAsMidi(doc, 1, output, format0, tempo) ? kExitOk : kExitInput;
     }
     if (IsSongInput(ext, head)) return ExportSongFile(input, output, format0, tempo);
-    return InputError(input, "not a tree, a song or a MIDI file");
+    if (ext == ".sel" || ext == ".wrd") {
+        CSELDoc doc;
+        if (!doc.OnOpenDocument(input)) return kExitInput;
+        return ExportChannelAsMidi(doc, 1, output, format0, tempo) ? kExitOk : kExitInput;
+    }
+    return InputError(input, "not a tree, an event list, a song or a MIDI file");
 }
 
 } // namespace

@@ -97,3 +97,32 @@ TEST(MidiCli, ExportMidiFromAMidiFileAndATree) {
 }
 
 } // namespace
+
+#include "docs/sel_doc.h"
+
+namespace {
+
+TEST(MidiCli, ExportsAnEventListAsOneTrack) {
+    std::string dir = smf::ScratchDir("sel");
+    {
+        CSELDoc list;
+        ASSERT_TRUE(list.OnNewDocument());
+        list.GetEvents().Add(new EventMidi(0, 0x90, 60, 100, 500));
+        list.GetEvents().Add(new EventMidi(500, 0x90, 62, 90, 250));
+        ASSERT_TRUE(list.OnSaveDocument(dir + "/w.sel"));
+    }
+    Result r = Cli("export-midi " + dir + "/w.sel -o " + dir + "/w.mid");
+    ASSERT_EQ(r.status, 0) << r.out;
+    Result d = Cli("dump " + dir + "/w.mid");
+    ASSERT_EQ(d.status, 0) << d.out;
+    EXPECT_NE(d.out.find("{\"time\":0,\"kind\":\"midi\",\"status\":144,\"data1\":60,\"data2\":100,"
+                         "\"data3\":0,\"duration\":500}"),
+              std::string::npos)
+        << d.out;
+    EXPECT_NE(d.out.find("{\"time\":500,\"kind\":\"midi\",\"status\":144,\"data1\":62,\"data2\":90,"
+                         "\"data3\":0,\"duration\":250}"),
+              std::string::npos)
+        << d.out;
+}
+
+} // namespace

@@ -161,7 +161,7 @@ void Pump(int ms) {
 // after its gain and pan, with no gap and no xrun.
 TEST_F(JackServer, WaveArrivesSampleForSampleWithoutGapOrXrun) {
     platform::Queue().Drain();
-    const uint32_t rate = 44100, seconds = 8;
+    const uint32_t rate = 44100, seconds = 30;
     CSync clock;
     ASSERT_EQ(clock.OpenSync(0, 0, 10), 0u);
     CWaveOut out(0xFFFFFFFFu);
