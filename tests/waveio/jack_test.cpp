@@ -8,6 +8,8 @@
 #include "sync/wave_out.h"
 #include "tests/waveio/waveio_util.h"
 
+#include "tests/common/jack_fixture.h"
+
 #include <gtest/gtest.h>
 
 #include <jack/jack.h>
@@ -28,124 +30,26 @@ using namespace dsync::mixer;
 
 namespace {
 
-std::string FindJackd() {
-    const char* path = std::getenv("PATH");
-    std::string p = path ? path : "/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= p.size()) {
-        size_t end = p.find(':', start);
-        if (end == std::string::npos) end = p.size();
-        std::string candidate = p.substr(start, end - start) + "/jackd";
-        if (access(candidate.c_str(), X_OK) == 0) return candidate;
-        start = end + 1;
-    }
-    return {};
-}
+// Half a minute of playback; sanitizer builds, which run the callbacks several times slower,
+// play a shorter stretch.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr uint32_t kPlaySeconds = 8;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr uint32_t kPlaySeconds = 8;
+#else
+constexpr uint32_t kPlaySeconds = 30;
+#endif
+#else
+constexpr uint32_t kPlaySeconds = 30;
+#endif
 
-class JackServer : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        jackd_ = FindJackd();
-        if (jackd_.empty()) return;
-        name_ = "dendra-waveio-" + std::to_string(getpid());
-        setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
-        pid_ = fork();
-        if (pid_ == 0) {
-            int null = open("/dev/null", O_WRONLY);
-            dup2(null, 1);
-            dup2(null, 2);
-            execl(jackd_.c_str(), "jackd", "-n", name_.c_str(), "-d", "dummy", "-r", "44100", "-p",
-                  "256", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        for (int i = 0; i < 100 && !JackServerRunning(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        up_ = JackServerRunning();
-    }
-    static void TearDownTestSuite() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            int status = 0;
-            for (int i = 0; i < 50 && waitpid(pid_, &status, WNOHANG) == 0; ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            if (waitpid(pid_, &status, WNOHANG) == 0) {
-                kill(pid_, SIGKILL);
-                waitpid(pid_, &status, 0);
-            }
-        }
-        pid_ = -1;
-    }
-    void SetUp() override {
-        if (jackd_.empty()) GTEST_SKIP() << "jackd is not installed";
-        ASSERT_TRUE(up_) << "the JACK server did not start";
-    }
-
-    static inline std::string jackd_, name_;
-    static inline pid_t pid_ = -1;
-    static inline bool up_ = false;
+struct ServerTraits {
+    static constexpr const char* kName = "dendra-waveio";
+    static constexpr const char* kRate = "44100";
 };
-
-// A test client with two ports of one direction; input ports record into preallocated buffers,
-// output ports play a counting sequence.
-class TestClient {
-public:
-    TestClient(const char* name, bool input, uint32_t capacity) : input_(input) {
-        client_ = jack_client_open(name, JackNoStartServer, nullptr);
-        if (!client_) return;
-        left_.assign(capacity, 0.0f);
-        right_.assign(capacity, 0.0f);
-        unsigned long flags = input ? JackPortIsInput : JackPortIsOutput;
-        ports_[0] = jack_port_register(client_, "a", JACK_DEFAULT_AUDIO_TYPE, flags, 0);
-        ports_[1] = jack_port_register(client_, "b", JACK_DEFAULT_AUDIO_TYPE, flags, 0);
-        jack_set_process_callback(client_, &TestClient::Process, this);
-        jack_set_xrun_callback(client_, &TestClient::Xrun, this);
-        jack_activate(client_);
-    }
-    ~TestClient() {
-        if (client_) jack_client_close(client_);
-    }
-    bool Ok() const { return client_ != nullptr; }
-    std::string Port(int c) const { return jack_port_name(ports_[c]); }
-    bool Connect(const std::string& from, const std::string& to) {
-        return jack_connect(client_, from.c_str(), to.c_str()) == 0;
-    }
-    void Disconnect() {
-        for (auto* p : ports_) jack_port_disconnect(client_, p);
-    }
-    uint32_t Frames() const { return count_.load(std::memory_order_acquire); }
-    uint64_t Xruns() const { return xruns_.load(); }
-    std::vector<float> left_, right_;
-
-private:
-    static int Process(jack_nframes_t frames, void* arg) {
-        auto* self = static_cast<TestClient*>(arg);
-        auto* a = static_cast<float*>(jack_port_get_buffer(self->ports_[0], frames));
-        auto* b = static_cast<float*>(jack_port_get_buffer(self->ports_[1], frames));
-        uint32_t at = self->count_.load(std::memory_order_relaxed);
-        for (jack_nframes_t i = 0; i < frames; ++i, ++at) {
-            if (self->input_) {
-                if (at >= self->left_.size()) break;
-                self->left_[at] = a[i];
-                self->right_[at] = b[i];
-            } else {
-                float v = float(at % 30000 + 1) / 32768.0f;
-                a[i] = v;
-                b[i] = -v;
-            }
-        }
-        self->count_.store(at, std::memory_order_release);
-        return 0;
-    }
-    static int Xrun(void* arg) {
-        static_cast<TestClient*>(arg)->xruns_.fetch_add(1);
-        return 0;
-    }
-    bool input_;
-    jack_client_t* client_ = nullptr;
-    jack_port_t* ports_[2] = {nullptr, nullptr};
-    std::atomic<uint32_t> count_{0};
-    std::atomic<uint64_t> xruns_{0};
-};
+using JackServer = jacktest::JackServerT<ServerTraits>;
+using jacktest::TestClient;
 
 void Pump(int ms) {
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -161,7 +65,7 @@ void Pump(int ms) {
 // after its gain and pan, with no gap and no xrun.
 TEST_F(JackServer, WaveArrivesSampleForSampleWithoutGapOrXrun) {
     platform::Queue().Drain();
-    const uint32_t rate = 44100, seconds = 30;
+    const uint32_t rate = 44100, seconds = kPlaySeconds;
     CSync clock;
     ASSERT_EQ(clock.OpenSync(0, 0, 10), 0u);
     CWaveOut out(0xFFFFFFFFu);
