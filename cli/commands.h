@@ -50,6 +50,7 @@ extern const CommandGroup kMidiCommands;  // cmd_midi.cpp
 extern const CommandGroup kSelCommands;   // cmd_sel.cpp
 extern const CommandGroup kSongCommands;  // cmd_song.cpp
 extern const CommandGroup kAppCommands;   // cmd_app.cpp
+extern const CommandGroup kRenderCommands; // cmd_render.cpp
 
 // Helpers shared by the command files.
 

@@ -25,6 +25,7 @@ const CommandGroup* const kGroups[] = {
     &kSelCommands,
     &kSongCommands,
     &kAppCommands,
+    &kRenderCommands,
 };
 
 int RunDump(const std::vector<std::string>& args);

@@ -1,0 +1,48 @@
+// The offline renderer: plays a song faster than real time into a WAV file.
+//
+// The song's merge feeds a MIDI output on the built-in synthesizer and a wave output on an offline
+// mixer, both driven by the clock on the manual timer. The synthesizer places every message on the
+// sample of the tick it was dispatched for, and wave events start at the period their clock time
+// falls in, mixed with their volume, balance and rate. After the song's last event the render goes
+// on until the sound has decayed below -96 dBFS, for at most ten seconds. The output is 16-bit
+// stereo PCM written through a temporary file renamed into place. With the same input, seed and
+// options every render gives the same bytes.
+//
+// Everything here runs on the calling thread (the streaming threads of long sounds aside); it is
+// not real-time code.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class CSongDoc;
+
+struct RenderOptions {
+    std::string soundFont; // "" for the usual search
+    uint32_t sampleRate = 44100;
+    double tempoBpm = 0.0; // the starting tempo; 0 for 120 (tempo events change it)
+    double fromBeat = 0.0;
+    double toBeat = -1.0; // < 0: to the end of the song
+    // Called now and then with the part done, 0..1.
+    std::function<void(double)> progress;
+};
+
+struct RenderResult {
+    uint64_t frames = 0;     // frames written
+    uint64_t songFrames = 0; // frames up to the end of the song (before the tail)
+    uint64_t lateEvents = 0; // MIDI events handed to the output after their time had passed
+    uint64_t midiEvents = 0; // MIDI events handed to the output
+    uint64_t waveEvents = 0; // wave events handed to the output
+    float peak = 0.0f;       // largest absolute sample
+};
+
+// Opens any input the renderer takes: a song file as it is, a tree, a MIDI file, an event list or
+// a sound as a song of that one document. Null with *error set when it cannot be read.
+std::unique_ptr<CSongDoc> OpenRenderInput(const std::string& path, std::string* error);
+
+// Renders the song into a WAV file. False with *error set when nothing could be rendered (no
+// soundfont, a bad option) or the file could not be written; the target is then left as it was.
+bool RenderSong(CSongDoc& song, const std::string& outPath, const RenderOptions& options,
+                RenderResult* result, std::string* error);

@@ -1,0 +1,318 @@
+// Renders MIDI files, trees and sounds offline and reads the WAV files back.
+#include "docs/dendra_doc.h"
+#include "docs/song_doc.h"
+#include "nodes/control.h"
+#include "nodes/midi.h"
+#include "nodes/numeric.h"
+#include "platform/atomic_file.h"
+#include "platform/user_messages.h"
+#include "song/offline_render.h"
+#include "sync/drivers/synth/gm_synth.h"
+#include "tree/registry.h"
+#include "tree/solve.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sys/wait.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Wav {
+    uint32_t rate = 0;
+    std::vector<int16_t> samples; // interleaved stereo
+    size_t Frames() const { return samples.size() / 2; }
+    // The first frame at or after `from` with a sample larger than `level` in magnitude.
+    size_t FirstAbove(size_t from, int level) const {
+        for (size_t f = from; f < Frames(); ++f)
+            if (std::abs(samples[2 * f]) > level || std::abs(samples[2 * f + 1]) > level) return f;
+        return Frames();
+    }
+    int Peak(size_t from, size_t to) const {
+        int p = 0;
+        for (size_t i = 2 * from; i < 2 * std::min(to, Frames()); ++i)
+            p = std::max(p, std::abs(int(samples[i])));
+        return p;
+    }
+};
+
+bool ReadWav(const std::string& path, Wav& out, std::vector<uint8_t>* bytes = nullptr) {
+    std::vector<uint8_t> b;
+    if (!platform::ReadWholeFile(path, b) || b.size() < 44) return false;
+    if (std::memcmp(b.data(), "RIFF", 4) != 0 || std::memcmp(b.data() + 8, "WAVE", 4) != 0)
+        return false;
+    uint16_t format = 0, channels = 0, bits = 0;
+    uint32_t dataBytes = 0;
+    std::memcpy(&format, b.data() + 20, 2);
+    std::memcpy(&channels, b.data() + 22, 2);
+    std::memcpy(&out.rate, b.data() + 24, 4);
+    std::memcpy(&bits, b.data() + 34, 2);
+    std::memcpy(&dataBytes, b.data() + 40, 4);
+    if (format != 1 || channels != 2 || bits != 16 || dataBytes != b.size() - 44) return false;
+    out.samples.resize(dataBytes / 2);
+    std::memcpy(out.samples.data(), b.data() + 44, dataBytes);
+    if (bytes) *bytes = std::move(b);
+    return true;
+}
+
+void Vlq(std::vector<uint8_t>& b, uint32_t n) {
+    uint8_t tmp[5];
+    int k = 0;
+    tmp[k++] = n & 0x7F;
+    while (n >>= 7) tmp[k++] = uint8_t(0x80 | (n & 0x7F));
+    while (k) b.push_back(tmp[--k]);
+}
+
+// A format-0 file at 480 units per beat: notes of half a beat at the given beats.
+void WriteMidi(const std::string& path, const std::vector<uint32_t>& beats) {
+    std::vector<uint8_t> ev;
+    uint32_t last = 0;
+    for (uint32_t beat : beats) {
+        Vlq(ev, beat * 480 - last);
+        ev.insert(ev.end(), {0x90, 64, 110});
+        Vlq(ev, 240);
+        ev.insert(ev.end(), {0x80, 64, 0});
+        last = beat * 480 + 240;
+    }
+    ev.insert(ev.end(), {0x00, 0xFF, 0x2F, 0x00});
+    std::vector<uint8_t> f = {'M', 'T', 'h', 'd',  0,    0,   0,   6,   0,
+                              0,   0,   1,   0x01, 0xE0, 'M', 'T', 'r', 'k'};
+    const uint32_t n = uint32_t(ev.size());
+    f.insert(f.end(), {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)});
+    f.insert(f.end(), ev.begin(), ev.end());
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(f.data()), std::streamsize(f.size()));
+}
+
+template <class T> T* Put(ProtoType* at, const char* type) {
+    ProtoType* q = ReplaceWith(at, type);
+    if (q) q->AlignTimes(0);
+    return static_cast<T*>(q);
+}
+
+// A tree of two beats: a note every half beat whose pitch is drawn at random.
+bool WriteTree(const std::string& path) {
+    CDendraDoc doc;
+    doc.OnNewDocument();
+    Root& root = doc.GetRoot();
+    root.duration = 2000;
+    root.AlignTimes(0);
+    auto* every = Put<Every>(root.childOne, "Every");
+    if (!every) return false;
+    Put<Constant>(every->childOne, "Constant")->value = 500.0f;
+    auto* note = Put<MidiNote>(every->childTwo, "MidiNote");
+    note->pitch = 60.0f;
+    note->noteDuration = 300.0f;
+    doc.Solver().SolveAtOnce();
+    return doc.OnSaveDocument(path);
+}
+
+struct Result {
+    int status;
+    std::string out;
+};
+
+Result Cli(const std::string& args) {
+    std::string cmd = std::string(DENDRA_BINARY_DIR) + "/cli/dendra-cli " + args + " 2>&1";
+    Result r{-1, ""};
+    FILE* p = ::popen(cmd.c_str(), "r");
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    int st = ::pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+class OfflineRender : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (dsync::GmSynth::FindSoundFont("").empty()) GTEST_SKIP() << "no soundfont installed";
+        dir_ = fs::path(::testing::TempDir()) / "offline_render";
+        fs::create_directories(dir_);
+    }
+    std::string Path(const char* name) const { return (dir_ / name).string(); }
+    fs::path dir_;
+};
+
+} // namespace
+
+// Notes land on their beats (120 per minute unless told), the render ends after the sound has
+// died away, and two renders give the same bytes.
+TEST_F(OfflineRender, MidiNotesLandOnTheirBeatsAndRendersRepeat) {
+    platform::ScopedRecordingMessages messages;
+    const std::string mid = Path("onsets.mid");
+    WriteMidi(mid, {1, 3});
+    std::string error;
+    std::vector<uint8_t> first;
+    for (int run = 0; run < 2; ++run) {
+        auto song = OpenRenderInput(mid, &error);
+        ASSERT_TRUE(song) << error;
+        RenderResult result;
+        RenderOptions options;
+        const std::string out = Path(run == 0 ? "a.wav" : "b.wav");
+        ASSERT_TRUE(RenderSong(*song, out, options, &result, &error)) << error;
+        Wav w;
+        std::vector<uint8_t> bytes;
+        ASSERT_TRUE(ReadWav(out, w, &bytes));
+        EXPECT_EQ(w.rate, 44100u);
+        EXPECT_EQ(result.frames, w.Frames());
+        EXPECT_EQ(result.midiEvents, 2u); // the note-offs come from the note-on's duration
+        EXPECT_EQ(result.lateEvents, 0u);
+        // Beat 1 is at 0.5 s; the synth applies a message at its next 64-frame block.
+        const size_t onset = w.FirstAbove(0, 0);
+        EXPECT_GE(onset, 22050u);
+        EXPECT_LT(onset, 22050u + 64 + 64);
+        // Quiet after the first note has died away, sound again at beat 3 (1.5 s).
+        const size_t second = w.FirstAbove(66150 - 2000, 200);
+        EXPECT_GE(second, 66150u);
+        EXPECT_LT(second, 66150u + 600);
+        // The song ends at 1.75 s; the tail decays and stops well before the cap.
+        EXPECT_GT(w.Frames(), 77175u);
+        EXPECT_LT(w.Frames(), 77175u + 10 * 44100u);
+        EXPECT_LE(w.Peak(w.Frames() - 100, w.Frames()), 1);
+        if (run == 0)
+            first = bytes;
+        else
+            EXPECT_EQ(bytes, first);
+    }
+    EXPECT_FALSE(fs::exists(Path("a.wav.tmp")));
+}
+
+// The starting tempo, the sample rate and the end beat: at 60 per minute beat 3 is at 3 s; an end
+// beat silences what still sounds.
+TEST_F(OfflineRender, TempoRateAndEndBeat) {
+    platform::ScopedRecordingMessages messages;
+    const std::string mid = Path("tempo.mid");
+    WriteMidi(mid, {1, 3});
+    std::string error;
+    auto song = OpenRenderInput(mid, &error);
+    ASSERT_TRUE(song) << error;
+    RenderOptions options;
+    options.tempoBpm = 60;
+    options.sampleRate = 22050;
+    RenderResult result;
+    ASSERT_TRUE(RenderSong(*song, Path("slow.wav"), options, &result, &error)) << error;
+    Wav w;
+    ASSERT_TRUE(ReadWav(Path("slow.wav"), w));
+    EXPECT_EQ(w.rate, 22050u);
+    EXPECT_NEAR(double(w.FirstAbove(0, 0)), 22050.0, 130.0);
+    const size_t second = w.FirstAbove(3 * 22050 - 2000, 200);
+    EXPECT_NEAR(double(second), 3 * 22050.0, 300.0);
+
+    // Ending at beat 2 leaves the second note out.
+    options.toBeat = 2.0;
+    ASSERT_TRUE(RenderSong(*song, Path("cut.wav"), options, &result, &error)) << error;
+    ASSERT_TRUE(ReadWav(Path("cut.wav"), w));
+    EXPECT_EQ(result.midiEvents, 1u);
+    EXPECT_EQ(result.songFrames, 2u * 22050u);
+    EXPECT_EQ(w.Peak(2 * 22050 + 22050 / 2, w.Frames()), 0);
+    EXPECT_LT(w.Frames(), 3u * 22050u);
+
+    // Options out of range are refused and the file is left as it was.
+    options.sampleRate = 100;
+    EXPECT_FALSE(RenderSong(*song, Path("cut.wav"), options, &result, &error));
+    EXPECT_TRUE(ReadWav(Path("cut.wav"), w));
+    EXPECT_EQ(w.rate, 22050u);
+}
+
+// A tree through the command line: the same seed gives the same bytes, bad inputs end with 2 and
+// a message, and a usage error with 1.
+TEST_F(OfflineRender, TreesThroughTheCommandLine) {
+    const std::string tree = Path("t.dra");
+    ASSERT_TRUE(WriteTree(tree));
+    Result r = Cli("render " + tree + " -o " + Path("t1.wav") + " --seed 7");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("100%"), std::string::npos);
+    r = Cli("render " + tree + " -o " + Path("t2.wav") + " --seed 7");
+    ASSERT_EQ(r.status, 0) << r.out;
+    Wav a, b;
+    std::vector<uint8_t> ab, bb;
+    ASSERT_TRUE(ReadWav(Path("t1.wav"), a, &ab));
+    ASSERT_TRUE(ReadWav(Path("t2.wav"), b, &bb));
+    EXPECT_EQ(ab, bb);
+    // Four notes, one every half beat (a quarter of a second).
+    for (size_t k = 0; k < 4; ++k) EXPECT_GT(a.Peak(k * 11025, k * 11025 + 4000), 300) << k;
+
+    const std::string junk = Path("junk.mid");
+    std::ofstream(junk) << "not a file of any kind";
+    r = Cli("render " + junk + " -o " + Path("j.wav"));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("junk.mid"), std::string::npos);
+    EXPECT_FALSE(fs::exists(Path("j.wav")));
+    r = Cli("render " + Path("missing.dra") + " -o " + Path("j.wav"));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("missing.dra"), std::string::npos);
+    r = Cli("render " + tree + " -o " + Path("j.wav") + " --soundfont " + Path("none.sf2"));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("none.sf2"), std::string::npos);
+    r = Cli("render " + tree);
+    EXPECT_EQ(r.status, 1);
+    r = Cli("render " + tree + " -o x.wav --tempo 20");
+    EXPECT_EQ(r.status, 1);
+}
+
+namespace {
+// A mono 16-bit sound at 22050 Hz: a 441 Hz sine at half of full scale.
+void WriteSound(const std::string& path, uint32_t frames) {
+    std::vector<uint8_t> b = {'R', 'I', 'F',  'F',  0,   0,   0,    0,    'W', 'A', 'V',
+                              'E', 'f', 'm',  't',  ' ', 16,  0,    0,    0,   1,   0,
+                              1,   0,   0x22, 0x56, 0,   0,   0x44, 0xAC, 0,   0,   2,
+                              0,   16,  0,    'd',  'a', 't', 'a',  0,    0,   0,   0};
+    for (uint32_t i = 0; i < frames; ++i) {
+        int16_t v = int16_t(16384.0 * std::sin(2.0 * M_PI * 441.0 * i / 22050.0));
+        b.push_back(uint8_t(v));
+        b.push_back(uint8_t(uint16_t(v) >> 8));
+    }
+    const uint32_t data = frames * 2, riff = data + 36;
+    std::memcpy(b.data() + 4, &riff, 4);
+    std::memcpy(b.data() + 40, &data, 4);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+}
+} // namespace
+
+// A sound plays from the start at the output's rate, with its entry's balance and rate.
+TEST_F(OfflineRender, SoundsAreMixedWithTheirEntrySettings) {
+    platform::ScopedRecordingMessages messages;
+    const std::string snd = Path("tone.wav");
+    WriteSound(snd, 11025); // half a second
+    std::string error;
+    auto song = OpenRenderInput(snd, &error);
+    ASSERT_TRUE(song) << error;
+    ASSERT_EQ(song->EntryCount(), 1);
+    RenderResult result;
+    ASSERT_TRUE(RenderSong(*song, Path("snd.wav"), RenderOptions{}, &result, &error)) << error;
+    Wav w;
+    ASSERT_TRUE(ReadWav(Path("snd.wav"), w));
+    EXPECT_EQ(result.waveEvents, 1u);
+    EXPECT_LT(w.FirstAbove(0, 0), 200u);
+    EXPECT_GT(w.Peak(0, 22050), 3000);
+    // It lasts half a second at 44100 frames per second too, then the render stops.
+    EXPECT_GT(w.Peak(20000, 22000), 3000);
+    EXPECT_LT(w.Peak(23000, w.Frames()), 2);
+    EXPECT_LT(w.Frames(), 44100u);
+    const int both = w.Peak(0, 22050);
+
+    // Hard left at twice the rate: nothing on the right, over in a quarter of a second.
+    song->Settings(0).pan = 0.0f;
+    song->SetEntryRate(0, 2.0f);
+    ASSERT_TRUE(RenderSong(*song, Path("left.wav"), RenderOptions{}, &result, &error)) << error;
+    ASSERT_TRUE(ReadWav(Path("left.wav"), w));
+    int right = 0, left = 0;
+    for (size_t f = 0; f < w.Frames(); ++f) {
+        left = std::max(left, std::abs(int(w.samples[2 * f])));
+        right = std::max(right, std::abs(int(w.samples[2 * f + 1])));
+    }
+    EXPECT_GE(left, both / 2);
+    EXPECT_LE(right, 1);
+    EXPECT_GT(w.Peak(9000, 10500), 3000);
+    EXPECT_LT(w.Peak(12000, w.Frames()), 2);
+    EXPECT_TRUE(messages.Shown().empty());
+}
