@@ -1,0 +1,205 @@
+// The play engine on the manual timer with loopback MIDI outputs.
+#include "platform/message_queue.h"
+#include "platform/timer.h"
+#include "platform/user_messages.h"
+#include "song/play_engine.h"
+#include "sync/devices.h"
+#include "sync/drivers/loopback/loopback.h"
+#include "sync/midi_out.h"
+#include "sync/sync.h"
+#include "tests/song/song_helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+using namespace songtest;
+
+namespace {
+
+uint32_t LoopbackNumber(int port) {
+    auto v = dsync::MidiOutputDevices();
+    for (size_t i = 0; i < v.size(); ++i)
+        if (v[i].name == "Loopback Out " + std::to_string(port)) return uint32_t(i);
+    return 0xFFFFFFF0u;
+}
+
+// Two loopback outputs (the first is the default) on a clock driven by hand.
+class Devices : public PlayDevices {
+public:
+    explicit Devices(platform::Window window) {
+        dsync::EnableLoopbackDevices(true);
+        dsync::RefreshMidiDevices();
+        for (int i = 0; i < 2; ++i) {
+            dsync::Loopback().Output(i).Reserve(200000);
+            dsync::Loopback().Output(i).ConnectTo(-1);
+        }
+        opened = clock.OpenSync(window, 0, 1, &timer) == 0;
+        for (int i = 0; i < 2; ++i) {
+            number[i] = LoopbackNumber(i);
+            opened = opened && outs[i].OpenMidiOut(window, number[i], &clock, 0) == 0;
+        }
+    }
+    ~Devices() override {
+        for (CMidiOut& o : outs) o.Close();
+        clock.CloseSync();
+        platform::Queue().Drain();
+    }
+    CSync* Clock() override { return &clock; }
+    CMidiOut* MidiOutAt(uint32_t device) override {
+        for (int i = 0; i < 2; ++i)
+            if (device == number[i] && outs[i].IsOpen()) return &outs[i];
+        return nullptr;
+    }
+    CMidiOut* DefaultMidiOut() override { return &outs[0]; }
+    std::vector<CMidiOut*> OpenMidiOuts() override {
+        std::vector<CMidiOut*> v;
+        for (CMidiOut& o : outs)
+            if (o.IsOpen()) v.push_back(&o);
+        return v;
+    }
+    CWaveOut* DefaultWaveOut() override { return nullptr; }
+    CMidiIn* DefaultMidiIn() override { return nullptr; }
+
+    void Run(uint64_t periods) {
+        for (uint64_t i = 0; i < periods; ++i) {
+            timer.Advance(1);
+            platform::Queue().Drain();
+        }
+    }
+
+    platform::ManualTimer timer;
+    CSync clock;
+    CMidiOut outs[2];
+    uint32_t number[2] = {};
+    bool opened = false;
+};
+
+// Note-ons minus note-offs per channel and key, from what a port received.
+std::map<int, int> Balance(const dsync::LoopbackOutputState& rec) {
+    std::map<int, int> open;
+    for (uint32_t m : rec.ShortMessages()) {
+        const uint32_t kind = m & 0xF0, key = (m >> 8) & 0x7F, vel = (m >> 16) & 0x7F;
+        const int id = int((m & 0x0F) << 8 | key);
+        if (kind == 0x90 && vel > 0) ++open[id];
+        if (kind == 0x80 || (kind == 0x90 && vel == 0)) open[id] = std::max(0, open[id] - 1);
+    }
+    for (auto it = open.begin(); it != open.end();)
+        it = it->second == 0 ? open.erase(it) : std::next(it);
+    return open;
+}
+
+size_t NoteOns(const dsync::LoopbackOutputState& rec, std::vector<uint32_t>* ticks = nullptr) {
+    size_t n = 0;
+    for (size_t i = 0; i < rec.Count(); ++i) {
+        const uint32_t m = rec.Record(i).message;
+        if ((m & 0xF0) == 0x90 && ((m >> 16) & 0x7F) > 0) {
+            ++n;
+            if (ticks) ticks->push_back(rec.Record(i).at.tick);
+        }
+    }
+    return n;
+}
+
+} // namespace
+
+// Far more events than a ring holds play through refills, none late, each on its tick, and only
+// on the entry's port although it is full again and again.
+TEST(PlayEngine, ManyEventsPlayOnTimeThroughRefillsOnTheirOwnPort) {
+    platform::ScopedRecordingMessages messages;
+    CPlayEngine engine;
+    Devices dev(engine.Window());
+    ASSERT_TRUE(dev.opened);
+    std::vector<EventMidi*> notes;
+    constexpr uint32_t kNotes = 20000;
+    for (uint32_t i = 0; i < kNotes; ++i) notes.push_back(Note(i * 2, uint8_t(40 + i % 40), 90, 1));
+    CSongDoc song;
+    song.OnNewDocument();
+    ASSERT_EQ(song.IncludeDocument(List(1000, notes)), 1);
+    song.Settings(0).device = int32_t(dev.number[1]);
+    engine.SetDevices(&dev);
+    engine.SetSong(&song);
+    ASSERT_TRUE(engine.SetTempoBpm(960)); // 62.5 ms a beat: 32 ticks per 1 ms period
+    dsync::Loopback().Output(0).Clear();
+    dsync::Loopback().Output(1).Clear();
+    ASSERT_TRUE(engine.Play());
+    uint64_t periods = 0;
+    while (engine.IsPlaying() && periods < 10000) {
+        dev.Run(1);
+        ++periods;
+    }
+    EXPECT_FALSE(engine.IsPlaying()); // the beat handler ended it at the song's end
+    EXPECT_EQ(engine.EventsSent(), kNotes);
+    EXPECT_EQ(engine.LateEvents(), 0u);
+    EXPECT_GT(engine.Fills(), kNotes / 64);
+    std::vector<uint32_t> ticks;
+    EXPECT_EQ(NoteOns(dsync::Loopback().Output(1), &ticks), kNotes);
+    ASSERT_EQ(ticks.size(), size_t(kNotes));
+    for (uint32_t i = 0; i < kNotes; ++i) ASSERT_EQ(ticks[i], i * 2) << i;
+    EXPECT_EQ(NoteOns(dsync::Loopback().Output(0)), 0u);
+    EXPECT_TRUE(Balance(dsync::Loopback().Output(1)).empty());
+}
+
+// Stop in the middle ends every sounding note; a device that is not open falls back to the
+// default output; tempo limits.
+TEST(PlayEngine, StopLeavesNoNoteSoundingAndClosedDevicesUseTheDefault) {
+    platform::ScopedRecordingMessages messages;
+    CPlayEngine engine;
+    Devices dev(engine.Window());
+    ASSERT_TRUE(dev.opened);
+    std::vector<EventMidi*> notes;
+    for (uint32_t i = 0; i < 64; ++i)
+        notes.push_back(Note(i * 250, uint8_t(60 + i % 12), 90, 2000));
+    CSongDoc song;
+    song.OnNewDocument();
+    song.IncludeDocument(List(1000, notes));
+    song.Settings(0).device = 57; // no such device: the default output
+    engine.SetDevices(&dev);
+    engine.SetSong(&song);
+    ASSERT_TRUE(engine.SetTempoBpm(240));
+    EXPECT_FALSE(engine.SetTempoBpm(29.9));
+    EXPECT_FALSE(engine.SetTempoBpm(961));
+    EXPECT_NEAR(engine.TempoBpm(), 240.0, 0.01);
+    dsync::Loopback().Output(0).Clear();
+    ASSERT_TRUE(engine.Play());
+    dev.Run(1000); // four beats: several long notes sound
+    EXPECT_FALSE(Balance(dsync::Loopback().Output(0)).empty());
+    engine.Stop();
+    EXPECT_FALSE(engine.IsPlaying());
+    EXPECT_TRUE(Balance(dsync::Loopback().Output(0)).empty());
+    for (uint8_t key = 0; key < 128; ++key) EXPECT_FALSE(dev.outs[0].Sounding(key, 0));
+    // Nothing is left to come after the stop.
+    const size_t count = dsync::Loopback().Output(0).Count();
+    dev.Run(3000);
+    EXPECT_EQ(dsync::Loopback().Output(0).Count(), count);
+}
+
+// The entries' controllers go out on the sixteen MIDI channels only, however many entries.
+TEST(PlayEngine, EntryControllersStayOnTheSixteenChannels) {
+    platform::ScopedRecordingMessages messages;
+    CPlayEngine engine;
+    Devices dev(engine.Window());
+    ASSERT_TRUE(dev.opened);
+    CSongDoc song;
+    song.OnNewDocument();
+    for (int i = 0; i < 20; ++i)
+        song.IncludeDocument(List(1000, {Note(0, 60)}, "e" + std::to_string(i)));
+    ASSERT_EQ(song.EntryCount(), 20);
+    song.Settings(3).volume = 0.5f;
+    song.Settings(3).channel = 9;
+    song.Settings(3).program = 33;
+    engine.SetDevices(&dev);
+    engine.SetSong(&song);
+    dsync::Loopback().Output(0).Clear();
+    engine.SendEntryControllers();
+    auto sent = dsync::Loopback().Output(0).ShortMessages();
+    ASSERT_FALSE(sent.empty());
+    for (uint32_t m : sent) {
+        const uint32_t kind = m & 0xF0;
+        EXPECT_TRUE(kind == 0xB0 || kind == 0xC0) << std::hex << m;
+    }
+    const uint32_t level = 0xB9 | 7u << 8 | 63u << 16; // 0.5 × 127.9
+    const uint32_t program = 0xC9 | 33u << 8;
+    EXPECT_NE(std::find(sent.begin(), sent.end(), level), sent.end());
+    EXPECT_NE(std::find(sent.begin(), sent.end(), program), sent.end());
+}
