@@ -1,5 +1,6 @@
 #include "song/play_engine.h"
 
+#include "app/device_config.h"
 #include "docs/entry_settings.h"
 #include "docs/song_doc.h"
 #include "events/event_list.h"
@@ -12,6 +13,25 @@
 
 #include <algorithm>
 #include <cmath>
+
+CSync* ConfiguredPlayDevices::Clock() {
+    return config_.Clock();
+}
+CMidiOut* ConfiguredPlayDevices::MidiOutAt(uint32_t device) {
+    return config_.MidiOutAt(config_.NormalizeDevice(device));
+}
+CMidiOut* ConfiguredPlayDevices::DefaultMidiOut() {
+    return config_.DefaultMidiOut();
+}
+std::vector<CMidiOut*> ConfiguredPlayDevices::OpenMidiOuts() {
+    return config_.OpenMidiOuts();
+}
+CWaveOut* ConfiguredPlayDevices::DefaultWaveOut() {
+    return config_.DefaultWaveOut();
+}
+CMidiIn* ConfiguredPlayDevices::DefaultMidiIn() {
+    return config_.DefaultMidiIn();
+}
 
 CPlayEngine::CPlayEngine() : window_(platform::Queue().Register(this)) {}
 

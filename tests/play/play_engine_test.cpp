@@ -203,3 +203,36 @@ TEST(PlayEngine, EntryControllersStayOnTheSixteenChannels) {
     EXPECT_NE(std::find(sent.begin(), sent.end(), level), sent.end());
     EXPECT_NE(std::find(sent.begin(), sent.end(), program), sent.end());
 }
+
+// A looping song: the fill stops at the loop end and goes on after the beat handler has moved the
+// time offset, so the second pass follows the first exactly one loop later.
+TEST(PlayEngine, LoopingFillStopsAtTheLoopEndAndGoesOnAfterTheBeat) {
+    platform::ScopedRecordingMessages messages;
+    CPlayEngine engine;
+    Devices dev(engine.Window());
+    ASSERT_TRUE(dev.opened);
+    CSongDoc song;
+    song.OnNewDocument();
+    song.IncludeDocument(List(1000, {Note(0, 60, 90, 100), Note(1500, 62, 90, 100)}));
+    engine.SetDevices(&dev);
+    engine.SetSong(&song);
+    // A prepared song keeps the loop end it was given (the first Play of an unprepared song
+    // widens it to the song's length).
+    song.Prepare();
+    engine.SetLooping(true);
+    engine.SetLoopStart(0);
+    engine.SetLoopEnd(2);
+    ASSERT_TRUE(engine.SetTempoBpm(600)); // 100 ms a beat
+    dsync::Loopback().Output(0).Clear();
+    ASSERT_TRUE(engine.Play());
+    EXPECT_EQ(engine.EventsSent(), 2u); // not past the loop end
+    dev.Run(650);                       // three passes and a half
+    EXPECT_TRUE(engine.IsPlaying());
+    std::vector<uint32_t> ticks;
+    NoteOns(dsync::Loopback().Output(0), &ticks);
+    const std::vector<uint32_t> expected = {0, 1500, 2000, 3500, 4000, 5500, 6000};
+    EXPECT_EQ(ticks, expected);
+    EXPECT_EQ(engine.LateEvents(), 0u);
+    engine.Stop();
+    EXPECT_TRUE(Balance(dsync::Loopback().Output(0)).empty());
+}
