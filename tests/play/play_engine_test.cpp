@@ -1,4 +1,6 @@
 // The play engine on the manual timer with loopback MIDI outputs.
+#include "app/device_config.h"
+#include "app/settings.h"
 #include "platform/message_queue.h"
 #include "platform/timer.h"
 #include "platform/user_messages.h"
@@ -11,7 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
+#include <unistd.h>
 
 using namespace songtest;
 
@@ -235,4 +239,61 @@ TEST(PlayEngine, LoopingFillStopsAtTheLoopEndAndGoesOnAfterTheBeat) {
     EXPECT_EQ(engine.LateEvents(), 0u);
     engine.Stop();
     EXPECT_TRUE(Balance(dsync::Loopback().Output(0)).empty());
+}
+
+// Through the device configuration: a song's device number from another machine's table plays on
+// the default output, and device 101 on every open MIDI output.
+TEST(PlayEngine, PlaysThroughTheDeviceConfiguration) {
+    platform::ScopedRecordingMessages messages;
+    dsync::EnableLoopbackDevices(true);
+    dsync::RefreshMidiDevices();
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("dendra-play-devices-" + std::to_string(::getpid()) + ".conf");
+    std::filesystem::remove(path);
+    {
+        app::CSettings settings(path.string());
+        settings.WriteProfileString(app::kSectionDevices, "MIDI OUT 1", "Loopback Out 2");
+        settings.WriteProfileString(app::kSectionDevices, "MIDI OUT 2", "Loopback Out 3");
+        settings.WriteProfileString(app::kSectionDevices, "MIDI IN 1", "NONE");
+        CPlayEngine engine;
+        platform::ManualTimer timer;
+        app::DeviceOptions options;
+        options.window = engine.Window();
+        options.timer = &timer;
+        options.timerPeriod = 1;
+        options.waveEnabled = false;
+        app::CDeviceConfig config(settings);
+        ASSERT_TRUE(config.OpenDevices(options));
+        ASSERT_EQ(config.OpenMidiOuts().size(), 2u);
+        ConfiguredPlayDevices devices(config);
+        CSongDoc song;
+        song.OnNewDocument();
+        song.IncludeDocument(List(1000, {Note(0, 60, 90, 100)}, "a"));
+        song.IncludeDocument(List(1000, {Note(500, 64, 90, 100)}, "b"));
+        song.Settings(0).device = 17; // not in this table
+        song.Settings(1).device = kDeviceAllMidi;
+        engine.SetDevices(&devices);
+        engine.SetSong(&song);
+        ASSERT_TRUE(engine.SetTempoBpm(600));
+        for (int p = 2; p < 4; ++p) {
+            dsync::Loopback().Output(p).Reserve(1000);
+            dsync::Loopback().Output(p).Clear();
+        }
+        ASSERT_TRUE(engine.Play());
+        for (int i = 0; i < 2000 && engine.IsPlaying(); ++i) {
+            timer.Advance(1);
+            platform::Queue().Drain();
+        }
+        EXPECT_FALSE(engine.IsPlaying());
+        ASSERT_NE(config.DefaultMidiOut(), nullptr);
+        const int def = config.DefaultMidiOut()->device == LoopbackNumber(2) ? 2 : 3;
+        std::vector<uint32_t> onDefault, onOther;
+        NoteOns(dsync::Loopback().Output(def), &onDefault);
+        NoteOns(dsync::Loopback().Output(5 - def), &onOther);
+        EXPECT_EQ(onDefault, (std::vector<uint32_t>{0, 500}));
+        EXPECT_EQ(onOther, (std::vector<uint32_t>{500}));
+        config.CloseDevices(false);
+    }
+    std::filesystem::remove(path);
+    platform::Queue().Drain();
 }
