@@ -1,10 +1,16 @@
 // render: plays a song (or any document a song can include) offline into a WAV file.
+#include "app/application.h"
+#include "app/device_config.h"
+#include "app/settings.h"
 #include "cli/commands.h"
 #include "docs/song_doc.h"
+#include "platform/message_queue.h"
 #include "song/offline_render.h"
+#include "song/play_engine.h"
 #include "tree/random.h"
 
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -13,6 +19,7 @@ namespace cli {
 namespace {
 
 int RunRender(const std::vector<std::string>& args);
+int RunPlay(const std::vector<std::string>& args);
 
 const Command kCommands[] = {
     {"render",
@@ -31,7 +38,20 @@ const Command kCommands[] = {
      "  --from BEAT        start at this beat (default 0)\n"
      "  --to BEAT          stop at this beat, silencing what still sounds (default: the end)\n",
      RunRender},
+    {"play", "INPUT [--midi-out NAME] [--audio-out NAME]",
+     "play a song, tree, MIDI file, event list or sound in real time",
+     "Plays INPUT through the configured devices (the built-in synthesizer and the default audio\n"
+     "output unless told) with the position on standard error, until the end or Ctrl-C. Ctrl-C\n"
+     "stops cleanly: no note is left sounding.\n\n"
+     "  --midi-out NAME    the MIDI output to open as the first one (see `devices`)\n"
+     "  --audio-out NAME   the audio output to open\n",
+     RunPlay},
 };
+
+volatile std::sig_atomic_t gInterrupted = 0;
+void OnInterrupt(int) {
+    gInterrupted = 1;
+}
 
 bool ParseBeat(const std::string& text, double& out) {
     if (text.empty()) return false;
@@ -135,6 +155,82 @@ int RunRender(const std::vector<std::string>& args) {
                  static_cast<unsigned long long>(result.midiEvents),
                  static_cast<unsigned long long>(result.waveEvents),
                  result.peak > 0.0f ? 20.0 * std::log10(double(result.peak)) : -999.0);
+    return kExitOk;
+}
+
+int RunPlay(const std::vector<std::string>& args) {
+    const Command& self = kCommands[1];
+    if (WantsHelp(args)) {
+        PrintCommandHelp(self);
+        return kExitOk;
+    }
+    std::string input, midiOut, audioOut;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--midi-out" || a == "--audio-out") {
+            if (i + 1 >= args.size() || args[i + 1].empty())
+                return UsageError(self, a + " needs a device name");
+            (a == "--midi-out" ? midiOut : audioOut) = args[++i];
+        } else if (!a.empty() && a[0] == '-') {
+            return UsageError(self, "unknown option " + a);
+        } else if (input.empty()) {
+            input = a;
+        } else {
+            return UsageError(self, "expects one INPUT");
+        }
+    }
+    if (input.empty()) return UsageError(self, "expects one INPUT");
+    if (!CheckReadable(input)) return kExitInput;
+    std::string error;
+    std::unique_ptr<CSongDoc> song = OpenRenderInput(input, &error);
+    if (!song) return InputError(input, error);
+
+    CPlayEngine engine;
+    app::CDendraApp application;
+    if (!midiOut.empty())
+        application.Settings().WriteProfileString(app::kSectionDevices, "MIDI OUT 1", midiOut);
+    if (!audioOut.empty())
+        application.Settings().WriteProfileString(app::kSectionDevices, "WAVE OUT 1", audioOut);
+    app::StartupOptions startup;
+    startup.interactive = true;
+    startup.openDevices = true;
+    startup.devices.window = engine.Window();
+    startup.devices.timerPeriod = 1;
+    switch (application.Startup({}, startup)) {
+    case app::StartResult::kStarted:
+        break;
+    case app::StartResult::kHandedOver:
+        return kExitOk;
+    case app::StartResult::kRefused:
+        std::fprintf(stderr, "dendra-cli play: Cannot run it twice. Sorry\n");
+        return kExitInput;
+    case app::StartResult::kFailed:
+        return kExitInput;
+    }
+    ConfiguredPlayDevices devices(application.Devices());
+    engine.SetDevices(&devices);
+    engine.SetSong(song.get());
+    if (!engine.Play()) {
+        std::fprintf(stderr, "dendra-cli play: the clock could not be started\n");
+        return kExitInput;
+    }
+    gInterrupted = 0;
+    auto previous = std::signal(SIGINT, OnInterrupt);
+    uint32_t shown = 0xFFFFFFFFu;
+    while (engine.IsPlaying() && !gInterrupted) {
+        platform::Queue().Wait(20);
+        platform::Queue().Drain();
+        if (engine.CurrentBeat() != shown) {
+            shown = engine.CurrentBeat();
+            std::fprintf(stderr, "\rbeat %u of %u", shown, engine.LoopEnd());
+            std::fflush(stderr);
+        }
+    }
+    engine.Stop();
+    std::signal(SIGINT, previous);
+    std::fprintf(stderr, gInterrupted ? "\nstopped\n" : "\nended\n");
+    engine.SetDevices(nullptr);
+    application.Exit();
     return kExitOk;
 }
 

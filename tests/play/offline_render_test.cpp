@@ -316,3 +316,28 @@ TEST_F(OfflineRender, SoundsAreMixedWithTheirEntrySettings) {
     EXPECT_LT(w.Peak(12000, w.Frames()), 2);
     EXPECT_TRUE(messages.Shown().empty());
 }
+
+// Real-time play through the configured devices ends cleanly on Ctrl-C.
+TEST_F(OfflineRender, PlayStopsCleanlyOnInterrupt) {
+    const std::string mid = Path("play.mid");
+    WriteMidi(mid, {0, 1, 2, 3, 4, 5, 6, 7});
+    const std::string settings = Path("play-settings.conf");
+    fs::remove(settings);
+    const std::string cli = std::string(DENDRA_BINARY_DIR) + "/cli/dendra-cli";
+    const std::string cmd = "DENDRA_SETTINGS_FILE=" + settings +
+                            " timeout --preserve-status -s INT 1.5 " + cli + " play " + mid +
+                            " 2>&1";
+    std::string out;
+    FILE* p = ::popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    const int st = ::pclose(p);
+    ASSERT_TRUE(WIFEXITED(st)) << out;
+    EXPECT_EQ(WEXITSTATUS(st), 0) << out;
+    EXPECT_NE(out.find("beat 0 of 10"), std::string::npos) << out;
+    EXPECT_NE(out.find("stopped"), std::string::npos) << out;
+    EXPECT_EQ(Cli("play").status, 1);
+    EXPECT_EQ(Cli("play " + Path("missing.mid")).status, 2);
+}
