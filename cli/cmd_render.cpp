@@ -34,7 +34,7 @@ const Command kCommands[] = {
      "  --soundfont SF     the General MIDI soundfont (default: the setting, then the system's)\n"
      "  --sample-rate HZ   8000 to 192000 (default 44100)\n"
      "  --seed N           set the random generator to N before trees are solved (repeatable)\n"
-     "  --tempo BPM        the starting tempo, 30 to 960 (default 120; tempo events change it)\n"
+     "  --tempo BPM        the starting tempo, 30 to 960 (default 60; tempo events change it)\n"
      "  --from BEAT        start at this beat (default 0)\n"
      "  --to BEAT          stop at this beat, silencing what still sounds (default: the end)\n",
      RunRender},

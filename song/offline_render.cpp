@@ -161,7 +161,7 @@ bool RenderSong(CSongDoc& song, const std::string& outPath, const RenderOptions&
         return fail("the clock could not be started");
     clock.SetResolution(kSongPlayResolution);
     clock.SetTempo(options.tempoBpm > 0.0 ? uint32_t(std::lround(60e6 / options.tempoBpm))
-                                          : 500000u);
+                                          : 1000000u);
     CMidiOut midi;
     // A ring of 4096 messages (index 6).
     if (midi.OpenMidiOut(window.Handle(), 0, &clock, 6u << 12) != 0) {

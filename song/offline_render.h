@@ -22,7 +22,7 @@ class CSongDoc;
 struct RenderOptions {
     std::string soundFont; // "" for the usual search
     uint32_t sampleRate = 44100;
-    double tempoBpm = 0.0; // the starting tempo; 0 for 120 (tempo events change it)
+    double tempoBpm = 0.0; // the starting tempo; 0 for 60, as the clock starts when playing
     double fromBeat = 0.0;
     double toBeat = -1.0; // < 0: to the end of the song
     // Called now and then with the part done, 0..1.

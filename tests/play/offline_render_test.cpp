@@ -143,7 +143,7 @@ protected:
 
 } // namespace
 
-// Notes land on their beats (120 per minute unless told), the render ends after the sound has
+// Notes land on their beats (at 120 per minute here), the render ends after the sound has
 // died away, and two renders give the same bytes.
 TEST_F(OfflineRender, MidiNotesLandOnTheirBeatsAndRendersRepeat) {
     platform::ScopedRecordingMessages messages;
@@ -156,6 +156,7 @@ TEST_F(OfflineRender, MidiNotesLandOnTheirBeatsAndRendersRepeat) {
         ASSERT_TRUE(song) << error;
         RenderResult result;
         RenderOptions options;
+        options.tempoBpm = 120;
         const std::string out = Path(run == 0 ? "a.wav" : "b.wav");
         ASSERT_TRUE(RenderSong(*song, out, options, &result, &error)) << error;
         Wav w;
@@ -227,10 +228,10 @@ TEST_F(OfflineRender, TempoRateAndEndBeat) {
 TEST_F(OfflineRender, TreesThroughTheCommandLine) {
     const std::string tree = Path("t.dra");
     ASSERT_TRUE(WriteTree(tree));
-    Result r = Cli("render " + tree + " -o " + Path("t1.wav") + " --seed 7");
+    Result r = Cli("render " + tree + " -o " + Path("t1.wav") + " --seed 7 --tempo 120");
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("100%"), std::string::npos);
-    r = Cli("render " + tree + " -o " + Path("t2.wav") + " --seed 7");
+    r = Cli("render " + tree + " -o " + Path("t2.wav") + " --seed 7 --tempo 120");
     ASSERT_EQ(r.status, 0) << r.out;
     Wav a, b;
     std::vector<uint8_t> ab, bb;
