@@ -1,9 +1,13 @@
 // Writes the demo documents into a folder: a tree that arpeggiates minor chords over a hi-hat
-// pulse, and a short sound file. Everything is made by Dendra's own document code.
+// pulse, a bass line as a MIDI file, a short sound file, and a song that plays the three.
+// Everything is made by Dendra's own document code.
 //   dendra-make-examples FOLDER
 #include "docs/dendra_doc.h"
+#include "docs/midi_doc.h"
+#include "docs/song_doc.h"
 #include "docs/sound/sample_format.h"
 #include "docs/sound/wave_data.h"
+#include "docs/sound/wave_doc.h"
 #include "docs/sound/wave_file.h"
 #include "nodes/control.h"
 #include "nodes/midi.h"
@@ -14,6 +18,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -82,6 +87,37 @@ bool WriteSound(const std::string& path) {
     return out.Close() && wrote;
 }
 
+// A bass line as a Standard MIDI File: one note a beat, 480 ticks a beat.
+bool WriteMidi(const std::string& path) {
+    CMidiDoc doc;
+    if (!doc.OnNewDocument()) return false;
+    doc.SetChannelCount(1, false);
+    doc.SetTicksPerBeat(kUnitsPerBeat, 480);
+    CEventTree* bass = doc.GetChannelEvents(1);
+    const uint8_t line[] = {45, 45, 48, 43};
+    bass->Add(new EventMidi(0, 0xC1, 33, 0)); // electric bass on channel 2
+    for (uint32_t beat = 0; beat < 16; ++beat)
+        bass->Add(new EventMidi(beat * 480, 0x91, line[beat / 4 % 4], 96, 420));
+    return doc.OnSaveDocument(path);
+}
+
+// A song of the three: the tree, the bass line, and the tone at the start of the second bar.
+bool WriteSong(const std::string& dir) {
+    auto tree = std::make_shared<CDendraDoc>();
+    auto midi = std::make_shared<CMidiDoc>();
+    auto tone = std::make_shared<CWaveDoc>();
+    if (!tree->OnOpenDocument(dir + "/demo.dra") || !midi->OnOpenDocument(dir + "/bass.mid") ||
+        !tone->OnOpenDocument(dir + "/tone.wav"))
+        return false;
+    CSongDoc song;
+    if (!song.OnNewDocument()) return false;
+    if (song.IncludeDocument(tree) < 1 || song.IncludeDocument(midi) < 1 ||
+        song.IncludeDocument(tone) < 1)
+        return false;
+    song.Entry(song.EntryCount() - 1).settings.startOffset = 4000;
+    return song.OnSaveDocument(dir + "/demo.sng");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -91,12 +127,13 @@ int main(int argc, char** argv) {
     }
     std::string dir = argv[1];
     sound::InstallWaveSoundFactory();
-    bool ok = WriteTree(dir + "/demo.dra") && WriteSound(dir + "/tone.wav");
+    bool ok = WriteTree(dir + "/demo.dra") && WriteSound(dir + "/tone.wav") &&
+              WriteMidi(dir + "/bass.mid") && WriteSong(dir);
     if (!ok) {
         std::fprintf(stderr, "dendra-make-examples: could not write the examples in %s\n",
                      dir.c_str());
         return 2;
     }
-    std::printf("%s/demo.dra\n%s/tone.wav\n", dir.c_str(), dir.c_str());
+    std::printf("%s/demo.sng\n", dir.c_str());
     return 0;
 }
