@@ -2,6 +2,7 @@
 
 #include "sync/devices.h"
 #include "sync/mixer/quiet_alsa.h"
+#include "sync/mixer/rtaudio_stream.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -180,31 +181,15 @@ bool RtAudioOutput::Start(std::string* error) {
         if (error) *error = "not open";
         return false;
     }
-    try {
-        if (!audio_->isStreamRunning()) audio_->startStream();
-        return true;
-    } catch (const std::exception& e) {
-        if (error) *error = e.what();
-        return false;
-    }
+    return StartRtStream(*audio_, error);
 }
 
 void RtAudioOutput::Stop() {
-    if (!audio_) return;
-    try {
-        if (audio_->isStreamRunning()) audio_->stopStream();
-    } catch (const std::exception&) {
-    }
+    if (audio_) StopRtStream(*audio_);
 }
 
 void RtAudioOutput::Close() {
-    if (!audio_) return;
-    Stop();
-    try {
-        if (audio_->isStreamOpen()) audio_->closeStream();
-    } catch (const std::exception&) {
-    }
-    audio_.reset();
+    CloseRtStream(audio_);
 }
 
 int RtAudioOutput::Callback(void* out, void*, unsigned int frames, double, unsigned int status,

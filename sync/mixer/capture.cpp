@@ -2,6 +2,7 @@
 
 #include "sync/mixer/futex.h"
 #include "sync/mixer/quiet_alsa.h"
+#include "sync/mixer/rtaudio_stream.h"
 
 #include <algorithm>
 #include <chrono>
@@ -281,31 +282,15 @@ bool RtAudioCapture::Open(int api, int device, uint32_t rate, std::string* error
 
 bool RtAudioCapture::Start(std::string* error) {
     if (!audio_) return false;
-    try {
-        if (!audio_->isStreamRunning()) audio_->startStream();
-        return true;
-    } catch (const std::exception& e) {
-        if (error) *error = e.what();
-        return false;
-    }
+    return StartRtStream(*audio_, error);
 }
 
 void RtAudioCapture::Stop() {
-    if (!audio_) return;
-    try {
-        if (audio_->isStreamRunning()) audio_->stopStream();
-    } catch (const std::exception&) {
-    }
+    if (audio_) StopRtStream(*audio_);
 }
 
 void RtAudioCapture::Close() {
-    if (!audio_) return;
-    Stop();
-    try {
-        if (audio_->isStreamOpen()) audio_->closeStream();
-    } catch (const std::exception&) {
-    }
-    audio_.reset();
+    CloseRtStream(audio_);
 }
 
 int RtAudioCapture::Callback(void*, void* in, unsigned int frames, double, unsigned int,

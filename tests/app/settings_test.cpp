@@ -1,5 +1,7 @@
 #include "app/settings.h"
 
+#include "tests/common/test_util.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -13,23 +15,8 @@ using namespace app;
 
 namespace {
 
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "dendra-settings-XXXXXX").string();
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        path_ = ::mkdtemp(name.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-    const fs::path& Path() const { return path_; }
-
-private:
-    fs::path path_;
+struct TempDir : testutil::TempDir {
+    TempDir() : testutil::TempDir("dendra-settings") {}
 };
 
 std::string ReadText(const std::string& path) {

@@ -8,6 +8,8 @@
 #include "tree/registry.h"
 #include "tree/solve.h"
 
+#include "tests/common/test_util.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -19,23 +21,8 @@ using treebytes::Header;
 
 namespace {
 
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "dendra-doc-XXXXXX").string();
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        path_ = ::mkdtemp(name.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-    const fs::path& Path() const { return path_; }
-
-private:
-    fs::path path_;
+struct TempDir : testutil::TempDir {
+    TempDir() : testutil::TempDir("dendra-doc") {}
 };
 
 bool Load(CDendraDoc& doc, const Bytes& bytes) {

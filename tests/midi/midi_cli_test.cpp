@@ -2,6 +2,8 @@
 #include "docs/dendra_doc.h"
 #include "tests/midi/smf_bytes.h"
 
+#include "tests/common/test_util.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -22,21 +24,9 @@ std::string ScratchDir(const std::string& name) {
 
 namespace {
 
-struct Result {
-    int status;
-    std::string out;
-};
-
-Result Cli(const std::string& args) {
-    std::string cmd = std::string(DENDRA_BINARY_DIR) + "/cli/dendra-cli " + args + " 2>&1";
-    Result r{-1, ""};
-    FILE* p = ::popen(cmd.c_str(), "r");
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    int st = ::pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
+using Result = testutil::CliResult;
+inline Result Cli(const std::string& args) {
+    return testutil::RunCli(args);
 }
 
 Bytes WithEnd(Bytes b) {

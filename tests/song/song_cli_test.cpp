@@ -4,6 +4,8 @@
 #include "docs/collection_doc.h"
 #include "docs/midi_doc.h"
 
+#include "tests/common/test_util.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -15,21 +17,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-    int status;
-    std::string out;
-};
-
-Result Cli(const std::string& args) {
-    std::string cmd = std::string(DENDRA_BINARY_DIR) + "/cli/dendra-cli " + args + " 2>&1";
-    Result r{-1, ""};
-    FILE* p = ::popen(cmd.c_str(), "r");
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    int st = ::pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
+using Result = testutil::CliResult;
+inline Result Cli(const std::string& args) {
+    return testutil::RunCli(args);
 }
 
 TEST(SongCli, DumpsSongsAndCollectionsAndExportsSongs) {
