@@ -4,15 +4,20 @@
 #include "docs/entry_settings.h"
 #include "docs/song_doc.h"
 #include "events/event_list.h"
+#include "events/event_tree.h"
 #include "events/song_event.h"
+#include "platform/user_messages.h"
 #include "sync/messages.h"
 #include "sync/midi_in.h"
 #include "sync/midi_out.h"
 #include "sync/sync.h"
+#include "sync/wave_in.h"
 #include "sync/wave_out.h"
+#include "tree/solve.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 CSync* ConfiguredPlayDevices::Clock() {
     return config_.Clock();
@@ -32,16 +37,30 @@ CWaveOut* ConfiguredPlayDevices::DefaultWaveOut() {
 CMidiIn* ConfiguredPlayDevices::DefaultMidiIn() {
     return config_.DefaultMidiIn();
 }
+CWaveIn* ConfiguredPlayDevices::DefaultWaveIn() {
+    return config_.DefaultWaveIn();
+}
 
-CPlayEngine::CPlayEngine() : window_(platform::Queue().Register(this)) {}
+// What an armed tree answers to live input goes out at once on the default MIDI output.
+struct CPlayEngine::LiveSender : LiveOutput {
+    explicit LiveSender(CPlayEngine& engine) : engine_(engine) {}
+    void QuickOut(CNoteEventList& events) override { engine_.QuickPlay(events); }
+
+private:
+    CPlayEngine& engine_;
+};
+
+CPlayEngine::CPlayEngine()
+    : window_(platform::Queue().Register(this)), recorded_(std::make_unique<CEventTree>()),
+      live_(std::make_unique<LiveSender>(*this)) {}
 
 CPlayEngine::~CPlayEngine() {
-    if (playing_) Stop();
+    if (playing_ || recording_) Stop();
     platform::Queue().Unregister(window_);
 }
 
 void CPlayEngine::SetSong(CSongDoc* song) {
-    if (playing_) Stop();
+    if (playing_ || recording_) Stop();
     song_ = song;
     currentBeat_ = 0;
     loopStart_ = 0;
@@ -53,13 +72,9 @@ uint32_t CPlayEngine::Resolution() const {
     return clock ? clock->GetResolution() : kSongPlayResolution;
 }
 
-bool CPlayEngine::Play() {
+bool CPlayEngine::PrepareToPlay() {
     CSync* clock = devices_ ? devices_->Clock() : nullptr;
     if (!clock || !song_) return false;
-    if (playing_) {
-        Stop();
-        return true;
-    }
     if (!song_->IsPrepared()) {
         song_->Prepare();
         const uint32_t length = song_->GetLength(1);
@@ -67,17 +82,53 @@ bool CPlayEngine::Play() {
     }
     if (loopEnd_ == 0) loopEnd_ = song_->GetLength(1);
     if (currentBeat_ < loopStart_ || currentBeat_ >= loopEnd_) currentBeat_ = 0;
+    return true;
+}
+
+bool CPlayEngine::Play() {
+    if (playing_) {
+        Stop();
+        return true;
+    }
+    if (!PrepareToPlay()) return false;
+    CSync* clock = devices_->Clock();
     playing_ = true;
     timeOffset_ = 0;
+    std::memset(held_, 0, sizeof held_);
     clock->SetResolution(kSongPlayResolution);
     song_->SetTicksPerBeat(0, kSongPlayResolution);
     const uint32_t startTick = Resolution() * currentBeat_;
+    CWaveOut* wave = devices_->DefaultWaveOut();
+    chased_ = 0;
+    if (wave && currentBeat_ != 0) ChaseWaves(startTick);
     SendEntryControllers();
-    song_->Seek(double(currentBeat_), false);
+    song_->Seek(double(currentBeat_), recording_);
     Fill();
-    if (CWaveOut* wave = devices_->DefaultWaveOut()) wave->LoadFirst();
+    if (wave) wave->LoadFirst();
     clock->StartSync(startTick);
+    // The MIDI input is started once the clock stands at the start, so that every message is
+    // stamped in this pass; armed trees need it too.
+    if (recording_ || HasArmedTree())
+        if (CMidiIn* in = devices_->DefaultMidiIn()) in->Start();
+    if (recording_) {
+        CWaveIn* waveIn = devices_->DefaultWaveIn();
+        if (recordWave_ && waveIn && waveIn->AddEvent(recordWave_) && waveIn->Start() == 0) {
+            recordingAudio_ = true;
+        } else if (recordWave_) {
+            song_->EndAudioRecord();
+            recordWave_ = nullptr;
+        }
+    }
     return true;
+}
+
+void CPlayEngine::ChaseWaves(uint32_t startTick) {
+    CWaveOut* wave = devices_->DefaultWaveOut();
+    CSync* clock = devices_->Clock();
+    // The song is seeked again before the fill.
+    std::vector<ChasedWave> sounding = song_->ChaseWaves(startTick, clock->GetTempo());
+    for (ChasedWave& c : sounding)
+        if (wave->AddEvent(c.wave.get())) ++chased_;
 }
 
 void CPlayEngine::StopDevices() {
@@ -88,9 +139,15 @@ void CPlayEngine::StopDevices() {
         out->ResetMidiOut();
     }
     if (CWaveOut* wave = devices_->DefaultWaveOut()) wave->Stop();
+    if (CWaveIn* in = devices_->DefaultWaveIn()) in->Stop();
+    if (CMidiIn* in = devices_->DefaultMidiIn()) in->Stop();
 }
 
 void CPlayEngine::Stop() {
+    if (recording_) {
+        EndRecord();
+        return;
+    }
     playing_ = false;
     if (CSync* clock = devices_ ? devices_->Clock() : nullptr) clock->StopSync();
     StopDevices();
@@ -156,13 +213,154 @@ void CPlayEngine::OnBeat() {
     if (looping_ && loopEnd_ > loopStart_ + 1 && currentBeat_ + 1 == loopEnd_) song_->PreparePass();
     if (currentBeat_ < loopEnd_) return;
     if (looping_ && loopEnd_ > loopStart_) {
+        if (recording_) {
+            // What came in this pass is merged before the time offset moves on; keys still
+            // held end at the loop end and sound again from the loop start.
+            ReadMidiInput();
+            EndHeldKeys(uint32_t(uint64_t(loopEnd_) * kSongUnitsPerBeat));
+            MergeRecording();
+            for (int ch = 0; ch < 16; ++ch)
+                for (int key = 0; key < 128; ++key)
+                    if (held_[ch][key]) {
+                        MidiEvent on{0, uint8_t(0x90 | ch), uint8_t(key), held_[ch][key], 0};
+                        RecordInput(on, uint32_t(uint64_t(loopStart_) * kSongUnitsPerBeat));
+                    }
+        }
         currentBeat_ = loopStart_;
         timeOffset_ += uint64_t(Resolution()) * (loopEnd_ - loopStart_);
-        song_->Seek(double(loopStart_), false);
+        song_->Seek(double(loopStart_), recording_);
         Fill();
         return;
     }
     Stop();
+}
+
+bool CPlayEngine::Record() {
+    if (recording_) {
+        EndRecord();
+        return true;
+    }
+    if (playing_) Stop();
+    if (!PrepareToPlay()) return false;
+    toldNoTarget_ = false;
+    audioBytes_ = 0;
+    recordWave_ = song_->StartAudioRecord(uint32_t(uint64_t(currentBeat_) * kSongUnitsPerBeat));
+    recording_ = true;
+    if (!Play()) {
+        recording_ = false;
+        if (recordWave_) song_->EndAudioRecord();
+        recordWave_ = nullptr;
+        return false;
+    }
+    return true;
+}
+
+void CPlayEngine::EndRecord() {
+    if (!recording_) return;
+    CSync* clock = devices_ ? devices_->Clock() : nullptr;
+    // No block arrives after this; what is waiting is read first.
+    if (CWaveIn* in = devices_ ? devices_->DefaultWaveIn() : nullptr) in->Stop();
+    ReadMidiInput();
+    const uint32_t endTime = clock ? SongTimeOfTick(clock->now.load()) : 0;
+    playing_ = false;
+    recording_ = false;
+    recordingAudio_ = false;
+    recordWave_ = nullptr;
+    if (song_) song_->EndAudioRecord();
+    EndHeldKeys(endTime);
+    MergeRecording();
+    if (clock) clock->StopSync();
+    StopDevices();
+}
+
+void CPlayEngine::EndHeldKeys(uint32_t songTime) {
+    for (int ch = 0; ch < 16; ++ch)
+        for (int key = 0; key < 128; ++key)
+            if (held_[ch][key]) {
+                MidiEvent off{0, uint8_t(0x80 | ch), uint8_t(key), 0, 0};
+                recorded_->AppendMidiInput(off, songTime);
+            }
+}
+
+bool CPlayEngine::HasArmedTree() const {
+    for (int i = 0; i < song_->EntryCount(); ++i)
+        if (song_->Entry(i).recordMode == kRecordTree) return true;
+    return false;
+}
+
+bool CPlayEngine::HasMidiRecordTarget() const {
+    for (int i = 0; i < song_->EntryCount(); ++i)
+        if (song_->Entry(i).recordMode == kRecordMidi && song_->EntryEvents(i)) return true;
+    return false;
+}
+
+void CPlayEngine::MergeRecording() {
+    if (!song_ || recorded_->GetCount() == 0) return;
+    if (!HasMidiRecordTarget()) {
+        // Nothing is thrown away: the recording waits for an entry armed for MIDI.
+        if (!toldNoTarget_) platform::MessageBox(kNoRecordTargetMessage);
+        toldNoTarget_ = true;
+        return;
+    }
+    recorded_->PairNoteOffs();
+    song_->MergeRecorded(*recorded_);
+    recorded_->Clear();
+}
+
+uint32_t CPlayEngine::SongTimeOfTick(uint32_t tick) const {
+    const int64_t res = Resolution();
+    int64_t rel = int64_t(tick) - int64_t(timeOffset_);
+    if (looping_ && loopEnd_ > loopStart_) {
+        const int64_t loopTicks = res * (int64_t(loopEnd_) - int64_t(loopStart_));
+        // Stamped after the pass ended but read before the beat handler began the next one.
+        if (rel >= res * int64_t(loopEnd_)) rel -= loopTicks;
+        // Stamped in the previous pass but read after the next one began.
+        else if (timeOffset_ > 0 && rel < res * int64_t(loopStart_))
+            rel += loopTicks;
+    }
+    if (rel < 0) rel = 0;
+    const int64_t t = rel * int64_t(kSongUnitsPerBeat) / res;
+    return uint32_t(std::min<int64_t>(t, int64_t(kNoTime) - 1));
+}
+
+void CPlayEngine::RecordInput(const MidiEvent& m, uint32_t songTime) {
+    // Real-time messages belong to the moment, not to the song.
+    if (m.status >= 0xF8) return;
+    if (recorded_->GetCount() >= kMaxRecordedEvents) {
+        ++recordDropped_;
+        return;
+    }
+    recorded_->AppendMidiInput(m, songTime);
+    const uint8_t kind = m.status & 0xF0, ch = m.status & 0x0F;
+    if (kind == 0x90 && m.data2 > 0)
+        held_[ch][m.data1 & 0x7F] = m.data2;
+    else if (kind == 0x80 || kind == 0x90)
+        held_[ch][m.data1 & 0x7F] = 0;
+}
+
+void CPlayEngine::ReadMidiInput() {
+    CMidiIn* in = devices_ ? devices_->DefaultMidiIn() : nullptr;
+    if (!in) return;
+    while (MidiEvent* m = in->MidiIn()) {
+        ++midiInputs_;
+        EventMidi event;
+        event.SetFromMidiEvent(*m);
+        // Not playing, a message has no place in the song.
+        event.time = playing_ ? SongTimeOfTick(m->time) : 0;
+        if (playing_ && recording_) RecordInput(*m, event.time);
+        if (song_) song_->LiveMidiInput(event, *live_);
+    }
+}
+
+void CPlayEngine::OnCaptureBlock(dsync::WaveInBlock* block) {
+    if (!block) return;
+    if (recordingAudio_ && song_) {
+        inputLevel_ = int(block->level);
+        audioBytes_ +=
+            song_->AppendRecordedAudio(block->data1, block->size1, block->data2, block->size2);
+    }
+    // The capture thread waits for this, recording or not.
+    block->Complete();
 }
 
 void CPlayEngine::SendMidi(uint32_t device, EventMidi& event) {
@@ -253,8 +451,10 @@ void CPlayEngine::HandleMessage(uint32_t message, uintptr_t wParam, intptr_t lPa
         reportedTempo_ = uint32_t(wParam);
         break;
     case dsync::kMsgMidiInData:
-        if (CMidiIn* in = devices_ ? devices_->DefaultMidiIn() : nullptr)
-            while (in->MidiIn()) ++midiInputs_;
+        ReadMidiInput();
+        break;
+    case kMsgCaptureBlock:
+        OnCaptureBlock(reinterpret_cast<dsync::WaveInBlock*>(lParam));
         break;
     case kMsgSendMidi:
         if (lParam) SendMidi(uint32_t(wParam), *reinterpret_cast<EventMidi*>(lParam));

@@ -9,6 +9,23 @@
 // waits until all of them have room; device 100 drops them. Stop leaves no note sounding: the
 // rings and note-off lists are emptied and every sounding note is ended.
 //
+// Play from a beat other than 0 chases the song's waves: a wave that began earlier and still
+// sounds at the start starts at once on the default wave output, that far into its data.
+//
+// Recording. Record plays with the recording flag: entries armed for recording do not play, the
+// MIDI input is started and, when the song has an entry armed for audio, the wave input records
+// into that entry's sound (each captured block is appended as it arrives). MIDI input read while
+// recording goes into the record store, in song time (thousandths of a beat, the loop's passes
+// folded back onto the loop); real-time messages (clock, start, stop, active sensing) are not
+// recorded. End record (also Stop, the end of the song, and a loop pass's end, where recording
+// goes on) gives the recorded note-ons their durations and merges the store into the first entry
+// armed for MIDI. A key still held at a loop pass's end is ended there and struck again at the
+// loop start of the next pass; a key held at End record is ended there. When no entry is armed
+// for MIDI the recording is kept (and the user told) until a later merge finds one. MIDI input
+// that arrives while not recording is never stored. Every MIDI input, playing or not, is passed
+// to the entries armed as trees, whose answer is sent through the default MIDI output (heard
+// while the clock runs); Play starts the MIDI input for them too.
+//
 // Everything here runs on the user-interface thread (the thread that drains the message queue);
 // the clock and the devices reach the engine only through posted messages.
 #pragma once
@@ -16,15 +33,23 @@
 #include "platform/message_queue.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 class CSync;
 class CMidiOut;
 class CMidiIn;
 class CWaveOut;
+class CWaveIn;
 class CSongDoc;
 class CNoteEventList;
+class CEventTree;
 class EventMidi;
+class EventWave;
+struct MidiEvent;
+namespace dsync {
+struct WaveInBlock;
+}
 
 // Engine messages (posted to the engine's window).
 constexpr uint32_t kMsgLoopPoints =
@@ -45,6 +70,8 @@ public:
     virtual std::vector<CMidiOut*> OpenMidiOuts() = 0;
     virtual CWaveOut* DefaultWaveOut() = 0;
     virtual CMidiIn* DefaultMidiIn() = 0;
+    // The wave input that records audio, or null.
+    virtual CWaveIn* DefaultWaveIn() { return nullptr; }
 };
 
 namespace app {
@@ -62,6 +89,7 @@ public:
     std::vector<CMidiOut*> OpenMidiOuts() override;
     CWaveOut* DefaultWaveOut() override;
     CMidiIn* DefaultMidiIn() override;
+    CWaveIn* DefaultWaveIn() override;
 
 private:
     app::CDeviceConfig& config_;
@@ -95,6 +123,22 @@ public:
     void SendEntryControllers();
     // Plays a solved list now (times in thousandths of a beat); the list is emptied.
     void QuickPlay(CNoteEventList& list);
+    // Record: while recording, ends it; otherwise records from the current beat (false when
+    // nothing can play).
+    bool Record();
+    // Ends recording and playing; merges the recorded MIDI. Nothing when not recording.
+    void EndRecord();
+    bool IsRecording() const { return recording_; }
+    bool IsRecordingAudio() const { return recordingAudio_; }
+    // The handler of the MIDI input's data message: reads every waiting message.
+    void ReadMidiInput();
+    // The handler of a captured block: appends it to the record while recording audio, and
+    // always completes it.
+    void OnCaptureBlock(dsync::WaveInBlock* block);
+    // The song time (thousandths of a beat) of a clock tick in the current pass.
+    uint32_t SongTimeOfTick(uint32_t tick) const;
+    // Recorded MIDI not merged yet.
+    const CEventTree& RecordStore() const { return *recorded_; }
     // Sends one event: 100 nothing, 101 every open MIDI output, 102 the default one, else that
     // device (the default one when it is not open).
     void SendMidi(uint32_t device, EventMidi& event);
@@ -122,7 +166,20 @@ public:
     uint64_t LateEvents() const { return late_; }
     uint64_t Fills() const { return fills_; }
     uint64_t MidiInputs() const { return midiInputs_; }
+    // MIDI input messages not recorded because the record store was full.
+    uint64_t RecordDropped() const { return recordDropped_; }
+    // Waves started part-way in by the last Play.
+    int ChasedWaves() const { return chased_; }
+    // Bytes of audio appended to the record in the current or last recording.
+    uint64_t RecordedAudioBytes() const { return audioBytes_; }
     int InputLevel() const { return inputLevel_; }
+
+    // At most this many recorded events wait for a merge; later input is not recorded.
+    static constexpr int32_t kMaxRecordedEvents = 1 << 22;
+    // Shown when recorded MIDI finds no entry armed for MIDI.
+    static constexpr const char* kNoRecordTargetMessage =
+        "No song entry is armed for MIDI recording. The recorded MIDI is kept and will be merged "
+        "into the first entry armed for MIDI when recording ends next time.";
 
 private:
     void HandleMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
@@ -130,6 +187,19 @@ private:
     uint32_t Resolution() const;
     // Sends a MIDI event to its device; false when the device's ring is full.
     bool Deliver(int device, EventMidi& event);
+    // Prepares the song and moves the current beat into the loop; false when nothing can play.
+    bool PrepareToPlay();
+    // Starts the waves still sounding at the start tick.
+    void ChaseWaves(uint32_t startTick);
+    // Takes one MIDI input message into the recording.
+    void RecordInput(const MidiEvent& message, uint32_t songTime);
+    // Ends the keys still held at songTime (in the record store).
+    void EndHeldKeys(uint32_t songTime);
+    // Merges the record store into the first entry armed for MIDI.
+    void MergeRecording();
+    bool HasMidiRecordTarget() const;
+    bool HasArmedTree() const;
+    struct LiveSender;
 
     platform::Window window_ = 0;
     PlayDevices* devices_ = nullptr;
@@ -142,6 +212,18 @@ private:
     uint32_t currentBeat_ = 0;
     uint64_t timeOffset_ = 0;
     uint32_t reportedTempo_ = 0;
-    uint64_t sent_ = 0, late_ = 0, fills_ = 0, midiInputs_ = 0;
+    uint64_t sent_ = 0, late_ = 0, fills_ = 0, midiInputs_ = 0, recordDropped_ = 0;
     int inputLevel_ = 0;
+    int chased_ = 0;
+
+    // Recording.
+    bool recording_ = false;
+    bool recordingAudio_ = false;
+    bool toldNoTarget_ = false;       // the user was told once in this recording
+    EventWave* recordWave_ = nullptr; // the song's record wave (not owned)
+    uint64_t audioBytes_ = 0;
+    std::unique_ptr<CEventTree> recorded_;
+    // Velocity of each key held on each channel in the recording (0: not held).
+    uint8_t held_[16][128] = {};
+    std::unique_ptr<LiveSender> live_;
 };
