@@ -7,9 +7,10 @@
 #endif
 
 #include <algorithm>
-#include <bit>
+#include <array>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
@@ -20,28 +21,51 @@ namespace {
 using Node = EventTreeNode;
 
 constexpr uint32_t kMaxTime = std::numeric_limits<uint32_t>::max();
-// Pool chunks grow from 16 nodes to 2 MiB, the large ones aligned so that the kernel may back
-// them with huge pages (fewer TLB misses when seeking in big stores).
-constexpr uint32_t kMaxChunk = (2u << 20) / sizeof(EventTreeNode);
+constexpr uint32_t kMinPool = 16;
+// Pools of 2 MiB and more are aligned so that the kernel may back them with huge pages (fewer
+// TLB misses when seeking in big stores).
 constexpr size_t kHugeAlign = size_t{2} << 20;
 
-EventTreeNode* NewChunk(uint32_t nodes) {
-    const size_t bytes = size_t{nodes} * sizeof(EventTreeNode);
-    void* mem = bytes >= kHugeAlign ? std::aligned_alloc(kHugeAlign, bytes) : std::malloc(bytes);
-    if (!mem) throw std::bad_alloc();
+Node* NewPool(uint32_t nodes) {
+    size_t bytes = size_t{nodes} * sizeof(Node);
+    void* mem;
+    if (bytes >= kHugeAlign) {
+        bytes = (bytes + kHugeAlign - 1) & ~(kHugeAlign - 1);
+        mem = std::aligned_alloc(kHugeAlign, bytes);
 #ifdef MADV_HUGEPAGE
-    if (bytes >= kHugeAlign) madvise(mem, bytes, MADV_HUGEPAGE);
+        if (mem) madvise(mem, bytes, MADV_HUGEPAGE);
 #endif
-    auto* chunk = static_cast<EventTreeNode*>(mem);
-    std::uninitialized_value_construct_n(chunk, nodes);
-    return chunk;
+    } else {
+        mem = std::malloc(bytes);
+    }
+    if (!mem) throw std::bad_alloc();
+    // Nodes are initialised when they are handed out.
+    return static_cast<Node*>(mem);
 }
 
-// The right child lives in the carried event's `next` link.
-inline Node* RightOf(const Node* n) {
-    return reinterpret_cast<Node*>(n->event->next);
+// Nodes name each other by index into their store's pool `b`; index 0 is the head node, which
+// is never a child, so 0 also means "none".
+inline uint32_t Ix(const Node* b, const Node* n) {
+    return static_cast<uint32_t>(n - b);
 }
-inline void SetRight(Node* n, Node* r) {
+inline bool IsHead(const Node* b, const Node* n) {
+    return n == b;
+}
+inline Node* EarlierOf(Node* b, const Node* n) {
+    return n->earlier ? b + n->earlier : nullptr;
+}
+inline Node* LaterOf(Node* b, const Node* n) {
+    return n->later ? b + n->later : nullptr;
+}
+inline Node* ParentOf(Node* b, const Node* n) {
+    return IsHead(b, n) ? nullptr : b + n->parent;
+}
+inline void SetEarlier(Node* b, Node* n, Node* l) {
+    n->earlier = l ? Ix(b, l) : 0;
+}
+// The later child is kept in the node and, as its address, in the carried event's `next`.
+inline void SetLater(Node* b, Node* n, Node* r) {
+    n->later = r ? Ix(b, r) : 0;
     n->event->next = reinterpret_cast<SongEvent*>(r);
 }
 
@@ -63,34 +87,32 @@ inline int32_t DeltaOf(uint32_t childTime, uint32_t parentTime) {
     return static_cast<int32_t>(childTime - parentTime);
 }
 
-inline bool IsHead(const Node* n) {
-    return n->parent == nullptr;
-}
-
-inline void ReplaceChild(Node* parent, Node* old, Node* child) {
-    if (parent->earlier == old) {
-        parent->earlier = child;
+inline void ReplaceChild(Node* b, Node* parent, Node* old, Node* child) {
+    if (parent->earlier == Ix(b, old)) {
+        SetEarlier(b, parent, child);
     } else {
-        SetRight(parent, child);
+        SetLater(b, parent, child);
     }
 }
 
 // In-order successor of n (n may be the head node); *t holds n's time on entry and the
 // successor's on return. Null when there is none (*t unchanged).
-[[gnu::always_inline]] inline Node* Successor(Node* n, uint32_t* t) {
-    if (Node* r = RightOf(n)) {
+[[gnu::always_inline]] inline Node* Successor(Node* b, Node* n, uint32_t* t) {
+    if (n->later) {
+        Node* r = b + n->later;
         uint32_t tt = Down(*t, r);
         while (r->earlier) {
-            r = r->earlier;
+            r = b + r->earlier;
             tt = Down(tt, r);
         }
         *t = tt;
         return r;
     }
     uint32_t tt = *t;
-    while (Node* p = n->parent) {
+    while (!IsHead(b, n)) {
+        Node* p = b + n->parent;
         tt = Up(tt, n);
-        if (p->earlier == n) {
+        if (p->earlier == Ix(b, n)) {
             *t = tt;
             return p;
         }
@@ -100,21 +122,23 @@ inline void ReplaceChild(Node* parent, Node* old, Node* child) {
 }
 
 // In-order predecessor of n (never the head node); null when n is the first.
-Node* Predecessor(Node* n, uint32_t* t) {
-    if (Node* l = n->earlier) {
+Node* Predecessor(Node* b, Node* n, uint32_t* t) {
+    if (n->earlier) {
+        Node* l = b + n->earlier;
         uint32_t tt = Down(*t, l);
-        while (Node* r = RightOf(l)) {
-            l = r;
+        while (l->later) {
+            l = b + l->later;
             tt = Down(tt, l);
         }
         *t = tt;
         return l;
     }
     uint32_t tt = *t;
-    while (Node* p = n->parent) {
+    while (!IsHead(b, n)) {
+        Node* p = b + n->parent;
         tt = Up(tt, n);
-        if (p->earlier != n) {
-            if (IsHead(p)) return nullptr;
+        if (p->earlier != Ix(b, n)) {
+            if (IsHead(b, p)) return nullptr;
             *t = tt;
             return p;
         }
@@ -124,68 +148,61 @@ Node* Predecessor(Node* n, uint32_t* t) {
 }
 
 // The first node (in order) whose time is at or after t, with its time.
-Node* LowerBound(const Node* head, uint32_t t, uint32_t* time) {
-    Node* x = RightOf(head);
+Node* LowerBound(Node* b, uint32_t t, uint32_t* time) {
+    uint32_t x = b->later;
     Node* found = nullptr;
     uint32_t xt = 0;
     while (x) {
-        xt = Down(xt, x);
+        Node* n = b + x;
+        xt = Down(xt, n);
         if (xt >= t) {
-            found = x;
+            found = n;
             *time = xt;
-            x = x->earlier;
+            x = n->earlier;
         } else {
-            x = RightOf(x);
+            x = n->later;
         }
     }
     return found;
 }
 
 // Rotations keep every absolute time: x's child comes up into x's place.
-Node* RotateRight(Node* x) {
-    Node* l = x->earlier;
-    Node* b = RightOf(l);
-    Node* p = x->parent;
-    ReplaceChild(p, x, l);
-    l->parent = p;
+Node* RotateRight(Node* b, Node* x) {
+    Node* l = b + x->earlier;
+    Node* c = LaterOf(b, l);
+    Node* p = b + x->parent;
+    ReplaceChild(b, p, x, l);
+    l->parent = x->parent;
     const int32_t dl = l->delta;
     l->delta = Plus(x->delta, dl);
     x->delta = Minus(0, dl);
-    x->earlier = b;
-    if (b) {
-        b->parent = x;
-        b->delta = Plus(dl, b->delta);
+    SetEarlier(b, x, c);
+    if (c) {
+        c->parent = Ix(b, x);
+        c->delta = Plus(dl, c->delta);
     }
-    SetRight(l, x);
-    x->parent = l;
+    SetLater(b, l, x);
+    x->parent = Ix(b, l);
     return l;
 }
 
-Node* RotateLeft(Node* x) {
-    Node* r = RightOf(x);
-    Node* b = r->earlier;
-    Node* p = x->parent;
-    ReplaceChild(p, x, r);
-    r->parent = p;
+Node* RotateLeft(Node* b, Node* x) {
+    Node* r = b + x->later;
+    Node* c = EarlierOf(b, r);
+    Node* p = b + x->parent;
+    ReplaceChild(b, p, x, r);
+    r->parent = x->parent;
     const int32_t dr = r->delta;
     r->delta = Plus(x->delta, dr);
     x->delta = Minus(0, dr);
-    SetRight(x, b);
-    if (b) {
-        b->parent = x;
-        b->delta = Plus(dr, b->delta);
+    SetLater(b, x, c);
+    if (c) {
+        c->parent = Ix(b, x);
+        c->delta = Plus(dr, c->delta);
     }
-    r->earlier = x;
-    x->parent = r;
+    SetEarlier(b, r, x);
+    x->parent = Ix(b, r);
     return r;
-}
-
-// One Day-Stout-Warren compression pass: m left rotations down the right spine from x.
-void Compress(Node* x, uint32_t m) {
-    for (uint32_t i = 0; i < m && x; ++i) {
-        Node* r = RotateLeft(x);
-        x = RightOf(r);
-    }
 }
 
 inline uint32_t ClampTime(double v) {
@@ -198,116 +215,146 @@ inline bool HasDuration(const SongEvent* e) {
     return e->IsMidi() || e->IsWave();
 }
 
+// The priority a random treap node with a subtree of `size` nodes has on average: about
+// 2^32 · size / (size + 1), the expected largest of size random priorities. It never falls as
+// the size grows, so parents keep the heap order over their children.
+inline uint32_t PriorityOfSize(uint64_t size) {
+    return static_cast<uint32_t>(std::min<uint64_t>((size << 32) / (size + 1), kMaxTime));
+}
+
 } // namespace
 
 CEventTree::CEventTree() {
-    head.event = new EventMidi();
-    head.event->next = nullptr;
-    cursor = &head;
+    nodes_ = NewPool(kMinPool);
+    capacity_ = kMinPool;
+    used_ = 1;
+    nodes_[0] = Node{};
+    nodes_[0].event = new EventMidi();
+    nodes_[0].event->next = nullptr;
 }
 
 CEventTree::~CEventTree() {
-    ReleaseAll();
-    delete head.event;
-}
-
-void CEventTree::ChunkFree::operator()(EventTreeNode* chunk) const {
-    std::free(chunk);
+    DeleteEvents();
+    delete nodes_[0].event;
+    std::free(nodes_);
 }
 
 EventTreeNode* CEventTree::AllocNode(SongEvent* event) {
-    Node* n;
+    uint32_t i;
     if (free_) {
-        n = free_;
-        free_ = free_->parent;
+        i = free_;
+        free_ = nodes_[i].parent;
     } else {
-        if (chunks_.empty() || chunkUsed_ == chunkSize_) {
-            chunkSize_ = chunkSize_ == 0 ? 16 : std::min(chunkSize_ * 2, kMaxChunk);
-            chunks_.emplace_back(NewChunk(chunkSize_));
-            chunkUsed_ = 0;
-        }
-        n = chunks_.back().get() + chunkUsed_++;
+        if (used_ == capacity_) Reserve(uint64_t{capacity_} * 2);
+        i = used_++;
     }
+    Node* n = nodes_ + i;
+    *n = Node{};
     n->event = event;
-    n->delta = 0;
-    n->priority = 0;
-    n->parent = nullptr;
-    n->earlier = nullptr;
     event->next = nullptr;
     return n;
 }
 
 void CEventTree::FreeNode(EventTreeNode* node) {
     node->event = nullptr;
-    node->earlier = nullptr;
+    node->earlier = 0;
+    node->later = 0;
     node->parent = free_;
-    free_ = node;
+    free_ = Ix(nodes_, node);
+}
+
+// Grows the pool to hold at least `want` nodes; the `next` links follow the nodes' new
+// addresses. Node pointers held across this call are invalid afterwards (indices stay).
+void CEventTree::Reserve(uint64_t want) {
+    if (want <= capacity_) return;
+    // Indices are 32-bit and the count an int32: a pool never needs more than this.
+    constexpr uint64_t kMaxNodes = uint64_t{std::numeric_limits<int32_t>::max()} + 2;
+    if (capacity_ >= kMaxNodes) throw std::bad_alloc();
+    const auto cap = static_cast<uint32_t>(std::min(want, kMaxNodes));
+    Node* fresh = NewPool(cap);
+    std::memcpy(static_cast<void*>(fresh), nodes_, size_t{used_} * sizeof(Node));
+    std::free(nodes_);
+    nodes_ = fresh;
+    capacity_ = cap;
+    for (uint32_t i = 0; i < used_; ++i) {
+        Node& n = fresh[i];
+        if (n.event)
+            n.event->next = reinterpret_cast<SongEvent*>(n.later ? fresh + n.later : nullptr);
+    }
+}
+
+// Empties the pool (the head node kept): every node is handed out again from 1. With `shrink`
+// the pool also returns to its first size when that memory can be had.
+void CEventTree::ResetPool(bool shrink) {
+    if (shrink && capacity_ > kMinPool) {
+        if (void* mem = std::malloc(kMinPool * sizeof(Node))) {
+            auto* small = static_cast<Node*>(mem);
+            small[0] = nodes_[0];
+            std::free(nodes_);
+            nodes_ = small;
+            capacity_ = kMinPool;
+        }
+    }
+    nodes_[0].later = 0;
+    nodes_[0].event->next = nullptr;
+    used_ = 1;
+    free_ = 0;
+}
+
+void CEventTree::DeleteEvents() {
+    // Every node in the pool that carries an event is stored: no tree walk is needed.
+    for (uint32_t i = 1; i < used_; ++i) {
+        SongEvent* e = nodes_[i].event;
+        if (!e) continue;
+        nodes_[i].event = nullptr;
+        e->next = nullptr;
+        DeleteSongEvent(e);
+    }
+    count = 0;
 }
 
 void CEventTree::ReleaseAll() {
-    // Post-order, iteratively: a leaf is cut from its parent and destroyed.
-    Node* x = RightOf(&head);
-    SetRight(&head, nullptr);
-    while (x) {
-        if (x->earlier) {
-            x = x->earlier;
-            continue;
-        }
-        if (Node* r = RightOf(x)) {
-            x = r;
-            continue;
-        }
-        Node* p = x->parent;
-        if (!IsHead(p)) ReplaceChild(p, x, nullptr);
-        x->event->next = nullptr;
-        DeleteSongEvent(x->event);
-        x = IsHead(p) ? nullptr : p;
-    }
-    chunks_.clear();
-    free_ = nullptr;
-    chunkSize_ = 0;
-    chunkUsed_ = 0;
+    DeleteEvents();
+    ResetPool(true);
     count = 0;
     length = 0;
-    cursor = &head;
+    cursor = 0;
     cursorTime = 0;
+    timesFresh_ = true;
 }
 
 void CEventTree::SwapContents(CEventTree& other) {
-    Node* a = RightOf(&head);
-    Node* b = RightOf(&other.head);
-    SetRight(&head, b);
-    if (b) b->parent = &head;
-    SetRight(&other.head, a);
-    if (a) a->parent = &other.head;
+    std::swap(nodes_, other.nodes_);
     std::swap(count, other.count);
     std::swap(length, other.length);
-    std::swap(chunks_, other.chunks_);
+    std::swap(capacity_, other.capacity_);
+    std::swap(used_, other.used_);
     std::swap(free_, other.free_);
-    std::swap(chunkSize_, other.chunkSize_);
-    std::swap(chunkUsed_, other.chunkUsed_);
-    cursor = &head;
+    std::swap(rng_, other.rng_);
+    std::swap(timesFresh_, other.timesFresh_);
+    cursor = 0;
     cursorTime = 0;
-    other.cursor = &other.head;
+    other.cursor = 0;
     other.cursorTime = 0;
 }
 
 // ---- cursor -------------------------------------------------------------------------------
 
 SongEvent* CEventTree::First() {
-    cursor = &head;
+    cursor = 0;
     cursorTime = 0;
     return Next();
 }
 
 SongEvent* CEventTree::Next() {
     uint32_t t = cursorTime;
-    Node* s = Successor(cursor, &t);
+    Node* s = Successor(nodes_, nodes_ + cursor, &t);
     if (!s) return nullptr;
-    cursor = s;
+    cursor = Ix(nodes_, s);
     cursorTime = t;
     SongEvent* e = s->event;
-    if (e->time != t) e->time = t; // written only when stale: iteration stays read-only
+    // Only after a shift or scale can the field be stale: otherwise the walk reads no event.
+    if (!timesFresh_ && e->time != t) e->time = t;
     return e;
 }
 
@@ -316,123 +363,170 @@ uint32_t CEventTree::CurrentTime() const {
 }
 
 void CEventTree::Seek(uint32_t t) {
-    Node* x = RightOf(&head);
-    Node* found = &head;
+    const Node* b = nodes_;
+    uint32_t x = b->later;
+    uint32_t found = 0;
     uint32_t foundTime = 0;
     uint32_t xt = 0;
     while (x) {
-        xt = Down(xt, x);
+        const Node* n = b + x;
+        xt = Down(xt, n);
         if (xt < t) {
             found = x;
             foundTime = xt;
-            x = RightOf(x);
+            x = n->later;
         } else {
-            x = x->earlier;
+            x = n->earlier;
         }
     }
     cursor = found;
     cursorTime = foundTime;
-    if (!IsHead(found)) found->event->time = foundTime;
+    if (found && !timesFresh_) nodes_[found].event->time = foundTime;
 }
 
 SongEvent* CEventTree::Last() {
-    Node* x = RightOf(&head);
+    Node* b = nodes_;
+    Node* x = LaterOf(b, b);
     if (!x) {
         Restart();
         return nullptr;
     }
     uint32_t t = Down(0, x);
-    while (Node* r = RightOf(x)) {
+    while (Node* r = LaterOf(b, x)) {
         x = r;
         t = Down(t, x);
     }
-    cursor = x;
+    cursor = Ix(b, x);
     cursorTime = t;
     x->event->time = t;
     return x->event;
 }
 
 SongEvent* CEventTree::StepBack() {
-    if (IsHead(cursor)) return nullptr;
+    if (cursor == 0) return nullptr;
     uint32_t t = cursorTime;
-    Node* p = Predecessor(cursor, &t);
+    Node* p = Predecessor(nodes_, nodes_ + cursor, &t);
     if (!p) {
         Restart();
         return nullptr;
     }
-    cursor = p;
+    cursor = Ix(nodes_, p);
     cursorTime = t;
     p->event->time = t;
     return p->event;
 }
 
 void CEventTree::Restart() {
-    cursor = &head;
+    cursor = 0;
     cursorTime = 0;
 }
 
 uint32_t CEventTree::PeekNextTime() const {
     uint32_t t = cursorTime;
-    if (!Successor(cursor, &t)) return kNoTime + cursorTime;
+    if (!Successor(nodes_, nodes_ + cursor, &t)) return kNoTime + cursorTime;
     return t;
 }
 
 SongEvent* CEventTree::CurrentEvent() const {
-    return IsHead(cursor) ? nullptr : cursor->event;
+    return cursor == 0 ? nullptr : nodes_[cursor].event;
 }
 
 int CEventTree::Height() const {
-    Node* x = RightOf(&head);
+    Node* b = nodes_;
+    Node* x = LaterOf(b, b);
     if (!x) return 0;
     int depth = 1;
     int best = 1;
     // In-order walk that tracks the depth of the current node.
     while (x->earlier) {
-        x = x->earlier;
+        x = b + x->earlier;
         best = std::max(best, ++depth);
     }
     for (;;) {
-        if (Node* r = RightOf(x)) {
+        if (Node* r = LaterOf(b, x)) {
             x = r;
             best = std::max(best, ++depth);
             while (x->earlier) {
-                x = x->earlier;
+                x = b + x->earlier;
                 best = std::max(best, ++depth);
             }
             continue;
         }
-        while (!IsHead(x->parent) && x->parent->earlier != x) {
-            x = x->parent;
+        while (!IsHead(b, ParentOf(b, x)) && ParentOf(b, x)->earlier != Ix(b, x)) {
+            x = ParentOf(b, x);
             --depth;
         }
-        if (IsHead(x->parent)) break;
-        x = x->parent;
+        if (IsHead(b, ParentOf(b, x))) break;
+        x = ParentOf(b, x);
         --depth;
     }
     return best;
 }
 
+bool CEventTree::CheckStructure() const {
+    const Node* b = nodes_;
+    auto mirrors = [b](const Node& n) {
+        return static_cast<const void*>(n.event->next) ==
+               static_cast<const void*>(n.later ? b + n.later : nullptr);
+    };
+    if (!b[0].event || b[0].delta != 0) return false;
+    if (!mirrors(b[0])) return false;
+    if (b[0].later && (b[0].later >= used_ || b[b[0].later].parent != 0)) return false;
+    uint64_t live = 0;
+    for (uint32_t i = 1; i < used_; ++i) {
+        const Node& n = b[i];
+        if (!n.event) continue;
+        ++live;
+        if (!mirrors(n)) return false;
+        for (uint32_t c : {n.earlier, n.later}) {
+            if (c == 0) continue;
+            if (c >= used_ || !b[c].event || b[c].parent != i) return false;
+            if (b[c].priority > n.priority) return false;
+        }
+        if (n.parent >= used_) return false;
+        const Node& p = b[n.parent];
+        if (p.earlier != i && p.later != i) return false;
+    }
+    // Free nodes: a chain through `parent` of nodes that carry nothing.
+    uint64_t freed = 0;
+    for (uint32_t f = free_; f; f = b[f].parent) {
+        if (f >= used_ || b[f].event || ++freed > used_) return false;
+    }
+    if (live != static_cast<uint64_t>(count) || live + freed + 1 != used_) return false;
+    // In-order times never go back, and every node is reached from the head.
+    uint64_t seen = 0;
+    uint32_t t = 0;
+    uint32_t prev = 0;
+    Node* mb = const_cast<Node*>(b);
+    for (Node* x = Successor(mb, mb, &t); x; x = Successor(mb, x, &t)) {
+        if (++seen > live || t < prev) return false;
+        prev = t;
+    }
+    return seen == live && cursor < used_ && (cursor == 0 || b[cursor].event);
+}
+
 // ---- insertion ----------------------------------------------------------------------------
 
 void CEventTree::InsertNode(EventTreeNode* node, uint32_t t) {
-    Node* p = &head;
-    Node* x = RightOf(&head);
+    Node* b = nodes_;
+    Node* p = b;
+    uint32_t x = b->later;
     uint32_t pt = 0;
     bool right = true;
     while (x) {
-        p = x;
-        pt = Down(pt, x);
+        p = b + x;
+        pt = Down(pt, p);
         right = !(t < pt);
-        x = right ? RightOf(x) : x->earlier;
+        x = right ? p->later : p->earlier;
     }
-    node->parent = p;
+    node->parent = Ix(b, p);
     node->delta = DeltaOf(t, pt);
-    node->earlier = nullptr;
-    SetRight(node, nullptr);
+    node->earlier = 0;
+    SetLater(b, node, nullptr);
     if (right) {
-        SetRight(p, node);
+        SetLater(b, p, node);
     } else {
-        p->earlier = node;
+        SetEarlier(b, p, node);
     }
     ++count;
     RaiseNew(node);
@@ -450,95 +544,81 @@ uint32_t CEventTree::NextPriority() {
 
 // A new leaf draws a random priority and rotates up above every ancestor of lower priority.
 void CEventTree::RaiseNew(EventTreeNode* node) {
+    Node* b = nodes_;
     node->priority = NextPriority();
-    while (!IsHead(node->parent) && node->priority > node->parent->priority) {
-        Node* p = node->parent;
-        if (p->earlier == node) {
-            RotateRight(p);
+    while (node->parent != 0 && node->priority > b[node->parent].priority) {
+        Node* p = b + node->parent;
+        if (p->earlier == Ix(b, node)) {
+            RotateRight(b, p);
         } else {
-            RotateLeft(p);
+            RotateLeft(b, p);
         }
     }
 }
 
-void CEventTree::Rebuild(EventTreeNode* root, uint32_t size) {
-    if (!root || size < 3) return;
-    Node* parent = root->parent;
-    const bool left = parent->earlier == root;
-    auto top = [&] { return left ? parent->earlier : RightOf(parent); };
-    // Turn the subtree into a chain of right children.
-    Node* x = root;
-    while (x) {
-        if (x->earlier) {
-            x = RotateRight(x);
-        } else {
-            x = RightOf(x);
-        }
-    }
-    const uint32_t full = std::bit_floor(size + 1u);
-    const uint32_t leaves = size + 1u - full;
-    Compress(top(), leaves);
-    uint32_t m = size - leaves;
-    while (m > 1) {
-        m /= 2;
-        Compress(top(), m);
+void CEventTree::BuildBalanced(EventTreeNode* pool, uint32_t n) {
+    Node& head = pool[0];
+    head.later = 0;
+    head.event->next = nullptr;
+    if (n == 0) return;
+    auto middle = [](uint32_t lo, uint32_t hi) { return lo + (hi - lo) / 2; };
+    // Depth-first over the ranges of in-order positions; each range's middle node is the root
+    // of its subtree. The stack holds at most one pending range a level (64 covers 2^32 nodes).
+    struct Range {
+        uint32_t lo, hi, parent, parentTime;
+    };
+    std::array<Range, 64> stack;
+    size_t top = 0;
+    stack[top++] = {1, n, 0, 0};
+    head.later = middle(1, n);
+    head.event->next = reinterpret_cast<SongEvent*>(pool + head.later);
+    while (top > 0) {
+        const Range r = stack[--top];
+        const uint32_t m = middle(r.lo, r.hi);
+        Node& x = pool[m];
+        const uint32_t t = x.priority; // the absolute time, until replaced below
+        x.delta = DeltaOf(t, r.parentTime);
+        x.parent = r.parent;
+        x.earlier = m > r.lo ? middle(r.lo, m - 1) : 0;
+        x.later = m < r.hi ? middle(m + 1, r.hi) : 0;
+        x.priority = PriorityOfSize(uint64_t{r.hi} - r.lo + 1);
+        x.event->time = t;
+        x.event->next = reinterpret_cast<SongEvent*>(x.later ? pool + x.later : nullptr);
+        if (x.later) stack[top++] = {m + 1, r.hi, m, t};
+        if (x.earlier) stack[top++] = {r.lo, m - 1, m, t};
     }
 }
 
 void CEventTree::Balance() {
-    Rebuild(RightOf(&head), static_cast<uint32_t>(count));
-    AssignPriorities();
-}
-
-// Gives a rebuilt tree the priorities a random tree of its shape would have: a node whose
-// subtree holds s events gets about 2^32 · s / (s + 1), the expected largest of s random
-// priorities. Parents hold larger subtrees, so the heap order holds.
-void CEventTree::AssignPriorities() {
-    Node* x = RightOf(&head);
-    if (!x) return;
-    auto descend = [&] {
-        for (;;) {
-            if (x->earlier) {
-                x = x->earlier;
-            } else if (Node* r = RightOf(x)) {
-                x = r;
-            } else {
-                return;
-            }
-        }
-    };
-    // Post-order: a node's priority field holds its subtree size until its parent has added it
-    // up, and is then turned into the priority.
-    auto priorityOf = [](uint64_t size) {
-        return static_cast<uint32_t>(std::min<uint64_t>((size << 32) / (size + 1), kMaxTime));
-    };
-    descend();
-    for (;;) {
-        Node* l = x->earlier;
-        Node* r = RightOf(x);
-        uint32_t size = 1;
-        if (l) {
-            size += l->priority;
-            l->priority = priorityOf(l->priority);
-        }
-        if (r) {
-            size += r->priority;
-            r->priority = priorityOf(r->priority);
-        }
-        x->priority = size;
-        Node* p = x->parent;
-        if (IsHead(p)) {
-            x->priority = priorityOf(size);
-            break;
-        }
-        Node* pr = RightOf(p);
-        if (p->earlier == x && pr) {
-            x = pr;
-            descend();
-        } else {
-            x = p;
-        }
+    if (count < 1) return;
+    const auto n = static_cast<uint32_t>(count);
+    // The nodes move to a new pool in time order, so that walks in time order read memory
+    // forwards. Room is left for some insertions before the pool has to grow again.
+    const uint64_t want = uint64_t{n} + 1 + std::max<uint64_t>(kMinPool, n / 8);
+    const auto cap = static_cast<uint32_t>(
+        std::min<uint64_t>(want, uint64_t{std::numeric_limits<int32_t>::max()} + 2));
+    Node* fresh = NewPool(cap);
+    fresh[0] = Node{};
+    fresh[0].event = nodes_[0].event;
+    Node* b = nodes_;
+    uint32_t t = 0;
+    uint32_t i = 0;
+    uint32_t newCursor = 0;
+    for (Node* x = Successor(b, b, &t); x; x = Successor(b, x, &t)) {
+        Node& y = fresh[++i];
+        y = Node{};
+        y.event = x->event;
+        y.priority = t;
+        if (Ix(b, x) == cursor) newCursor = i;
     }
+    BuildBalanced(fresh, n);
+    std::free(nodes_);
+    nodes_ = fresh;
+    capacity_ = cap;
+    used_ = n + 1;
+    free_ = 0;
+    cursor = newCursor;
+    timesFresh_ = true;
 }
 
 void CEventTree::Add(SongEvent* event) {
@@ -550,7 +630,14 @@ int CEventTree::AddCopyAt(const SongEvent& event, uint32_t t) {
     SongEvent* copy = event.Clone();
     if (!copy) return 0;
     copy->time = t;
-    InsertNode(AllocNode(copy), t);
+    Node* node;
+    try {
+        node = AllocNode(copy);
+    } catch (...) {
+        DeleteSongEvent(copy);
+        throw;
+    }
+    InsertNode(node, t);
     return 1;
 }
 
@@ -574,14 +661,22 @@ void CEventTree::AppendMidiInput(const MidiEvent& message, uint32_t t) {
     auto* event = new EventMidi();
     event->SetFromMidiEvent(message);
     event->time = t;
-    Node* node = AllocNode(event);
+    Node* node;
+    try {
+        node = AllocNode(event);
+    } catch (...) {
+        delete event;
+        throw;
+    }
+    Node* b = nodes_;
+    Node* c = b + cursor;
     // The recording case: the cursor is on the last event and the message is not earlier.
-    bool append = RightOf(cursor) == nullptr && (IsHead(cursor) || t >= cursorTime);
+    bool append = c->later == 0 && (cursor == 0 || t >= cursorTime);
     if (append) {
         uint32_t tt = cursorTime;
-        for (Node* x = cursor; x->parent; x = x->parent) {
+        for (Node* x = c; !IsHead(b, x); x = b + x->parent) {
             tt = Up(tt, x);
-            if (x->parent->earlier == x) {
+            if (b[x->parent].earlier == Ix(b, x)) {
                 append = t < tt; // the cursor's successor must be later
                 break;
             }
@@ -590,23 +685,24 @@ void CEventTree::AppendMidiInput(const MidiEvent& message, uint32_t t) {
     if (append) {
         node->parent = cursor;
         node->delta = DeltaOf(t, cursorTime);
-        SetRight(cursor, node);
+        SetLater(b, c, node);
         ++count;
         RaiseNew(node);
     } else {
         InsertNode(node, t);
     }
-    cursor = node;
+    cursor = Ix(b, node);
     cursorTime = t;
 }
 
 // ---- finding and removal ------------------------------------------------------------------
 
 EventTreeNode* CEventTree::FindNode(const SongEvent* event, uint32_t* time) const {
-    if (!event || RightOf(&head) == nullptr) return nullptr;
+    Node* b = nodes_;
+    if (!event || b->later == 0) return nullptr;
     const uint32_t want = event->time;
     uint32_t t = 0;
-    for (Node* x = LowerBound(&head, want, &t); x && t == want; x = Successor(x, &t)) {
+    for (Node* x = LowerBound(b, want, &t); x && t == want; x = Successor(b, x, &t)) {
         if (x->event == event) {
             *time = t;
             return x;
@@ -614,8 +710,7 @@ EventTreeNode* CEventTree::FindNode(const SongEvent* event, uint32_t* time) cons
     }
     // The event's time field is stale (the store was shifted or scaled since): walk everything.
     t = 0;
-    Node* h = const_cast<Node*>(&head);
-    for (Node* x = Successor(h, &t); x; x = Successor(x, &t)) {
+    for (Node* x = Successor(b, b, &t); x; x = Successor(b, x, &t)) {
         if (x->event == event) {
             *time = t;
             return x;
@@ -625,33 +720,32 @@ EventTreeNode* CEventTree::FindNode(const SongEvent* event, uint32_t* time) cons
 }
 
 void CEventTree::DetachNode(EventTreeNode* node, uint32_t nodeTime) {
-    if (cursor == node) {
+    Node* b = nodes_;
+    if (cursor == Ix(b, node)) {
         uint32_t t = nodeTime;
-        Node* p = Predecessor(node, &t);
-        cursor = p ? p : &head;
+        Node* p = Predecessor(b, node, &t);
+        cursor = p ? Ix(b, p) : 0;
         cursorTime = p ? t : 0;
     }
     // Rotate the node down below the child of higher priority until it has at most one child.
-    for (;;) {
-        Node* l = node->earlier;
-        Node* r = RightOf(node);
-        if (!l || !r) break;
-        if (l->priority > r->priority) {
-            RotateRight(node);
+    while (node->earlier && node->later) {
+        if (b[node->earlier].priority > b[node->later].priority) {
+            RotateRight(b, node);
         } else {
-            RotateLeft(node);
+            RotateLeft(b, node);
         }
     }
-    Node* parent = node->parent;
-    Node* c = node->earlier ? node->earlier : RightOf(node);
-    ReplaceChild(parent, node, c);
+    Node* parent = b + node->parent;
+    Node* c = node->earlier ? b + node->earlier : LaterOf(b, node);
+    ReplaceChild(b, parent, node, c);
     if (c) {
-        c->parent = parent;
+        c->parent = Ix(b, parent);
         c->delta = Plus(c->delta, node->delta);
     }
     node->event->next = nullptr;
-    node->parent = nullptr;
-    node->earlier = nullptr;
+    node->later = 0;
+    node->parent = 0;
+    node->earlier = 0;
     --count;
 }
 
@@ -683,11 +777,12 @@ int CEventTree::Move(SongEvent* event, uint32_t t) {
 
 void CEventTree::RemoveRange(uint32_t from, uint32_t to) {
     if (from >= to) return;
+    Node* b = nodes_;
     uint32_t t = 0;
-    Node* x = LowerBound(&head, from, &t);
+    Node* x = LowerBound(b, from, &t);
     while (x && t < to) {
         uint32_t nt = t;
-        Node* s = Successor(x, &nt);
+        Node* s = Successor(b, x, &nt);
         SongEvent* e = x->event;
         DetachNode(x, t);
         FreeNode(x);
@@ -706,25 +801,29 @@ void CEventTree::Shift(uint32_t from, uint32_t amount, bool later) {
     const uint32_t shift = later ? amount : 0u - amount;
     uint32_t applied = 0;
     uint32_t xt = 0; // unshifted absolute time
-    Node* x = RightOf(&head);
+    Node* b = nodes_;
+    uint32_t x = b->later;
     while (x) {
-        xt = Down(xt, x);
+        Node* n = b + x;
+        xt = Down(xt, n);
         const bool moves = xt >= from;
         const uint32_t wanted = moves ? shift : 0u;
         if (wanted != applied) {
-            x->delta = static_cast<int32_t>(static_cast<uint32_t>(x->delta) + wanted - applied);
+            n->delta = static_cast<int32_t>(static_cast<uint32_t>(n->delta) + wanted - applied);
             applied = wanted;
+            timesFresh_ = false;
         }
-        x = moves ? x->earlier : RightOf(x);
+        x = moves ? n->earlier : n->later;
     }
-    if (!IsHead(cursor) && cursorTime >= from) cursorTime += shift;
+    if (cursor != 0 && cursorTime >= from) cursorTime += shift;
 }
 
 void CEventTree::OpenGap(uint32_t len, uint32_t at) {
     if (len == 0 || count == 0) return;
-    Node* x = RightOf(&head);
+    Node* b = nodes_;
+    Node* x = b + b->later;
     uint32_t last = Down(0, x);
-    while (Node* r = RightOf(x)) {
+    while (Node* r = LaterOf(b, x)) {
         x = r;
         last = Down(last, x);
     }
@@ -741,11 +840,12 @@ void CEventTree::CloseGap(uint32_t len, uint32_t at) {
     RemoveRange(at, static_cast<uint32_t>(std::min<uint64_t>(end, kMaxTime)));
     if (end > kMaxTime) {
         // The range reaches the largest time: that instant is part of it too.
+        Node* b = nodes_;
         uint32_t t = 0;
-        Node* x = LowerBound(&head, kMaxTime, &t);
+        Node* x = LowerBound(b, kMaxTime, &t);
         while (x) {
             uint32_t nt = t;
-            Node* s = Successor(x, &nt);
+            Node* s = Successor(b, x, &nt);
             SongEvent* e = x->event;
             DetachNode(x, t);
             FreeNode(x);
@@ -760,15 +860,17 @@ void CEventTree::CloseGap(uint32_t len, uint32_t at) {
 }
 
 template <class F> void CEventTree::TransformTimes(F f) {
-    Node* x = RightOf(&head);
+    Node* b = nodes_;
+    Node* x = LaterOf(b, b);
     if (!x) return;
+    timesFresh_ = false;
     uint32_t t = Down(0, x);
     auto descend = [&] {
         for (;;) {
             if (x->earlier) {
-                x = x->earlier;
-            } else if (Node* r = RightOf(x)) {
-                x = r;
+                x = b + x->earlier;
+            } else if (x->later) {
+                x = b + x->later;
             } else {
                 return;
             }
@@ -779,14 +881,13 @@ template <class F> void CEventTree::TransformTimes(F f) {
     // deltas still lead back up to its parent's original time.
     descend();
     for (;;) {
-        Node* p = x->parent;
+        Node* p = b + x->parent;
         const uint32_t pt = Up(t, x);
         const uint32_t nt = f(t);
-        x->delta = IsHead(p) ? static_cast<int32_t>(nt) : DeltaOf(nt, f(pt));
-        if (IsHead(p)) break;
-        Node* r = RightOf(p);
-        if (p->earlier == x && r) {
-            x = r;
+        x->delta = IsHead(b, p) ? static_cast<int32_t>(nt) : DeltaOf(nt, f(pt));
+        if (IsHead(b, p)) break;
+        if (p->earlier == Ix(b, x) && p->later) {
+            x = b + p->later;
             t = Down(pt, x);
             descend();
         } else {
@@ -794,7 +895,7 @@ template <class F> void CEventTree::TransformTimes(F f) {
             t = pt;
         }
     }
-    if (!IsHead(cursor)) cursorTime = f(cursorTime);
+    if (cursor != 0) cursorTime = f(cursorTime);
 }
 
 void CEventTree::Scale(double factor, bool times, bool durations) {
@@ -802,8 +903,9 @@ void CEventTree::Scale(double factor, bool times, bool durations) {
     auto f = [factor](uint32_t t) { return ClampTime(static_cast<double>(t) * factor); };
     if (times) TransformTimes(f);
     if (durations) {
+        Node* b = nodes_;
         uint32_t t = 0;
-        for (Node* x = Successor(&head, &t); x; x = Successor(x, &t)) {
+        for (Node* x = Successor(b, b, &t); x; x = Successor(b, x, &t)) {
             if (HasDuration(x->event)) x->event->SetDuration(f(x->event->GetDuration()));
         }
     }
@@ -817,8 +919,9 @@ void CEventTree::Rescale(uint32_t oldUnits, uint32_t newUnits) {
         return static_cast<uint32_t>(std::min<uint64_t>(v, kMaxTime));
     };
     TransformTimes(f);
+    Node* b = nodes_;
     uint32_t t = 0;
-    for (Node* x = Successor(&head, &t); x; x = Successor(x, &t)) {
+    for (Node* x = Successor(b, b, &t); x; x = Successor(b, x, &t)) {
         if (HasDuration(x->event)) x->event->SetDuration(f(x->event->GetDuration()));
     }
 }
@@ -828,9 +931,10 @@ void CEventTree::Rescale(uint32_t oldUnits, uint32_t newUnits) {
 void CEventTree::CloseNote(const SongEvent& noteOff, uint32_t t) {
     if (!noteOff.IsMidi()) return;
     const auto& off = static_cast<const EventMidi&>(noteOff);
-    Node* x = cursor;
+    Node* b = nodes_;
+    Node* x = b + cursor;
     uint32_t xt = cursorTime;
-    while (x && !IsHead(x)) {
+    while (x && !IsHead(b, x)) {
         if (x->event->IsNoteOn()) {
             auto* on = static_cast<EventMidi*>(x->event);
             if (on->data1 == off.data1 && (on->status & 0x0F) == (off.status & 0x0F)) {
@@ -838,18 +942,19 @@ void CEventTree::CloseNote(const SongEvent& noteOff, uint32_t t) {
                 return;
             }
         }
-        x = Predecessor(x, &xt);
+        x = Predecessor(b, x, &xt);
     }
 }
 
 void CEventTree::PairNoteOffs() {
     Restart();
+    Node* b = nodes_;
     // The open note-on of each channel and key, in one pass in time order.
     std::vector<Node*> open(16 * 256, nullptr);
     std::vector<uint32_t> openTime(16 * 256, 0);
     std::vector<std::pair<Node*, uint32_t>> matched;
     uint32_t t = 0;
-    for (Node* x = Successor(&head, &t); x; x = Successor(x, &t)) {
+    for (Node* x = Successor(b, b, &t); x; x = Successor(b, x, &t)) {
         SongEvent* e = x->event;
         const bool on = e->IsNoteOn();
         if (!on && !e->IsNoteOff()) continue;
@@ -878,8 +983,9 @@ void CEventTree::PairNoteOffs() {
 
 int CEventTree::FindOverlap(uint32_t from, uint32_t to, uint8_t key, const SongEvent* except) {
     const uint32_t start = from >= 2000 ? from - 2000 : 0;
+    Node* b = nodes_;
     uint32_t t = 0;
-    for (Node* x = LowerBound(&head, start, &t); x && t <= to; x = Successor(x, &t)) {
+    for (Node* x = LowerBound(b, start, &t); x && t <= to; x = Successor(b, x, &t)) {
         const SongEvent* e = x->event;
         if (e == except || !e->IsNoteOn() || e->GetData1() != key) continue;
         if (static_cast<uint64_t>(t) + e->GetDuration() > from) return 1;
@@ -889,12 +995,13 @@ int CEventTree::FindOverlap(uint32_t from, uint32_t to, uint8_t key, const SongE
 
 int32_t CEventTree::GetLength(int recompute) {
     if (recompute) {
-        Node* x = RightOf(&head);
+        Node* b = nodes_;
+        Node* x = LaterOf(b, b);
         if (!x) {
             length = 0;
         } else {
             uint32_t t = Down(0, x);
-            while (Node* r = RightOf(x)) {
+            while (Node* r = LaterOf(b, x)) {
                 x = r;
                 t = Down(t, x);
             }
@@ -926,8 +1033,9 @@ void CEventTree::Store(CArchive& ar) {
     ar.WriteU32(static_cast<uint32_t>(count));
     ar.WriteU32(static_cast<uint32_t>(length));
     ar.WriteU8(kMarker);
+    Node* b = nodes_;
     uint32_t t = 0;
-    for (Node* x = Successor(&head, &t); x; x = Successor(x, &t)) {
+    for (Node* x = Successor(b, b, &t); x; x = Successor(b, x, &t)) {
         SongEvent* e = x->event;
         SongEvent* right = e->next;
         e->time = t;
@@ -935,6 +1043,7 @@ void CEventTree::Store(CArchive& ar) {
         e->Serialize(ar);
         e->next = right;
     }
+    timesFresh_ = true;
 }
 
 void CEventTree::Load(CArchive& ar) {
@@ -947,9 +1056,11 @@ void CEventTree::Load(CArchive& ar) {
         ar.Fail();
         return;
     }
-    // Built aside, so that a failed read leaves this store as it was. Nothing is reserved from
-    // the stored count: every event read consumes input.
+    // Built aside, so that a failed read leaves this store as it was. The stored count is
+    // trusted only as far as the input can hold that many events (each takes at least its
+    // kind byte and its time).
     CEventTree fresh;
+    fresh.Reserve(std::min<uint64_t>(n, ar.Remaining() / 5) + 1);
     bool ok = true;
     {
         Appender chain(fresh);
@@ -977,8 +1088,11 @@ void CEventTree::Load(CArchive& ar) {
 
 // ---- Appender ----------------------------------------------------------------------------
 
-CEventTree::Appender::Appender(CEventTree& tree)
-    : tree_(tree), last_(&tree.head), chain_(tree.count == 0) {}
+CEventTree::Appender::Appender(CEventTree& tree) : tree_(tree), chain_(tree.count == 0) {
+    // An empty store hands out its nodes in order from 1, so the chain lies in the pool in
+    // time order and Finish can link it in place.
+    if (chain_) tree_.ResetPool(false);
+}
 
 void CEventTree::Appender::Append(SongEvent* event) {
     if (!event) return;
@@ -991,11 +1105,12 @@ void CEventTree::Appender::Append(SongEvent* event) {
         late_.push_back(event);
         return;
     }
-    Node* node = tree_.AllocNode(event);
+    Node* node = tree_.AllocNode(event); // may move the pool: indices only across it
+    Node* b = tree_.nodes_;
     node->parent = last_;
     node->delta = DeltaOf(event->time, lastTime_);
-    SetRight(last_, node);
-    last_ = node;
+    SetLater(b, b + last_, node);
+    last_ = Ix(b, node);
     lastTime_ = event->time;
     ++tree_.count;
 }
@@ -1004,7 +1119,17 @@ void CEventTree::Appender::Finish() {
     if (done_) return;
     done_ = true;
     if (!chain_) return;
-    tree_.Balance();
+    // The chain holds nodes 1..count in time order: the absolute times go into the priority
+    // fields and the balanced tree is linked in place, in linear time.
+    Node* b = tree_.nodes_;
+    const auto n = static_cast<uint32_t>(tree_.count);
+    uint32_t t = 0;
+    for (uint32_t i = 1; i <= n; ++i) {
+        t = Down(t, b + i);
+        b[i].priority = t;
+    }
+    BuildBalanced(b, n);
+    tree_.timesFresh_ = true;
     // Each late event goes after the events of its time appended before it; none appended
     // after it of that time is in the chain, so the order of appending is kept.
     for (SongEvent* e : late_) tree_.Add(e);

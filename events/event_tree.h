@@ -23,14 +23,25 @@
 // "optimize". Reason: stores are routinely filled in time order (MIDI file reading, recording,
 // solving) and read from files in time order; a plain search tree would be a chain then, and
 // every later edit, seek or gap would cost time linear in the number of events. Balance still
-// rebuilds the whole tree by the Day-Stout-Warren method (a perfectly balanced shape) and then
-// gives the nodes the priorities of their subtree sizes, so the heap order holds again. Reading
-// a store links the events as a chain (constant time each) and balances it once at the end.
-// The random priorities come from a fixed-seed generator per store, independent of the times.
+// rebuilds the whole tree into a perfectly balanced shape (height ceil(log2(count + 1)), the
+// shape the Day-Stout-Warren method gives) in linear time, each node taking the priority of its
+// subtree size, so the heap order holds again. Reading a store links the events as a chain
+// (constant time each) and builds the balanced tree from it once at the end. The random
+// priorities come from a fixed-seed generator per store, independent of the times.
 //
-// Memory: a tree node is 32 bytes on 64-bit targets and is taken from a per-store pool, so a
-// stored MIDI event costs its 32-byte EventMidi plus 32 bytes of node. Nodes of removed events
-// are reused; the pool itself is returned by Clear and the destructor.
+// Memory: the nodes of a store live in one pool (an array that doubles when full) and name each
+// other by 32-bit index; node 0 is the head node. A node is 32 bytes on 64-bit targets (event
+// pointer, delta, priority, and the parent, earlier and later indices), so a stored MIDI event
+// costs its 32-byte EventMidi plus 32 bytes of node. The later index mirrors the event's `next`
+// link (which holds the later child's node address, as the layout describes): walks read the
+// node alone and never the event, and both are written together. When the pool grows, the
+// `next` links are rewritten for the new addresses. Nodes of removed events are reused; Clear
+// and the destructor return the pool.
+//
+// Layout after Balance: Balance rebuilds the tree into a new pool in which node i is the i-th
+// event in time order, so that iteration walks memory forwards and the deep levels of a Seek
+// share pages with their neighbours. A store filled through an Appender is built the same way
+// in place, in linear time, when the appender finishes.
 //
 // Reading a damaged or hostile store: the header must read version 1 and marker 1; an event whose
 // time goes back is stored by time (after the events of its time read before it) instead of being
@@ -54,17 +65,18 @@
 #include "events/song_event.h"
 
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 class CArchive;
 
+// Indices name nodes of the same store's pool; 0 (the head node, never a child) means none.
 struct EventTreeNode {
     SongEvent* event = nullptr;
     int32_t delta = 0; // this node's absolute time minus its parent's (wrapping 32-bit arithmetic)
     uint32_t priority = 0; // heap order of the self-balancing: a parent's is never lower
-    EventTreeNode* parent = nullptr;
-    EventTreeNode* earlier = nullptr;
+    uint32_t parent = 0;   // unused on the head node; links the free nodes
+    uint32_t earlier = 0;  // left child
+    uint32_t later = 0;    // right child, mirrored in the event's `next`
 };
 static_assert(sizeof(void*) != 8 || sizeof(EventTreeNode) <= 32,
               "a tree node must stay within 32 bytes on 64-bit targets");
@@ -160,6 +172,9 @@ public:
     SongEvent* CurrentEvent() const;
     // Height of the tree (0 when empty); for tests and diagnostics.
     int Height() const;
+    // Checks every link, the `next` mirrors, the heap order and the counts; for tests and
+    // diagnostics. Cost: linear.
+    bool CheckStructure() const;
 
     // Fills a store in time order at constant cost an event (file readers): on an empty store
     // the events are linked at its end as a chain and the store is balanced once when the
@@ -179,7 +194,7 @@ public:
 
     private:
         CEventTree& tree_;
-        EventTreeNode* last_;
+        uint32_t last_ = 0; // node index
         uint32_t lastTime_ = 0;
         bool chain_;
         bool done_ = false;
@@ -187,15 +202,18 @@ public:
     };
 
 protected:
-    EventTreeNode head;
+    EventTreeNode* nodes_ = nullptr; // the pool; nodes_[0] is the head node, its event the sentinel
     int32_t count = 0;
-    EventTreeNode* cursor = nullptr;
+    uint32_t cursor = 0; // node index
     uint32_t cursorTime = 0;
     int32_t length = 0;
 
 private:
     EventTreeNode* AllocNode(SongEvent* event);
     void FreeNode(EventTreeNode* node);
+    void Reserve(uint64_t nodes);
+    void ResetPool(bool shrink);
+    void DeleteEvents();
     void ReleaseAll();
     void SwapContents(CEventTree& other);
 
@@ -207,19 +225,17 @@ private:
     void DetachNode(EventTreeNode* node, uint32_t nodeTime);
     uint32_t NextPriority();
     void RaiseNew(EventTreeNode* node);
-    void AssignPriorities();
-    void Rebuild(EventTreeNode* root, uint32_t size);
+    // Links pool[1..n], which hold the events in time order with their absolute times in the
+    // priority fields, into a balanced tree below pool[0]; the cursor is left alone.
+    static void BuildBalanced(EventTreeNode* pool, uint32_t n);
     void Shift(uint32_t from, uint32_t amount, bool later);
     template <class F> void TransformTimes(F f);
     void Load(CArchive& ar);
     void Store(CArchive& ar);
 
-    struct ChunkFree {
-        void operator()(EventTreeNode* chunk) const;
-    };
-    std::vector<std::unique_ptr<EventTreeNode, ChunkFree>> chunks_;
-    EventTreeNode* free_ = nullptr;
-    uint32_t chunkSize_ = 0;
-    uint32_t chunkUsed_ = 0;
+    uint32_t capacity_ = 0;      // nodes the pool can hold
+    uint32_t used_ = 0;          // nodes handed out so far, the head node included
+    uint32_t free_ = 0;          // first reusable node, 0 when none
     uint32_t rng_ = 0x9E3779B9u; // priorities of new nodes
+    bool timesFresh_ = true;     // every stored event's time field holds its absolute time
 };
