@@ -110,11 +110,15 @@ public:
             ASSERT_EQ(peek, kNoTime + tree.CurrentTime()) << "step " << step << " op " << lastOp;
         }
         if (step % 7 != 0) return;
-        // Full comparison, forwards and backwards, then the cursor goes back where it was.
+        // Links, `next` mirrors, heap order and node counts, then a full comparison forwards
+        // and backwards; the cursor goes back where it was.
+        ASSERT_TRUE(tree.CheckStructure()) << "step " << step << " op " << lastOp;
         size_t i = 0;
         for (SongEvent* e = tree.First(); e; e = tree.Next(), ++i) {
             ASSERT_LT(i, model.size());
             ASSERT_EQ(tree.CurrentTime(), model[i].time) << "step " << step << " index " << i;
+            // The cursor brings a time field left stale by a shift or scale up to date.
+            ASSERT_EQ(e->time, model[i].time) << "step " << step << " index " << i;
             ASSERT_EQ(IdOf(e), model[i].id) << "step " << step << " index " << i;
             ASSERT_EQ(e->GetDuration(), model[i].dur) << "step " << step << " index " << i;
         }
@@ -173,6 +177,9 @@ public:
             const uint32_t t = RandTime();
             tree.Seek(t);
             cursor = static_cast<int>(LowerBound(t)) - 1;
+            if (cursor >= 0) {
+                ASSERT_EQ(tree.CurrentEvent()->time, model[cursor].time) << "step " << step;
+            }
             if (Rand(2)) {
                 SongEvent* e = tree.Next();
                 if (cursor + 1 < static_cast<int>(model.size())) {
@@ -242,7 +249,10 @@ public:
                 i.dur = f(i.dur);
             }
         } else if (op < 83) {
-            tree.Balance();
+            tree.Balance(); // moves every node to a new pool; the cursor stays on its event
+            ASSERT_TRUE(tree.CheckStructure()) << "step " << step;
+            const double n = std::max<double>(1.0, static_cast<double>(model.size()));
+            ASSERT_LE(tree.Height(), std::ceil(std::log2(n + 1))) << "step " << step;
         } else if (op < 86) { // store and read back
             const std::vector<uint8_t> bytes = Store(tree);
             CArchive in(bytes);
@@ -563,6 +573,90 @@ TEST(EventTree, MillionEventChainNeedsNoDeepStack) {
     tree.Clear();
     EXPECT_EQ(tree.GetCount(), 0);
     EXPECT_EQ(tree.First(), nullptr);
+}
+
+TEST(EventTree, CursorAndLinksSurviveThePoolGrowing) {
+    // Random times in a store that starts small: the pool grows (and moves) many times while
+    // the cursor sits on one event and recording appends behind the last one.
+    std::mt19937 rng(7);
+    CEventTree tree;
+    std::vector<uint32_t> times;
+    tree.Add(Ev(500000, 1));
+    times.push_back(500000);
+    tree.Seek(500001);
+    SongEvent* held = tree.CurrentEvent();
+    ASSERT_NE(held, nullptr);
+    for (uint32_t i = 0; i < 5000; ++i) {
+        const uint32_t t = rng() % 1000000;
+        tree.Add(Ev(t, 2 + i));
+        times.push_back(t);
+    }
+    EXPECT_EQ(tree.CurrentEvent(), held);
+    EXPECT_EQ(tree.CurrentTime(), 500000u);
+    ASSERT_TRUE(tree.CheckStructure());
+    tree.Last();
+    MidiEvent m;
+    m.status = 0x90;
+    const uint32_t end = *std::max_element(times.begin(), times.end());
+    for (uint32_t i = 0; i < 5000; ++i) {
+        tree.AppendMidiInput(m, end + i);
+        times.push_back(end + i);
+        ASSERT_EQ(tree.CurrentTime(), end + i);
+    }
+    ASSERT_TRUE(tree.CheckStructure());
+    std::sort(times.begin(), times.end());
+    EXPECT_EQ(Times(tree), times);
+    // Every event is still found through its links after the moves.
+    tree.First();
+    SongEvent* first = tree.CurrentEvent();
+    EXPECT_EQ(tree.Remove(first), 1);
+    EXPECT_EQ(tree.Remove(held), 1);
+    EXPECT_EQ(tree.GetCount(), 9999);
+    ASSERT_TRUE(tree.CheckStructure());
+}
+
+TEST(EventTree, AppenderBuildsBalancedTreeOverReusedPool) {
+    // A store emptied by removals (its pool full of free nodes) is filled again through an
+    // appender: the balanced tree is linked in place from the chain, late events by time.
+    CEventTree tree;
+    std::vector<SongEvent*> old;
+    for (uint32_t i = 0; i < 300; ++i) {
+        old.push_back(Ev(i * 7, 9000 + i));
+        tree.Add(old.back());
+    }
+    for (size_t i = 0; i < old.size(); i += 2) ASSERT_EQ(tree.Remove(old[i]), 1);
+    for (size_t i = 1; i < old.size(); i += 2) ASSERT_EQ(tree.Remove(old[i]), 1);
+    ASSERT_EQ(tree.GetCount(), 0);
+    std::vector<std::pair<uint32_t, uint32_t>> expect; // time, id
+    {
+        CEventTree::Appender app(tree);
+        for (uint32_t i = 0; i < 1000; ++i) {
+            // Every tenth event goes back in time (a damaged file); some share times.
+            const uint32_t t = i % 10 == 9 ? (i * 5) / 3 : i * 5 - i % 2;
+            app.Append(Ev(t, 1 + i));
+            expect.emplace_back(t, 1 + i);
+        }
+    }
+    std::stable_sort(expect.begin(), expect.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::pair<uint32_t, uint32_t>> got;
+    for (SongEvent* e = tree.First(); e; e = tree.Next()) {
+        got.emplace_back(tree.CurrentTime(), IdOf(e));
+        ASSERT_EQ(e->time, tree.CurrentTime());
+    }
+    EXPECT_EQ(got, expect);
+    EXPECT_TRUE(tree.CheckStructure());
+    EXPECT_LE(tree.Height(), 2 * 10 + 2);
+    // Appending to a store that holds events stores each one by time.
+    {
+        CEventTree::Appender app(tree);
+        app.Append(Ev(3, 5000));
+        app.Append(Ev(1, 5001));
+    }
+    EXPECT_EQ(Times(tree)[0], 0u);
+    EXPECT_EQ(Times(tree)[1], 1u);
+    EXPECT_EQ(tree.GetCount(), 1002);
+    EXPECT_TRUE(tree.CheckStructure());
 }
 
 TEST(EventTree, OwnEventsAreReleasedWithTheStore) {
