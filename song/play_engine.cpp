@@ -95,6 +95,7 @@ bool CPlayEngine::Play() {
     playing_ = true;
     timeOffset_ = 0;
     std::memset(held_, 0, sizeof held_);
+    deferred_.clear();
     clock->SetResolution(kSongPlayResolution);
     song_->SetTicksPerBeat(0, kSongPlayResolution);
     const uint32_t startTick = Resolution() * currentBeat_;
@@ -228,6 +229,7 @@ void CPlayEngine::OnBeat() {
         }
         currentBeat_ = loopStart_;
         timeOffset_ += uint64_t(Resolution()) * (loopEnd_ - loopStart_);
+        if (recording_) RecordDeferred();
         song_->Seek(double(loopStart_), recording_);
         Fill();
         return;
@@ -261,6 +263,7 @@ void CPlayEngine::EndRecord() {
     // No block arrives after this; what is waiting is read first.
     if (CWaveIn* in = devices_ ? devices_->DefaultWaveIn() : nullptr) in->Stop();
     ReadMidiInput();
+    RecordDeferred();
     const uint32_t endTime = clock ? SongTimeOfTick(clock->now.load()) : 0;
     playing_ = false;
     recording_ = false;
@@ -307,6 +310,16 @@ void CPlayEngine::MergeRecording() {
     recorded_->Clear();
 }
 
+bool CPlayEngine::PastPassEnd(uint32_t tick) const {
+    if (!looping_ || loopEnd_ <= loopStart_) return false;
+    return int64_t(tick) - int64_t(timeOffset_) >= int64_t(Resolution()) * int64_t(loopEnd_);
+}
+
+void CPlayEngine::RecordDeferred() {
+    for (const MidiEvent& m : deferred_) RecordInput(m, SongTimeOfTick(m.time));
+    deferred_.clear();
+}
+
 uint32_t CPlayEngine::SongTimeOfTick(uint32_t tick) const {
     const int64_t res = Resolution();
     int64_t rel = int64_t(tick) - int64_t(timeOffset_);
@@ -347,7 +360,14 @@ void CPlayEngine::ReadMidiInput() {
         event.SetFromMidiEvent(*m);
         // Not playing, a message has no place in the song.
         event.time = playing_ ? SongTimeOfTick(m->time) : 0;
-        if (playing_ && recording_) RecordInput(*m, event.time);
+        if (playing_ && recording_) {
+            if (PastPassEnd(m->time) && deferred_.size() < kMaxDeferred)
+                // Played after the loop end, read before the beat handler merged the pass:
+                // recorded once the next pass has begun.
+                deferred_.push_back(*m);
+            else
+                RecordInput(*m, event.time);
+        }
         if (song_) song_->LiveMidiInput(event, *live_);
     }
 }

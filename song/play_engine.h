@@ -30,6 +30,7 @@
 // the clock and the devices reach the engine only through posted messages.
 #pragma once
 
+#include "events/wave_format.h"
 #include "platform/message_queue.h"
 
 #include <cstdint>
@@ -46,7 +47,6 @@ class CNoteEventList;
 class CEventTree;
 class EventMidi;
 class EventWave;
-struct MidiEvent;
 namespace dsync {
 struct WaveInBlock;
 }
@@ -124,7 +124,7 @@ public:
     // Plays a solved list now (times in thousandths of a beat); the list is emptied.
     void QuickPlay(CNoteEventList& list);
     // Record: while recording, ends it; otherwise records from the current beat (false when
-    // nothing can play).
+    // nothing can play). While playing, playback stops and recording begins at the beat reached.
     bool Record();
     // Ends recording and playing; merges the recorded MIDI. Nothing when not recording.
     void EndRecord();
@@ -195,6 +195,10 @@ private:
     void RecordInput(const MidiEvent& message, uint32_t songTime);
     // Ends the keys still held at songTime (in the record store).
     void EndHeldKeys(uint32_t songTime);
+    // Whether a tick lies at or past the end of the current loop pass.
+    bool PastPassEnd(uint32_t tick) const;
+    // Records the input held back for the next pass.
+    void RecordDeferred();
     // Merges the record store into the first entry armed for MIDI.
     void MergeRecording();
     bool HasMidiRecordTarget() const;
@@ -225,5 +229,8 @@ private:
     std::unique_ptr<CEventTree> recorded_;
     // Velocity of each key held on each channel in the recording (0: not held).
     uint8_t held_[16][128] = {};
+    // Input stamped after the loop end that came before the beat handler began the next pass.
+    static constexpr size_t kMaxDeferred = 4096;
+    std::vector<MidiEvent> deferred_;
     std::unique_ptr<LiveSender> live_;
 };

@@ -244,6 +244,42 @@ TEST(Record, RecordedMidiIsKeptAcrossLoopPasses) {
     EXPECT_TRUE(messages.Shown().empty());
 }
 
+// A key played just before the loop end and released just after it, both read before the beat
+// handler began the next pass: the note ends at the loop end and sounds on from the loop start
+// until its release.
+TEST(Record, InputAroundTheLoopEndFallsIntoItsOwnPass) {
+    platform::ScopedRecordingMessages messages;
+    CPlayEngine engine;
+    Devices dev(engine.Window());
+    ASSERT_TRUE(dev.opened);
+    CSongDoc song;
+    song.OnNewDocument();
+    song.IncludeDocument(List(1000, {Note(0, 60)}, "plays"));
+    auto target = List(1000, {}, "target");
+    song.IncludeDocument(target);
+    song.ToggleArm(1);
+    engine.SetDevices(&dev);
+    engine.SetSong(&song);
+    song.Prepare();
+    engine.SetLooping(true);
+    engine.SetLoopEnd(2);
+    ASSERT_TRUE(engine.SetTempoBpm(600));
+    ASSERT_TRUE(engine.Record());
+    dev.Run(199); // tick 1990
+    // Fed without draining: the input's message, the beat and the input's message again wait in
+    // that order, and the first read takes both keys.
+    ASSERT_TRUE(dsync::Loopback().FeedShort(0, 0x90 | 70 << 8 | 100 << 16));
+    dev.timer.Advance(2); // tick 2010: the loop end has passed
+    ASSERT_TRUE(dsync::Loopback().FeedShort(0, 0x80 | 70 << 8));
+    platform::Queue().Drain();
+    EXPECT_EQ(engine.CurrentBeat(), 0u);
+    EXPECT_EQ(Events(target->GetEvents()), (std::vector<Ev>{{1990, 0x90, 70, 10}}));
+    dev.Run(10);
+    engine.EndRecord();
+    EXPECT_EQ(Events(target->GetEvents()),
+              (std::vector<Ev>{{0, 0x90, 70, 10}, {1990, 0x90, 70, 10}}));
+}
+
 // With no entry armed for MIDI the recording is kept, the user is told once, and a later
 // recording with an armed entry merges both takes.
 TEST(Record, WithoutAnArmedEntryNothingRecordedIsLost) {
