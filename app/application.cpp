@@ -34,42 +34,76 @@ bool SamePath(const std::string& a, const std::string& b) {
 }
 } // namespace
 
+namespace {
+// The options, without their "/" or "-".
+const char* const kOptionNames[] = {"play", "quit", "save",      "p",
+                                    "pt",   "dde",  "Embedding", "Automation"};
+
+bool IsOptionName(const std::string& name) {
+    return std::find(std::begin(kOptionNames), std::end(kOptionNames), name) !=
+           std::end(kOptionNames);
+}
+
+bool IsMarked(const std::string& a) {
+    return !a.empty() && (a[0] == '/' || a[0] == '-');
+}
+} // namespace
+
+bool IsCommandLineOption(const std::string& arg) {
+    return IsMarked(arg) && IsOptionName(arg.substr(1));
+}
+
 CommandLineInfo ParseCommandLine(const std::vector<std::string>& args) {
     CommandLineInfo info;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        bool marked = !a.empty() && (a[0] == '/' || a[0] == '-');
-        std::string name = marked ? a.substr(1) : std::string();
-        bool known = true;
-        if (name == "play")
-            info.play = true;
-        else if (name == "quit")
-            info.quit = true;
-        else if (name == "save")
-            info.save = true;
-        else if (name == "p")
-            info.print = true;
-        else if (name == "pt") {
-            info.printTo = true;
-            for (int k = 0; k < 3 && i + 1 < args.size(); ++k)
-                info.printTarget.push_back(args[++i]);
-        } else if (name == "dde")
-            info.dde = true;
-        else if (name == "Embedding" || name == "Automation")
-            info.automation = true;
-        else
-            known = false;
-        if (known) continue;
+        if (IsCommandLineOption(a)) {
+            const std::string name = a.substr(1);
+            if (name == "play")
+                info.play = true;
+            else if (name == "quit")
+                info.quit = true;
+            else if (name == "save")
+                info.save = true;
+            else if (name == "p")
+                info.print = true;
+            else if (name == "pt") {
+                info.printTo = true;
+                for (int k = 0; k < 3 && i + 1 < args.size(); ++k)
+                    info.printTarget.push_back(args[++i]);
+            } else if (name == "dde")
+                info.dde = true;
+            else
+                info.automation = true; // "Embedding" or "Automation"
+            continue;
+        }
+        if (a.empty()) continue;
         // An absolute path starts with "/" too: anything that is not an option is an argument.
-        if (marked && a[0] == '-') {
+        if (a[0] == '-') {
             info.ignored.push_back(a);
         } else if (info.file.empty()) {
             info.file = a;
+            info.fileIndex = int(i);
         } else {
             info.ignored.push_back(a);
         }
     }
     return info;
+}
+
+std::vector<std::string> UnknownOptions(const CommandLineInfo& info) {
+    auto unknown = [](const std::string& a) {
+        if (a.size() < 2 || !IsMarked(a)) return false;
+        if (a[0] == '-') return true;
+        if (a.find_first_of("/.", 1) != std::string::npos) return false;
+        std::error_code ec;
+        return !std::filesystem::exists(a, ec);
+    };
+    std::vector<std::string> out;
+    if (unknown(info.file)) out.push_back(info.file);
+    for (const std::string& a : info.ignored)
+        if (unknown(a)) out.push_back(a);
+    return out;
 }
 
 bool CheckFileName(const std::string& name) {
@@ -109,9 +143,17 @@ StartResult CDendraApp::Startup(const std::vector<std::string>& args,
     config_ = ReadAppSettings(settings_);
     exited_ = false;
 
+    const CommandLineInfo info = ParseCommandLine(args);
     if (config_.runOnce && options.interactive) {
+        // The running instance resolves a relative path against its own folder, not ours.
+        std::vector<std::string> handed = args;
+        if (info.fileIndex >= 0 && info.file[0] != '/') {
+            std::error_code ec;
+            std::string full = std::filesystem::absolute(info.file, ec).lexically_normal().string();
+            if (!ec) handed[size_t(info.fileIndex)] = full;
+        }
         instance_ = std::make_unique<CSingleInstance>(options.instanceFolder);
-        switch (instance_->Acquire(args)) {
+        switch (instance_->Acquire(handed)) {
         case CSingleInstance::Result::kFirst:
             break;
         case CSingleInstance::Result::kHandedOver:
@@ -139,7 +181,6 @@ StartResult CDendraApp::Startup(const std::vector<std::string>& args,
         devices_.OpenDevices(d);
     }
 
-    CommandLineInfo info = ParseCommandLine(args);
     if (!ProcessCommandLine(info)) return StartResult::kFailed;
     return StartResult::kStarted;
 }
@@ -162,7 +203,8 @@ bool CDendraApp::ProcessCommandLine(const CommandLineInfo& info) {
     } else {
         CAmpDoc* doc = OpenDocumentFile(info.file);
         ok = doc != nullptr;
-        if (ok && info.save) doc->OnSaveDocument(doc->GetPathName());
+        // A save that did not happen (the document has said why) must not go on as if it had.
+        if (ok && info.save) ok = doc->OnSaveDocument(doc->GetPathName());
     }
     if (!ok) return false;
     if (info.save) {
@@ -214,6 +256,7 @@ CAmpDoc* CDendraApp::OpenDocumentFile(const std::string& path) {
     if (!doc || !doc->OnOpenDocument(path)) return nullptr;
     AddRecentFile(path);
     documents_.push_back(std::move(doc));
+    kinds_.push_back(t->kind);
     return active_ = documents_.back().get();
 }
 
@@ -224,6 +267,7 @@ CAmpDoc* CDendraApp::NewDocument(uint32_t kind, const std::string& title) {
     if (!doc || !doc->OnNewDocument()) return nullptr;
     doc->SetTitle(title);
     documents_.push_back(std::move(doc));
+    kinds_.push_back(t->kind);
     return active_ = documents_.back().get();
 }
 
@@ -233,8 +277,15 @@ void CDendraApp::CloseDocument(CAmpDoc* doc) {
     if (it == documents_.end()) return;
     (*it)->OnCloseDocument();
     if (active_ == doc) active_ = nullptr;
+    kinds_.erase(kinds_.begin() + (it - documents_.begin()));
     documents_.erase(it);
     if (!active_ && !documents_.empty()) active_ = documents_.back().get();
+}
+
+uint32_t CDendraApp::DocumentKind(const CAmpDoc* doc) const {
+    for (size_t i = 0; i < documents_.size(); ++i)
+        if (documents_[i].get() == doc) return kinds_[i];
+    return 0;
 }
 
 std::string CDendraApp::GetTempName(bool forTemporary) {
@@ -261,6 +312,7 @@ void CDendraApp::Exit() {
     exited_ = true;
     devices_.CloseDevices();
     documents_.clear();
+    kinds_.clear();
     active_ = nullptr;
     if (started_) {
         for (int i = 0; i < kRecentFileCount; ++i) {

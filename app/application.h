@@ -5,7 +5,9 @@
 // interactive one (batch commands never take it, so they run beside a playing instance); the
 // random generator seeded with the time; the settings and folders; the device configuration
 // when asked; then the command line. A second interactive start hands its command line to the
-// running instance, which opens and plays what it was given on its own loop (PumpHandOvers).
+// running instance, which opens and plays what it was given on its own loop (PumpHandOvers). The
+// file of a handed-over command line is made absolute first: the running instance works in a
+// folder of its own.
 //
 // Used on the user-interface thread only.
 #pragma once
@@ -35,11 +37,18 @@ struct CommandLineInfo {
     bool dde = false;        // "dde": started by the desktop shell; the main window stays hidden
     bool automation = false; // "Embedding" or "Automation": no splash screen
     std::string file;        // the first argument that is not an option
+    int fileIndex = -1;      // where the file stood in the arguments (-1: none)
     std::vector<std::string> printTarget; // printer, driver, port (with "pt")
     std::vector<std::string> ignored;     // unknown options and arguments after the file
 };
 
 CommandLineInfo ParseCommandLine(const std::vector<std::string>& args);
+// True when arg is one of the options above ("/play", "-quit", ...; case-sensitive).
+bool IsCommandLineOption(const std::string& arg);
+// The arguments of a parsed command line that look like options but are none: every "-x", and a
+// "/word" that names no existing file and holds no further "/" or "." (an absolute path starts
+// with "/" too, so "/home/u/song.sng" is a path even when it is missing).
+std::vector<std::string> UnknownOptions(const CommandLineInfo& info);
 
 // The check of a name accepted by the file dialog: it needs an extension of a kind of document
 // the program opens. Shows "improper extension" and gives false otherwise.
@@ -85,7 +94,8 @@ public:
     CDeviceConfig& Devices() { return devices_; }
     CSingleInstance* Instance() { return instance_.get(); }
 
-    // Processes one command line (at start-up, or handed over by a second start).
+    // Processes one command line (at start-up, or handed over by a second start). Fails when the
+    // file cannot be opened, when "save" cannot write it back, and when asked to print.
     bool ProcessCommandLine(const CommandLineInfo& info);
     // Reads the command lines handed over by second starts and processes each; returns how many.
     int PumpHandOvers();
@@ -114,6 +124,8 @@ public:
     const std::vector<std::unique_ptr<CAmpDoc>>& Documents() const { return documents_; }
     // The document opened or made last, or null.
     CAmpDoc* ActiveDocument() const { return active_; }
+    // The kind flag of a document of this application (kDocKindSong, ...), 0 for any other.
+    uint32_t DocumentKind(const CAmpDoc* doc) const;
 
     // Temporary names in the Media folder (the system's temporary folder when it is missing).
     std::string GetTempName(bool forTemporary);
@@ -127,6 +139,7 @@ private:
     CDeviceConfig devices_;
     std::unique_ptr<CSingleInstance> instance_;
     std::vector<std::unique_ptr<CAmpDoc>> documents_;
+    std::vector<uint32_t> kinds_; // the kind flag of each document, in the same order
     CAmpDoc* active_ = nullptr;
     std::function<void(CAmpDoc*, uint32_t)> playHandler_;
     bool playRequested_ = false;

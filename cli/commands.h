@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <span>
 #include <string>
 #include <vector>
@@ -44,13 +45,21 @@ struct CommandGroup {
 };
 
 // The groups (one file each).
-extern const CommandGroup kTreeCommands;  // cmd_tree.cpp
-extern const CommandGroup kSoundCommands; // cmd_sound.cpp
-extern const CommandGroup kMidiCommands;  // cmd_midi.cpp
-extern const CommandGroup kSelCommands;   // cmd_sel.cpp
-extern const CommandGroup kSongCommands;  // cmd_song.cpp
-extern const CommandGroup kAppCommands;   // cmd_app.cpp
+extern const CommandGroup kTreeCommands;   // cmd_tree.cpp
+extern const CommandGroup kSoundCommands;  // cmd_sound.cpp
+extern const CommandGroup kMidiCommands;   // cmd_midi.cpp
+extern const CommandGroup kSelCommands;    // cmd_sel.cpp
+extern const CommandGroup kSongCommands;   // cmd_song.cpp
+extern const CommandGroup kAppCommands;    // cmd_app.cpp
 extern const CommandGroup kRenderCommands; // cmd_render.cpp
+
+// The program's own command line, run headless (cmd_startup.cpp): "[/play] [/quit] [/save]
+// [FILE]". It is recognised by its first argument: a known option with "/" or "-", or an
+// existing file that is no command's name.
+bool IsStartupCommandLine(const std::vector<std::string>& args);
+int RunStartup(const std::vector<std::string>& args);
+// The start-up form's line of the usage text.
+void PrintStartupUsage(std::FILE* to);
 
 // Helpers shared by the command files.
 

@@ -19,13 +19,8 @@ namespace {
 
 // The command groups. Add a group here.
 const CommandGroup* const kGroups[] = {
-    &kTreeCommands,
-    &kSoundCommands,
-    &kMidiCommands,
-    &kSelCommands,
-    &kSongCommands,
-    &kAppCommands,
-    &kRenderCommands,
+    &kTreeCommands, &kSoundCommands, &kMidiCommands,   &kSelCommands,
+    &kSongCommands, &kAppCommands,   &kRenderCommands,
 };
 
 int RunDump(const std::vector<std::string>& args);
@@ -62,7 +57,10 @@ std::string KnownKinds() {
 
 void PrintUsage(std::FILE* to) {
     std::fprintf(to, "usage: dendra-cli COMMAND [ARGS...]\n"
-                     "       dendra-cli COMMAND --help\n\ncommands:\n");
+                     "       dendra-cli COMMAND --help\n");
+    PrintStartupUsage(to);
+    std::fprintf(to,
+                 "       (the program's own start-up: see dendra-cli /play --help)\n\ncommands:\n");
     std::vector<const Command*> all{&kDump};
     for (const CommandGroup* g : kGroups)
         for (const Command& c : g->commands) all.push_back(&c);
@@ -199,8 +197,12 @@ int main(int argc, char** argv) {
         return cli::kExitOk;
     }
     const cli::Command* command = cli::FindCommand(args[0]);
-    if (!command) {
-        std::fprintf(stderr, "dendra-cli: unknown command '%s'\n", args[0].c_str());
+    // The program's own command line ("/play /quit song.sng"); a command's name comes first.
+    const bool startup = !command && cli::IsStartupCommandLine(args);
+    if (!command && !startup) {
+        const bool option = args[0][0] == '/' || args[0][0] == '-';
+        std::fprintf(stderr, "dendra-cli: unknown %s '%s'\n",
+                     option ? "option (options are case-sensitive)" : "command", args[0].c_str());
         cli::PrintUsage(stderr);
         return cli::kExitUsage;
     }
@@ -208,8 +210,13 @@ int main(int argc, char** argv) {
     platform::SetMessages(nullptr);
     // Stored wave events read their sounds through the sound-file layer.
     sound::InstallWaveSoundFactory();
-    args.erase(args.begin());
-    int status = command->run(args);
+    int status;
+    if (startup) {
+        status = cli::RunStartup(args);
+    } else {
+        args.erase(args.begin());
+        status = command->run(args);
+    }
     // Only the temporary files this run created are removed.
     platform::DeleteTempFiles();
     return status;

@@ -9,10 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -48,6 +50,25 @@ TEST(CommandLine, OptionsWithSlashOrDashAndTheFirstPathIsTheFile) {
     c = app::ParseCommandLine({"-pt", "only-one"});
     EXPECT_EQ(c.printTarget.size(), 1u);
     EXPECT_TRUE(c.file.empty());
+}
+
+TEST(CommandLine, UnknownOptionsAreToldFromPaths) {
+    EXPECT_TRUE(app::IsCommandLineOption("/play"));
+    EXPECT_TRUE(app::IsCommandLineOption("-Automation"));
+    EXPECT_FALSE(app::IsCommandLineOption("/Play"));
+    EXPECT_FALSE(app::IsCommandLineOption("play"));
+    EXPECT_FALSE(app::IsCommandLineOption("--play"));
+    EXPECT_FALSE(app::IsCommandLineOption("/"));
+
+    auto c = app::ParseCommandLine({"/play", "/Play", "-x", "/home/u/missing.sng", "/tmp"});
+    EXPECT_EQ(c.file, "/Play");
+    EXPECT_EQ(c.fileIndex, 1);
+    // "/tmp" exists, so it is a path; a missing absolute path is a path too.
+    EXPECT_EQ(app::UnknownOptions(c), (std::vector<std::string>{"/Play", "-x"}));
+    c = app::ParseCommandLine({"", "-quit", "/home/u/x.dra"});
+    EXPECT_EQ(c.fileIndex, 2);
+    EXPECT_TRUE(app::UnknownOptions(c).empty());
+    EXPECT_TRUE(app::UnknownOptions(app::ParseCommandLine({"/pt", "a", "b", "c"})).empty());
 }
 
 TEST(FileNames, ExtensionsAreCheckedWithoutRegardToCase) {
@@ -153,6 +174,42 @@ TEST_F(AppTest, PlayQuitAndSaveFromTheCommandLine) {
     EXPECT_EQ(s.GetProfileString(app::kSectionRecentFiles, "File1", ""), tree);
 }
 
+TEST_F(AppTest, ASaveThatCannotWriteFailsTheStartUpAndPlaysNothing) {
+    std::string tree = MakeTree("full.dra");
+    app::CDendraApp a(settings_);
+    int plays = 0;
+    a.SetPlayHandler([&](CAmpDoc*, uint32_t) { ++plays; });
+    // No file may grow: the save cannot write (whoever runs the test).
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit none = old;
+    none.rlim_cur = 0;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &none), 0);
+    app::StartResult r = a.Startup({"/save", tree}, options_);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(r, app::StartResult::kFailed);
+    EXPECT_EQ(plays, 0);
+    EXPECT_FALSE(a.PlayRequested());
+    EXPECT_FALSE(messages_.Shown().empty());
+}
+
+TEST_F(AppTest, DocumentsKeepTheKindTheyWereOpenedAs) {
+    app::CDendraApp a(settings_);
+    ASSERT_EQ(a.Startup({MakeTree("k.dra")}, options_), app::StartResult::kStarted);
+    CAmpDoc* tree = a.ActiveDocument();
+    CAmpDoc* song = a.NewDocument(kDocKindSong, "temp");
+    CAmpDoc* midi = a.OpenByExtension(".mid");
+    EXPECT_EQ(a.DocumentKind(tree), kDocKindDendra);
+    EXPECT_EQ(a.DocumentKind(song), kDocKindSong);
+    EXPECT_EQ(a.DocumentKind(midi), kDocKindMidi);
+    a.CloseDocument(song);
+    EXPECT_EQ(a.DocumentKind(song), 0u);
+    EXPECT_EQ(a.DocumentKind(midi), kDocKindMidi);
+    EXPECT_EQ(a.DocumentKind(nullptr), 0u);
+}
+
 TEST_F(AppTest, AFileThatCannotBeOpenedFailsTheStartUp) {
     app::CDendraApp a(settings_);
     EXPECT_EQ(a.Startup({(dir_ / "missing.dra").string()}, options_), app::StartResult::kFailed);
@@ -243,6 +300,31 @@ TEST_F(AppTest, ASecondStartHandsItsCommandLineToTheFirst) {
     batch.interactive = false;
     app::CDendraApp tool(settings_);
     EXPECT_EQ(tool.Startup({}, batch), app::StartResult::kStarted);
+}
+
+TEST_F(AppTest, AHandedOverFileIsAbsolute) {
+    Set(app::kSectionBehavior, "RunOnce", 1);
+    options_.interactive = true;
+    app::CSingleInstance holder(options_.instanceFolder);
+    ASSERT_EQ(holder.Acquire({}), app::CSingleInstance::Result::kFirst);
+    const fs::path here = fs::current_path();
+    fs::current_path(dir_);
+    app::StartResult second = app::StartResult::kFailed;
+    std::thread t([&] {
+        app::CDendraApp app2(settings_);
+        second = app2.Startup({"/play", "sub/../x.sng", "-quit"}, options_);
+    });
+    std::vector<std::vector<std::string>> got;
+    for (int i = 0; i < 300 && got.empty(); ++i) {
+        got = holder.Poll();
+        if (got.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    t.join();
+    fs::current_path(here);
+    EXPECT_EQ(second, app::StartResult::kHandedOver);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0], (std::vector<std::string>{"/play", (fs::canonical(dir_) / "x.sng").string(),
+                                                "-quit"}));
 }
 
 TEST_F(AppTest, AHolderThatDoesNotAnswerRefusesTheSecondStart) {
