@@ -95,30 +95,34 @@ inline void ReplaceChild(Node* b, Node* parent, Node* old, Node* child) {
     }
 }
 
-// In-order successor of n (n may be the head node); *t holds n's time on entry and the
-// successor's on return. Null when there is none (*t unchanged).
-[[gnu::always_inline]] inline Node* Successor(Node* b, Node* n, uint32_t* t) {
-    if (n->later) {
-        Node* r = b + n->later;
-        uint32_t tt = Down(*t, r);
-        while (r->earlier) {
-            r = b + r->earlier;
-            tt = Down(tt, r);
+// In-order successor of node i (i may be the head node, 0); *t holds i's time on entry and the
+// successor's on return. 0 when there is none (*t unchanged).
+[[gnu::always_inline]] inline uint32_t SuccessorIx(const Node* b, uint32_t i, uint32_t* t) {
+    if (uint32_t r = b[i].later) {
+        uint32_t tt = Down(*t, b + r);
+        while (uint32_t l = b[r].earlier) {
+            r = l;
+            tt = Down(tt, b + r);
         }
         *t = tt;
         return r;
     }
     uint32_t tt = *t;
-    while (!IsHead(b, n)) {
-        Node* p = b + n->parent;
-        tt = Up(tt, n);
-        if (p->earlier == Ix(b, n)) {
+    while (i != 0) {
+        const uint32_t p = b[i].parent;
+        tt = Up(tt, b + i);
+        if (b[p].earlier == i) {
             *t = tt;
             return p;
         }
-        n = p;
+        i = p;
     }
-    return nullptr;
+    return 0;
+}
+
+[[gnu::always_inline]] inline Node* Successor(Node* b, Node* n, uint32_t* t) {
+    const uint32_t s = SuccessorIx(b, Ix(b, n), t);
+    return s ? b + s : nullptr;
 }
 
 // In-order predecessor of n (never the head node); null when n is the first.
@@ -348,11 +352,11 @@ SongEvent* CEventTree::First() {
 
 SongEvent* CEventTree::Next() {
     uint32_t t = cursorTime;
-    Node* s = Successor(nodes_, nodes_ + cursor, &t);
+    const uint32_t s = SuccessorIx(nodes_, cursor, &t);
     if (!s) return nullptr;
-    cursor = Ix(nodes_, s);
+    cursor = s;
     cursorTime = t;
-    SongEvent* e = s->event;
+    SongEvent* e = nodes_[s].event;
     // Only after a shift or scale can the field be stale: otherwise the walk reads no event.
     if (!timesFresh_ && e->time != t) e->time = t;
     return e;
@@ -423,7 +427,7 @@ void CEventTree::Restart() {
 
 uint32_t CEventTree::PeekNextTime() const {
     uint32_t t = cursorTime;
-    if (!Successor(nodes_, nodes_ + cursor, &t)) return kNoTime + cursorTime;
+    if (!SuccessorIx(nodes_, cursor, &t)) return kNoTime + cursorTime;
     return t;
 }
 

@@ -6,6 +6,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <iterator>
 #include <map>
@@ -29,6 +30,18 @@ std::vector<uint32_t> RandomTimes(size_t n, uint32_t limit, uint32_t seed) {
 std::unique_ptr<CEventTree> MakeStore(uint32_t n) {
     auto tree = std::make_unique<CEventTree>();
     for (uint32_t i = 0; i < n; ++i) tree->Add(new EventMidi(i * kSpacing, 0x90, 60, 100, 10));
+    tree->Balance();
+    return tree;
+}
+
+// The same store filled at random times (an edited store: its nodes and events lie in memory
+// in the order they were added, not in time order), then balanced.
+std::unique_ptr<CEventTree> MakeShuffledStore(uint32_t n) {
+    std::vector<uint32_t> order(n);
+    for (uint32_t i = 0; i < n; ++i) order[i] = i;
+    std::shuffle(order.begin(), order.end(), std::mt19937(5));
+    auto tree = std::make_unique<CEventTree>();
+    for (uint32_t i : order) tree->Add(new EventMidi(i * kSpacing, 0x90, 60, 100, 10));
     tree->Balance();
     return tree;
 }
@@ -69,9 +82,8 @@ void CloseGap(benchmark::State& state) {
     state.counters["events_left"] = static_cast<double>(tree->GetCount());
 }
 
-void Seek(benchmark::State& state) {
+void SeekIn(benchmark::State& state, CEventTree* tree) {
     const auto n = static_cast<uint32_t>(state.range(0));
-    auto tree = MakeStore(n);
     const std::vector<uint32_t> at = RandomTimes(1 << 16, n * kSpacing, 4);
     size_t i = 0;
     for (auto _ : state) {
@@ -81,15 +93,30 @@ void Seek(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
-void Iterate(benchmark::State& state) {
+void Seek(benchmark::State& state) {
+    SeekIn(state, MakeStore(static_cast<uint32_t>(state.range(0))).get());
+}
+
+void SeekShuffled(benchmark::State& state) {
+    SeekIn(state, MakeShuffledStore(static_cast<uint32_t>(state.range(0))).get());
+}
+
+void IterateIn(benchmark::State& state, CEventTree* tree) {
     const auto n = static_cast<uint32_t>(state.range(0));
-    auto tree = MakeStore(n);
     for (auto _ : state) {
         uint64_t sum = 0;
         for (SongEvent* e = tree->First(); e; e = tree->Next()) sum += tree->CurrentTime();
         benchmark::DoNotOptimize(sum);
     }
     state.SetItemsProcessed(state.iterations() * n);
+}
+
+void Iterate(benchmark::State& state) {
+    IterateIn(state, MakeStore(static_cast<uint32_t>(state.range(0))).get());
+}
+
+void IterateShuffled(benchmark::State& state) {
+    IterateIn(state, MakeShuffledStore(static_cast<uint32_t>(state.range(0))).get());
 }
 
 void Load(benchmark::State& state) {
@@ -151,6 +178,14 @@ BENCHMARK(OpenGap)->Name("EventTree/OpenGap")->Arg(1000000)->Unit(benchmark::kMi
 BENCHMARK(CloseGap)->Name("EventTree/CloseGap")->Arg(1000000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(Seek)->Name("EventTree/Seek")->Arg(1000000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(Iterate)->Name("EventTree/Iterate")->Arg(1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(SeekShuffled)
+    ->Name("EventTree/SeekShuffledFill")
+    ->Arg(1000000)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(IterateShuffled)
+    ->Name("EventTree/IterateShuffledFill")
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(Load)->Name("EventTree/Load")->Arg(1000000)->Unit(benchmark::kMillisecond);
 BENCHMARK(MultimapShiftBaseline)
     ->Name("EventTree/MultimapShiftBaseline")
