@@ -37,8 +37,9 @@ const char* const kStartupHelp =
     "  play   play the document (a song, or any document a song can include)\n"
     "  quit   end when playing ends\n"
     "  save   save the document again to its path, then play 4 beats and end\n\n"
-    "The printing options p and pt need the desktop program. Exit status: 0 success, 1 usage\n"
-    "error, 2 a file that cannot be opened or saved, or nothing could play with quit.\n";
+    "The printing options p and pt need the desktop program. Exit status: 0 success (also for a\n"
+    "start that handed over), 1 usage error, 2 a file that cannot be opened or saved, a running\n"
+    "instance that does not answer, or nothing that could play with quit.\n";
 
 volatile std::sig_atomic_t gStopSignal = 0;
 void OnStopSignal(int) {
