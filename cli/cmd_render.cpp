@@ -28,6 +28,7 @@ const Command kCommands[] = {
      "render a song, tree, MIDI file, event list or sound to a WAV file",
      "Plays INPUT offline through the built-in synthesizer and the mixer and writes the sound as\n"
      "16-bit stereo WAV. A document that is not a song is played as a song of that one document.\n"
+     "Every entry's level, balance and program are sent first, as when playing.\n"
      "The render ends when the song has ended and its sound has died away (at most 10 s later).\n"
      "Progress is shown on standard error.\n\n"
      "  -o OUT.wav         the file to write (replaced only when the render succeeds)\n"
@@ -35,7 +36,9 @@ const Command kCommands[] = {
      "  --sample-rate HZ   8000 to 192000 (default 44100)\n"
      "  --seed N           set the random generator to N before trees are solved (repeatable)\n"
      "  --tempo BPM        the starting tempo, 30 to 960 (default 60; tempo events change it)\n"
-     "  --from BEAT        start at this beat (default 0)\n"
+     "  --from BEAT        start at this beat (default 0), as that part of the whole song\n"
+     "                     sounds: with the tempo, programs, controllers and bends set before\n"
+     "                     it, and sounds already playing resumed partway\n"
      "  --to BEAT          stop at this beat, silencing what still sounds (default: the end)\n",
      RunRender},
     {"play", "INPUT [--midi-out NAME] [--audio-out NAME]",

@@ -8,6 +8,13 @@
 // stereo PCM written through a temporary file renamed into place. With the same input, seed and
 // options every render gives the same bytes.
 //
+// Like a play, a render first sends every entry's level, balance and program. A render from a
+// later beat then sets up what the events before that beat left behind, so that it sounds as
+// that part of the whole song does: the tempo in effect, and on each MIDI channel the bank and
+// program, the last value of every controller, the registered and non-registered parameters, the
+// pitch bend and the channel pressure; sounds that are still playing resume partway into their
+// data. Notes struck before the start are not struck again.
+//
 // Everything here runs on the calling thread (the streaming threads of long sounds aside); it is
 // not real-time code.
 #pragma once
@@ -25,17 +32,22 @@ struct RenderOptions {
     double tempoBpm = 0.0; // the starting tempo; 0 for 60, as the clock starts when playing
     double fromBeat = 0.0;
     double toBeat = -1.0; // < 0: to the end of the song
+    // The MIDI output device the song plays through: 0, the built-in synthesizer, which is what
+    // is heard. Another number (a loopback port in tests) receives the messages instead.
+    uint32_t midiDevice = 0;
     // Called now and then with the part done, 0..1.
     std::function<void(double)> progress;
 };
 
 struct RenderResult {
-    uint64_t frames = 0;     // frames written
-    uint64_t songFrames = 0; // frames up to the end of the song (before the tail)
-    uint64_t lateEvents = 0; // MIDI events handed to the output after their time had passed
-    uint64_t midiEvents = 0; // MIDI events handed to the output
-    uint64_t waveEvents = 0; // wave events handed to the output
-    float peak = 0.0f;       // largest absolute sample
+    uint64_t frames = 0;      // frames written
+    uint64_t songFrames = 0;  // frames up to the end of the song (before the tail)
+    uint64_t lateEvents = 0;  // MIDI events handed to the output after their time had passed
+    uint64_t midiEvents = 0;  // MIDI events handed to the output
+    uint64_t waveEvents = 0;  // wave events handed to the output
+    uint64_t setupEvents = 0; // entry settings and chased state sent before the first event
+    uint64_t chasedWaves = 0; // sounds resumed partway at the start beat
+    float peak = 0.0f;        // largest absolute sample
 };
 
 // Opens any input the renderer takes: a song file as it is, a tree, a MIDI file, an event list or

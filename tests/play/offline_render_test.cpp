@@ -7,11 +7,14 @@
 #include "platform/atomic_file.h"
 #include "platform/user_messages.h"
 #include "song/offline_render.h"
+#include "sync/devices.h"
+#include "sync/drivers/loopback/loopback.h"
 #include "sync/drivers/synth/gm_synth.h"
 #include "tree/registry.h"
 #include "tree/solve.h"
 
 #include "tests/common/test_util.h"
+#include "tests/song/song_helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -331,4 +334,226 @@ TEST_F(OfflineRender, PlayStopsCleanlyOnInterrupt) {
     EXPECT_NE(out.find("stopped"), std::string::npos) << out;
     EXPECT_EQ(Cli("play").status, 1);
     EXPECT_EQ(Cli("play " + Path("missing.mid")).status, 2);
+}
+
+namespace {
+
+uint32_t LoopbackOut(int port) {
+    dsync::EnableLoopbackDevices(true);
+    dsync::RefreshMidiDevices();
+    auto v = dsync::MidiOutputDevices();
+    for (size_t i = 0; i < v.size(); ++i)
+        if (v[i].name == "Loopback Out " + std::to_string(port)) return uint32_t(i);
+    return 0xFFFFFFF0u;
+}
+
+uint32_t Short(uint8_t status, uint8_t d1, uint8_t d2 = 0) {
+    return uint32_t(status) | uint32_t(d1) << 8 | uint32_t(d2) << 16;
+}
+
+struct Sent {
+    uint32_t message;
+    uint32_t tick;
+    int64_t ns;
+    bool operator==(const Sent& o) const { return message == o.message && tick == o.tick; }
+};
+
+std::vector<Sent> Received(const dsync::LoopbackOutputState& port) {
+    std::vector<Sent> out;
+    for (size_t i = 0; i < port.Count(); ++i)
+        out.push_back({port.Record(i).message, port.Record(i).at.tick, port.Record(i).at.exactNs});
+    return out;
+}
+
+size_t IndexOf(const std::vector<Sent>& v, uint32_t message, size_t from = 0) {
+    for (size_t i = from; i < v.size(); ++i)
+        if (v[i].message == message) return i;
+    return v.size();
+}
+
+} // namespace
+
+// A render from beat 2 sends, after the entry's settings, what the events before beat 2 left (the
+// last value of each controller, the bank in force at the program change, the program, the
+// bend-range parameter with the selection restored, the bend, the pressure, and not what a reset
+// cleared), follows the tempo set before it, does not strike the note that began earlier, and
+// from then on sends exactly what the whole song sends.
+TEST_F(OfflineRender, FromABeatSoundsAsThatPartOfTheWholeSong) {
+    using songtest::List;
+    using songtest::Note;
+    platform::ScopedRecordingMessages messages;
+    const uint32_t port = LoopbackOut(0);
+    ASSERT_NE(port, 0xFFFFFFF0u);
+    auto cc = [](uint32_t t, uint8_t ch, uint8_t n, uint8_t v) {
+        return new EventMidi(t, uint8_t(0xB0 | ch), n, v);
+    };
+    std::vector<EventMidi*> events = {
+        cc(50, 0, 0, 1),                                // bank 1 ...
+        new EventMidi(100, 0xC0, 40, 0),                // ... for program 40
+        cc(200, 0, 7, 100),                             // a level that a later one replaces
+        cc(250, 0, 7, 90),                              //
+        cc(300, 0, 10, 30),                             //
+        new EventMidi(400, 0xE0, 0x10, 0x50),           // a bend
+        cc(500, 0, 101, 0),                             // bend range 12 semitones, then deselected
+        cc(501, 0, 100, 0),                             //
+        cc(502, 0, 6, 12),                              //
+        cc(503, 0, 38, 0),                              //
+        cc(504, 0, 101, 127),                           //
+        cc(505, 0, 100, 127),                           //
+        cc(600, 0, 64, 127),                            // the pedal held down
+        cc(700, 1, 1, 64),                              // modulation that a reset clears
+        cc(800, 1, 121, 0),                             //
+        cc(850, 1, 11, 70),                             //
+        cc(900, 0, 0, 0),                               // the bank for a later program change
+        Note(1000, 60, 100, 500),                       //
+        new EventMidi(1200, 0x00, 0x07, 0xA1, 0, 0x20), // 120 per minute
+        new EventMidi(1300, 0xD1, 55, 0),               // channel pressure
+        Note(1800, 50, 100, 1000, 1),                   // still sounding at the start
+        Note(2000, 62, 100, 300),                       //
+        cc(2100, 0, 7, 70),                             //
+        Note(2200, 64, 100, 300, 1),                    //
+        new EventMidi(2500, 0xE0, 0, 0x40),             //
+        Note(3000, 65, 100, 200)};
+    CSongDoc song;
+    song.OnNewDocument();
+    ASSERT_EQ(song.IncludeDocument(List(1000, events)), 1);
+    song.Settings(0).program = 5;
+
+    dsync::LoopbackOutputState& rec = dsync::Loopback().Output(0);
+    rec.ConnectTo(-1);
+    RenderOptions options;
+    options.midiDevice = port;
+    std::string error;
+    RenderResult whole, part;
+    rec.Reserve(1000);
+    ASSERT_TRUE(RenderSong(song, Path("whole.wav"), options, &whole, &error)) << error;
+    const std::vector<Sent> full = Received(rec);
+    options.fromBeat = 2.0;
+    rec.Reserve(1000);
+    ASSERT_TRUE(RenderSong(song, Path("part.wav"), options, &part, &error)) << error;
+    const std::vector<Sent> from = Received(rec);
+    EXPECT_EQ(part.lateEvents, 0u);
+
+    // The setup, all at the start tick.
+    ASSERT_GE(from.size(), part.setupEvents);
+    const std::vector<Sent> setup(from.begin(), from.begin() + long(part.setupEvents));
+    for (const Sent& s : setup) EXPECT_EQ(s.tick, 2000u);
+    const size_t entryProgram = IndexOf(setup, Short(0xC0, 5));
+    const size_t bank = IndexOf(setup, Short(0xB0, 0, 1));
+    const size_t program = IndexOf(setup, Short(0xC0, 40));
+    const size_t laterBank = IndexOf(setup, Short(0xB0, 0, 0));
+    EXPECT_LT(entryProgram, bank);
+    EXPECT_LT(bank, program);
+    EXPECT_LT(program, laterBank);
+    EXPECT_LT(laterBank, setup.size());
+    const size_t entryLevel = IndexOf(setup, Short(0xB0, 7, 115)); // 0.9 of full scale
+    EXPECT_LT(entryLevel, IndexOf(setup, Short(0xB0, 7, 90)));
+    EXPECT_LT(IndexOf(setup, Short(0xB0, 7, 90)), setup.size());
+    EXPECT_EQ(IndexOf(setup, Short(0xB0, 7, 100)), setup.size());
+    EXPECT_LT(IndexOf(setup, Short(0xB0, 10, 30)), setup.size());
+    EXPECT_LT(IndexOf(setup, Short(0xB0, 64, 127)), setup.size());
+    EXPECT_LT(IndexOf(setup, Short(0xE0, 0x10, 0x50)), setup.size());
+    EXPECT_LT(IndexOf(setup, Short(0xB1, 11, 70)), setup.size());
+    EXPECT_EQ(IndexOf(setup, Short(0xB1, 1, 64)), setup.size());
+    EXPECT_LT(IndexOf(setup, Short(0xD1, 55)), setup.size());
+    // The parameter: selected, set, then deselected as the song left it.
+    const size_t select = IndexOf(setup, Short(0xB0, 101, 0));
+    ASSERT_LT(select + 5, setup.size());
+    EXPECT_EQ(setup[select + 1].message, Short(0xB0, 100, 0));
+    EXPECT_EQ(setup[select + 2].message, Short(0xB0, 6, 12));
+    EXPECT_EQ(setup[select + 3].message, Short(0xB0, 38, 0));
+    EXPECT_EQ(setup[select + 4].message, Short(0xB0, 101, 127));
+    EXPECT_EQ(setup[select + 5].message, Short(0xB0, 100, 127));
+    for (const Sent& s : setup) EXPECT_NE(s.message & 0xF0, 0x90u) << std::hex << s.message;
+
+    // After the start: what the whole song sends, less the end of the note struck before it.
+    std::vector<Sent> expected;
+    for (const Sent& s : full)
+        if (s.tick >= 2000 && s.message != Short(0x81, 50, 0) && s.message != Short(0x91, 50, 0))
+            expected.push_back(s);
+    const std::vector<Sent> after(from.begin() + long(part.setupEvents), from.end());
+    EXPECT_EQ(after, expected);
+    // Three notes on and off, a level and a bend, then the all-notes-off of the closing port.
+    auto ofSong = [](std::vector<Sent> v) {
+        std::erase_if(v, [](const Sent& s) { return (s.message & 0xFFF0) == 0x7BB0; });
+        return v;
+    };
+    ASSERT_EQ(ofSong(after).size(), 8u);
+    ASSERT_EQ(ofSong(expected).size(), 8u);
+    // At 120 per minute, as in the whole song: 1200 ticks take 0.6 s.
+    EXPECT_NEAR(double(after[7].ns - after[0].ns), 0.6e9, 2e6);
+    const Sent& wholeFirst = expected.front();
+    ASSERT_EQ(wholeFirst.tick, 2000u);
+    EXPECT_NEAR(double(expected[7].ns - wholeFirst.ns), 0.6e9, 2e6);
+}
+
+namespace {
+// A mono 16-bit sound at 44100 Hz: a 441 Hz sine whose level rises from nothing to half of full
+// scale, so that each moment of it can be told from another.
+void WriteRamp(const std::string& path, uint32_t frames) {
+    std::vector<uint8_t> b = {'R', 'I', 'F',  'F',  0,   0,   0,    0,    'W', 'A', 'V',
+                              'E', 'f', 'm',  't',  ' ', 16,  0,    0,    0,   1,   0,
+                              1,   0,   0x44, 0xAC, 0,   0,   0x88, 0x58, 1,   0,   2,
+                              0,   16,  0,    'd',  'a', 't', 'a',  0,    0,   0,   0};
+    for (uint32_t i = 0; i < frames; ++i) {
+        const double level = 16384.0 * i / frames;
+        int16_t v = int16_t(level * std::sin(2.0 * M_PI * 441.0 * i / 44100.0));
+        b.push_back(uint8_t(v));
+        b.push_back(uint8_t(uint16_t(v) >> 8));
+    }
+    const uint32_t data = frames * 2, riff = data + 36;
+    std::memcpy(b.data() + 4, &riff, 4);
+    std::memcpy(b.data() + 40, &data, 4);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+}
+
+// The root mean square of the difference of two stretches, relative to the second's.
+double RelativeDifference(const Wav& a, size_t fromA, const Wav& b, size_t fromB, size_t frames) {
+    double diff = 0.0, ref = 0.0;
+    for (size_t f = 0; f < frames; ++f)
+        for (int c = 0; c < 2; ++c) {
+            const double x = a.samples[2 * (fromA + f) + c], y = b.samples[2 * (fromB + f) + c];
+            diff += (x - y) * (x - y);
+            ref += y * y;
+        }
+    return ref > 0.0 ? std::sqrt(diff / ref) : 1.0;
+}
+} // namespace
+
+// A sound that started before the start beat resumes where the whole song would be in it, at its
+// entry's rate (twice as far in at rate 2), and one that has ended is not played again.
+TEST_F(OfflineRender, FromABeatResumesSoundsStillPlaying) {
+    platform::ScopedRecordingMessages messages;
+    const std::string snd = Path("ramp.wav");
+    WriteRamp(snd, 2 * 44100); // two seconds
+    std::string error;
+    auto song = OpenRenderInput(snd, &error);
+    ASSERT_TRUE(song) << error;
+    for (float rate : {1.0f, 2.0f}) {
+        song->SetEntryRate(0, rate);
+        RenderOptions options;
+        RenderResult result;
+        ASSERT_TRUE(RenderSong(*song, Path("ramp-whole.wav"), options, &result, &error)) << error;
+        Wav whole, part;
+        ASSERT_TRUE(ReadWav(Path("ramp-whole.wav"), whole));
+        // Half a second in at 60 per minute.
+        options.fromBeat = 0.5;
+        ASSERT_TRUE(RenderSong(*song, Path("ramp-part.wav"), options, &result, &error)) << error;
+        ASSERT_TRUE(ReadWav(Path("ramp-part.wav"), part));
+        EXPECT_EQ(result.chasedWaves, 1u) << rate;
+        const size_t left = size_t(88200 / rate) - 22050; // frames of sound left
+        ASSERT_GE(part.Frames(), left - 2000) << rate;
+        EXPECT_LT(RelativeDifference(part, 500, whole, 22050 + 500, left - 3000), 0.05) << rate;
+        EXPECT_LT(part.Peak(left + 1500, part.Frames()), 2) << rate;
+    }
+    // Past its end nothing resumes.
+    song->SetEntryRate(0, 1.0f);
+    RenderOptions options;
+    options.fromBeat = 2.5;
+    options.toBeat = 3.0;
+    RenderResult result;
+    ASSERT_TRUE(RenderSong(*song, Path("ramp-after.wav"), options, &result, &error)) << error;
+    EXPECT_EQ(result.chasedWaves, 0u);
+    EXPECT_TRUE(messages.Shown().empty());
 }
