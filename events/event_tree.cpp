@@ -1061,8 +1061,8 @@ void CEventTree::Load(CArchive& ar) {
         return;
     }
     // Built aside, so that a failed read leaves this store as it was. The stored count is
-    // trusted only as far as the input can hold that many events (each takes at least its
-    // kind byte and its time).
+    // trusted only as far as the input can hold that many events (each takes five bytes or
+    // more: its kind byte and at least four bytes of its own).
     CEventTree fresh;
     fresh.Reserve(std::min<uint64_t>(n, ar.Remaining() / 5) + 1);
     bool ok = true;

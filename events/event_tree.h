@@ -65,6 +65,7 @@
 #include "events/song_event.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 class CArchive;
