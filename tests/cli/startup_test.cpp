@@ -133,16 +133,16 @@ TEST_F(StartupCli, SaveWritesTheSongAgainAndPlaysFourBeats) {
 
 TEST_F(StartupCli, ASecondStartHandsItsCommandLineToTheFirst) {
     MakeSong("first.sng");
-    MakeSong("other.sng", 1000);
+    fs::create_directories(dir_.Path() / "sub");
+    MakeSong("sub/other.sng", 1000);
     // The first start opens a song without playing it and runs until it is told otherwise.
-    FILE* first = ::popen(Command(dir_.File("first.sng"), "elsewhere", "INT", 30).c_str(), "r");
+    FILE* first = ::popen(Command(dir_.File("first.sng"), "elsewhere", "INT", 15).c_str(), "r");
     ASSERT_NE(first, nullptr);
     for (int i = 0; i < 500 && !InstanceListening(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     ASSERT_TRUE(InstanceListening());
-    // The second, from another folder with a relative path, hands over and ends at once.
-    fs::create_directories(dir_.Path() / "second");
-    CliRun second = Cli("/play /quit ../other.sng", "second");
+    // The second, with a path relative to a folder the first is not in, hands over and ends.
+    CliRun second = Cli("/play /quit sub/other.sng");
     EXPECT_EQ(second.status, 0) << second.out;
     EXPECT_EQ(second.out.find("beat"), std::string::npos) << second.out;
     // The first plays what it was handed and, told to quit, ends by itself.
