@@ -1,5 +1,6 @@
 #include "docs/midi_doc.h"
 
+#include "docs/midi_event_slab.h"
 #include "platform/user_messages.h"
 
 #include <algorithm>
@@ -11,11 +12,6 @@
 namespace {
 
 CMidiDoc::TempoSource g_tempoSource = nullptr;
-
-bool IsNoteOffRaw(const MidiRawEvent& e) {
-    uint8_t kind = e.status & 0xF0;
-    return kind == 0x80 || (kind == 0x90 && e.data2 == 0);
-}
 
 uint32_t Clamp32(uint64_t v) {
     return v > std::numeric_limits<uint32_t>::max() ? std::numeric_limits<uint32_t>::max()
@@ -112,13 +108,16 @@ void CMidiDoc::LoadChannel(int channel) {
     st.program.fill(-1);
 
     // The open notes of each MIDI channel and key, most recent on top: a note-off closes the
-    // latest note-on of its key that is still sounding.
+    // latest note-on of its key that is still sounding. Entries of closed notes are reused, so
+    // the table holds only the notes sounding at once, not every note of the track.
     struct Open {
         EventMidi* note;
         int32_t below;
     };
-    std::vector<int32_t> top(16 * 128, -1);
+    std::array<int32_t, 16 * 128> top;
+    top.fill(-1);
     std::vector<Open> open;
+    int32_t freeOpen = -1;
 
     std::vector<MidiRawEvent> batch(kBatchSize);
     uint64_t now = 0;
@@ -126,9 +125,9 @@ void CMidiDoc::LoadChannel(int channel) {
     bool full = true;
     // Tracks are read in time order: link them as a chain and balance once at the end.
     CEventTree::Appender append(*store);
+    MidiEventSlabs slabs;
     while (full) {
-        size_t got = 0;
-        while (got < batch.size() && file_->ReadEvent(track, batch[got]) == 0) ++got;
+        const size_t got = file_->ReadEvents(track, batch.data(), batch.size());
         full = got == batch.size();
         for (size_t k = 0; k < got; ++k) {
             const MidiRawEvent& e = batch[k];
@@ -140,34 +139,43 @@ void CMidiDoc::LoadChannel(int channel) {
                 break;
             }
             ++st.eventsRead;
-            longest = std::max(longest, now);
-            uint8_t kind = e.status & 0xF0;
-            int midiChannel = e.status & 0x0F;
-            if ((kind == 0x80 || kind == 0x90) && st.firstNoteChannel < 0)
-                st.firstNoteChannel = midiChannel;
-            if (IsNoteOffRaw(e)) {
-                size_t slot = size_t(midiChannel) * 128 + (e.data1 & 0x7F);
-                int32_t at = top[slot];
-                if (at >= 0) {
-                    EventMidi* note = open[size_t(at)].note;
-                    note->SetDuration(static_cast<uint32_t>(now - note->time));
-                    top[slot] = open[size_t(at)].below;
+            longest = now; // times never go back
+            const uint8_t kind = e.status & 0xF0;
+            const size_t midiChannel = e.status & 0x0F;
+            if (kind == 0x80 || kind == 0x90) {
+                if (st.firstNoteChannel < 0) st.firstNoteChannel = int(midiChannel);
+                if (kind == 0x80 || e.data2 == 0) {
+                    int32_t& slot = top[midiChannel * 128 + (e.data1 & 0x7F)];
+                    if (slot >= 0) {
+                        Open& o = open[size_t(slot)];
+                        o.note->duration = static_cast<uint32_t>(now - o.note->time);
+                        const int32_t closed = slot;
+                        slot = o.below;
+                        o.below = freeOpen;
+                        freeOpen = closed;
+                    }
+                    continue; // a note-off with no sounding note is dropped
                 }
-                continue; // a note-off with no sounding note is dropped
+            } else if (kind == 0xB0) {
+                if (e.data1 == 7 && st.volume[midiChannel] < 0) st.volume[midiChannel] = e.data2;
+                if (e.data1 == 10 && st.pan[midiChannel] < 0) st.pan[midiChannel] = e.data2;
+            } else if (kind == 0xC0 && st.program[midiChannel] < 0) {
+                st.program[midiChannel] = e.data1;
             }
-            if (kind == 0xB0 && e.data1 == 7 && st.volume[size_t(midiChannel)] < 0)
-                st.volume[size_t(midiChannel)] = e.data2;
-            if (kind == 0xB0 && e.data1 == 10 && st.pan[size_t(midiChannel)] < 0)
-                st.pan[size_t(midiChannel)] = e.data2;
-            if (kind == 0xC0 && st.program[size_t(midiChannel)] < 0)
-                st.program[size_t(midiChannel)] = e.data1;
-            auto* ev =
-                new EventMidi(static_cast<uint32_t>(now), e.status, e.data1, e.data2, 0, e.data3);
+            EventMidi* ev =
+                slabs.New(static_cast<uint32_t>(now), e.status, e.data1, e.data2, 0, e.data3);
             append.Append(ev);
             if (kind == 0x90) {
-                size_t slot = size_t(midiChannel) * 128 + (e.data1 & 0x7F);
-                open.push_back({ev, top[slot]});
-                top[slot] = static_cast<int32_t>(open.size() - 1);
+                int32_t& slot = top[midiChannel * 128 + (e.data1 & 0x7F)];
+                int32_t at = freeOpen;
+                if (at >= 0) {
+                    freeOpen = open[size_t(at)].below;
+                    open[size_t(at)] = {ev, slot};
+                } else {
+                    at = static_cast<int32_t>(open.size());
+                    open.push_back({ev, slot});
+                }
+                slot = at;
             }
         }
     }

@@ -4,6 +4,7 @@
 #include "platform/user_messages.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -28,23 +29,27 @@ uint16_t Be16(const uint8_t* p) {
     return uint16_t((p[0] << 8) | p[1]);
 }
 
+constexpr std::array<uint8_t, 256> MakeDataBytes() {
+    std::array<uint8_t, 256> n{};
+    for (int s = 0x80; s < 0xF0; ++s) {
+        int kind = s & 0xF0;
+        n[size_t(s)] = (kind == 0xC0 || kind == 0xD0) ? 1 : 2;
+    }
+    n[0xF1] = 1;
+    n[0xF2] = 2;
+    n[0xF3] = 1;
+    return n;
+}
+// Data bytes after each status byte (see MidiDataBytes).
+constexpr std::array<uint8_t, 256> kDataBytes = MakeDataBytes();
+
+// The longest channel message: a delta of four bytes, a status byte and two data bytes.
+constexpr int kLongestChannelMessage = 7;
+
 } // namespace
 
 int MidiDataBytes(uint8_t status) {
-    if (status < 0x80) return 0;
-    if (status < 0xF0) {
-        uint8_t kind = status & 0xF0;
-        return (kind == 0xC0 || kind == 0xD0) ? 1 : 2;
-    }
-    switch (status) {
-    case 0xF1:
-    case 0xF3:
-        return 1;
-    case 0xF2:
-        return 2;
-    default:
-        return 0;
-    }
+    return kDataBytes[status];
 }
 
 int MidiDivisionToTicks(uint16_t division) {
@@ -464,6 +469,54 @@ int MidiFile::ReadEvent(int track, MidiRawEvent& ev) {
     t.buffer.shrink_to_fit();
     t.fill = t.pos = 0;
     return 1;
+}
+
+size_t MidiFile::ReadEvents(int track, MidiRawEvent* out, size_t max) {
+    if (mode_ != 'r' || track < 0 || track >= static_cast<int>(tracks_.size())) return 0;
+    Track& t = tracks_[static_cast<size_t>(track)];
+    currentTrack_ = track;
+    size_t got = 0;
+    while (got < max) {
+        // A channel message held whole in the buffer is decoded here; anything else (meta and
+        // system events, a message across the buffer's end, a data byte before any status, a
+        // quantity of more than four bytes) goes through ReadEvent.
+        if (t.sysexRemaining == 0 && !t.endOfTrack && t.fill - t.pos >= kLongestChannelMessage) {
+            const uint8_t* p = t.buffer.data() + t.pos;
+            uint32_t delta = 0;
+            int i = 0;
+            uint8_t b;
+            do {
+                b = p[i++];
+                delta = (delta << 7) | (b & 0x7F);
+            } while ((b & 0x80) && i < 4);
+            uint8_t s = p[i];
+            if (!(b & 0x80) && s < 0xF0 && (s >= 0x80 || t.runningStatus != 0)) {
+                MidiRawEvent& ev = out[got++];
+                ev.delta = SatAdd(t.pendingDelta, delta);
+                t.pendingDelta = 0;
+                if (s >= 0x80) {
+                    t.runningStatus = s;
+                    const int n = kDataBytes[s];
+                    ++i;
+                    ev.data1 = n >= 1 ? p[i++] : 0;
+                    ev.data2 = n >= 2 ? p[i++] : 0;
+                } else {
+                    // Running status: this byte is the first data byte, whatever the status.
+                    ev.data1 = s;
+                    ++i;
+                    s = t.runningStatus;
+                    ev.data2 = kDataBytes[s] >= 2 ? p[i++] : 0;
+                }
+                ev.status = s;
+                ev.data3 = 0;
+                t.pos += i;
+                continue;
+            }
+        }
+        if (ReadEvent(track, out[got]) != 0) break;
+        ++got;
+    }
+    return got;
 }
 
 int MidiFile::LookupMeta(int track, int type, std::string& text) {

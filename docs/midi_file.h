@@ -73,6 +73,10 @@ public:
     void Rewind();
     // Reads the next event of `track` into `ev`: 0 when an event was stored, 1 at the track's end.
     int ReadEvent(int track, MidiRawEvent& ev);
+    // Reads up to `max` events of `track` into `out`, exactly as that many ReadEvent calls would;
+    // returns how many were stored, fewer than `max` only when the track ended. Channel messages
+    // that lie whole inside the track's buffer are decoded in place, without a call per byte.
+    size_t ReadEvents(int track, MidiRawEvent* out, size_t max);
     // Text of the next meta event of `type` in `track`, resuming where the previous lookup of that
     // type stopped; returns its length, or -1 when the track has no further one. Leaves the
     // position of ReadEvent unchanged.
