@@ -479,8 +479,10 @@ size_t MidiFile::ReadEvents(int track, MidiRawEvent* out, size_t max) {
     while (got < max) {
         // A channel message held whole in the buffer is decoded here; anything else (meta and
         // system events, a message across the buffer's end, a data byte before any status, a
-        // quantity of more than four bytes) goes through ReadEvent.
-        if (t.sysexRemaining == 0 && !t.endOfTrack && t.fill - t.pos >= kLongestChannelMessage) {
+        // quantity of more than four bytes, a track whose last read ran past its end) goes
+        // through ReadEvent.
+        if (t.sysexRemaining == 0 && !t.endOfTrack && !t.exhausted &&
+            t.fill - t.pos >= kLongestChannelMessage) {
             const uint8_t* p = t.buffer.data() + t.pos;
             uint32_t delta = 0;
             int i = 0;

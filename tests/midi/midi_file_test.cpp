@@ -279,6 +279,100 @@ std::vector<Chunk> Chunks(const Bytes& b) {
     return out;
 }
 
+// Batches decode channel messages in place and leave everything else to ReadEvent; whatever the
+// bytes and wherever the buffer's end falls, they must yield exactly the events ReadEvent does.
+TEST(MidiBytes, BatchesReadWhatSingleEventsRead) {
+    uint32_t seed = 7;
+    auto rnd = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 8; };
+    auto delta = [&](Bytes& t) {
+        uint32_t v = rnd() % 4 == 0 ? rnd() % 0x0FFFFFFF : rnd() % 200;
+        Bytes q;
+        MidiAppendVarLen(q, v);
+        t.insert(t.end(), q.begin(), q.end());
+    };
+    Bytes messy{0x05, 0x40};                             // a data byte before any status
+    messy.insert(messy.end(), {0x00, 0xF8, 0x00, 0x11}); // running status of a 0-byte status
+    int dataBytes = 0;                                   // of the running status
+    for (int i = 0; i < 12000; ++i) {
+        delta(messy);
+        switch (rnd() % 10) {
+        case 0: // meta text, or a tempo of length 4
+            if (rnd() % 2)
+                messy.insert(messy.end(), {0xFF, 0x01, 0x03, 'a', 'b', 'c'});
+            else
+                messy.insert(messy.end(), {0xFF, 0x51, 0x04, 0x07, 0xA1, 0x20, 0x99});
+            break;
+        case 1: // a system-exclusive message
+            messy.insert(messy.end(), {0xF0, 0x03, 0x43, 0x10, 0xF7});
+            break;
+        case 2: // a program change
+            messy.insert(messy.end(), {uint8_t(0xC0 | rnd() % 16), uint8_t(rnd() % 128)});
+            dataBytes = 1;
+            break;
+        case 3: // running status
+            messy.push_back(uint8_t(rnd() % 128));
+            if (dataBytes == 2) messy.push_back(uint8_t(rnd() % 128));
+            break;
+        default:
+            uint8_t status = uint8_t(0x80 + rnd() % 0x40); // 8n to Bn
+            messy.insert(messy.end(), {status, uint8_t(rnd() % 128), uint8_t(rnd() % 128)});
+            dataBytes = 2;
+        }
+    }
+    // Any byte anywhere, but nothing that ends the track early (a meta or system-exclusive
+    // length): system statuses, long deltas and running status over them.
+    Bytes noise;
+    for (int i = 0; i < 60000; ++i) {
+        uint8_t b = uint8_t(rnd() % 4 == 0 ? 0x80 | rnd() : rnd() % 0x80);
+        if (b == 0xFF || b == 0xF0 || b == 0xF7) b = 0xF2;
+        // Nor a quantity longer than four bytes.
+        size_t n = noise.size();
+        if (n >= 3 && (noise[n - 1] & noise[n - 2] & noise[n - 3] & 0x80)) b &= 0x7F;
+        noise.push_back(b);
+    }
+    Bytes overlong{0x00, 0x90, 0x3C, 0x40, 0x81, 0x82, 0x83, 0x84, 0x05, 0x3C, 0x00};
+    // A packet that ends early but claims more bytes than the track holds ends the track.
+    Bytes cut{0x00, 0xF0, 0x7F, 0x01, 0xF7, 0x00, 0x90, 0x3C, 0x40, 0x00, 0x3D,
+              0x40, 0x00, 0x3E, 0x40, 0x00, 0x3F, 0x40, 0x00, 0x40, 0x40};
+
+    OpenMem m(smf::Cat({smf::Header(1, 4, 96), smf::Track(messy), smf::Track(noise),
+                        smf::Track(overlong), smf::Track(cut)}));
+    ASSERT_EQ(m.tracks, 4);
+    ASSERT_GT(messy.size(), size_t(3 * MidiFile::kBufferSize));
+    for (int k = 0; k < 4; ++k) {
+        m.file.Rewind();
+        std::vector<MidiRawEvent> single = ReadAll(m.file, k);
+        ASSERT_GT(single.size(), k == 0 ? 5000u : k == 1 ? 1000u : 0u) << "track " << k;
+        for (size_t batch : {size_t(1), size_t(5), size_t(8000)}) {
+            m.file.Rewind();
+            std::vector<MidiRawEvent> batched;
+            std::vector<MidiRawEvent> buffer(batch);
+            size_t got;
+            do {
+                got = m.file.ReadEvents(k, buffer.data(), batch);
+                batched.insert(batched.end(), buffer.begin(), buffer.begin() + ptrdiff_t(got));
+            } while (got == batch);
+            ASSERT_EQ(batched.size(), single.size()) << "track " << k << " batch " << batch;
+            for (size_t i = 0; i < single.size(); ++i)
+                ASSERT_TRUE(Is(batched[i], single[i].delta, single[i].status, single[i].data1,
+                               single[i].data2, single[i].data3))
+                    << "track " << k << " batch " << batch << " event " << i;
+            EXPECT_EQ(m.file.ReadEvents(k, buffer.data(), batch), 0u); // stays at the end
+        }
+    }
+    // A lookup between batches leaves the batch reader's place alone.
+    m.file.Rewind();
+    MidiRawEvent some[3];
+    ASSERT_EQ(m.file.ReadEvents(0, some, 3), 3u);
+    std::string text;
+    EXPECT_EQ(m.file.LookupMeta(0, 1, text), 3);
+    MidiRawEvent next;
+    ASSERT_EQ(m.file.ReadEvents(0, &next, 1), 1u);
+    m.file.Rewind();
+    std::vector<MidiRawEvent> all = ReadAll(m.file, 0);
+    EXPECT_TRUE(Is(next, all[3].delta, all[3].status, all[3].data1, all[3].data2, all[3].data3));
+}
+
 TEST(MidiWriter, TracksHeadersAndRunningStatus) {
     std::string dir = smf::ScratchDir("writer");
     std::string path = dir + "/w.mid";
