@@ -351,10 +351,12 @@ std::vector<ChasedWave> CSongDoc::ChaseWaves(uint32_t startTicks, uint32_t micro
         if (w->duration > 0)
             lengthTicks = double(w->duration) * playResolution_ / (double(c.den) * c.rate);
         else
-            lengthTicks = w->LengthInSeconds() / secondsPerTick;
+            lengthTicks = w->LengthInSeconds() / (secondsPerTick * c.rate);
         if (double(w->time) + lengthTicks <= double(startTicks)) continue;
+        // The output plays the sound at the entry's rate, so the data moves rate times as fast
+        // as the song.
         const WAVEFORMATEX& f = w->info.format;
-        double bytes = double(startTicks - w->time) * secondsPerTick * f.nAvgBytesPerSec;
+        double bytes = double(startTicks - w->time) * secondsPerTick * c.rate * f.nAvgBytesPerSec;
         uint64_t offset = HoldToU64(std::floor(bytes));
         if (f.nBlockAlign > 1) offset -= offset % f.nBlockAlign;
         offset += static_cast<uint64_t>(std::max(w->startOffset, 0));

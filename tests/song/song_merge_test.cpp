@@ -232,6 +232,14 @@ TEST(SongMerge, ChaseFindsTheWaveStillSounding) {
     ASSERT_EQ(chased.size(), 1u);
     EXPECT_EQ(chased[0].startOffset, 88200u);
     EXPECT_TRUE(song.ChaseWaves(10000, 1000000).empty());
+    // At rate 2 the sound moves through its data twice as fast: two beats at 60 beats per minute
+    // are four seconds in.
+    song.Settings(0).rate = 2.0f;
+    song.Prepare();
+    chased = song.ChaseWaves(4000, 1000000);
+    ASSERT_EQ(chased.size(), 1u);
+    EXPECT_EQ(chased[0].time, 3000u);
+    EXPECT_EQ(chased[0].startOffset, 2u * 88200u);
 }
 
 TEST(SongMerge, RecordingMergesIntoTheFirstArmedEntry) {
