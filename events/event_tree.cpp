@@ -586,10 +586,14 @@ void CEventTree::BuildBalanced(EventTreeNode* pool, uint32_t n) {
         x.earlier = m > r.lo ? middle(r.lo, m - 1) : 0;
         x.later = m < r.hi ? middle(m + 1, r.hi) : 0;
         x.priority = PriorityOfSize(uint64_t{r.hi} - r.lo + 1);
-        x.event->time = t;
-        x.event->next = reinterpret_cast<SongEvent*>(x.later ? pool + x.later : nullptr);
         if (x.later) stack[top++] = {m + 1, r.hi, m, t};
         if (x.earlier) stack[top++] = {r.lo, m - 1, m, t};
+    }
+    // The `next` mirrors in a second pass, in time order: the events are met in the order in
+    // which they were usually allocated.
+    for (uint32_t i = 1; i <= n; ++i) {
+        const Node& x = pool[i];
+        x.event->next = reinterpret_cast<SongEvent*>(x.later ? pool + x.later : nullptr);
     }
 }
 
@@ -613,6 +617,7 @@ void CEventTree::Balance() {
         y = Node{};
         y.event = x->event;
         y.priority = t;
+        if (!timesFresh_) x->event->time = t;
         if (Ix(b, x) == cursor) newCursor = i;
     }
     BuildBalanced(fresh, n);

@@ -227,7 +227,8 @@ private:
     uint32_t NextPriority();
     void RaiseNew(EventTreeNode* node);
     // Links pool[1..n], which hold the events in time order with their absolute times in the
-    // priority fields, into a balanced tree below pool[0]; the cursor is left alone.
+    // priority fields (and in the events' time fields), into a balanced tree below pool[0];
+    // the cursor is left alone.
     static void BuildBalanced(EventTreeNode* pool, uint32_t n);
     void Shift(uint32_t from, uint32_t amount, bool later);
     template <class F> void TransformTimes(F f);
