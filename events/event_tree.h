@@ -35,8 +35,9 @@
 // costs its 32-byte EventMidi plus 32 bytes of node. The later index mirrors the event's `next`
 // link (which holds the later child's node address, as the layout describes): walks read the
 // node alone and never the event, and both are written together. When the pool grows, the
-// `next` links are rewritten for the new addresses. Nodes of removed events are reused; Clear
-// and the destructor return the pool.
+// `next` links are rewritten for the new addresses (so are they when Balance moves the nodes).
+// Nodes of removed events are reused; Clear and the destructor return the pool. The pool grows
+// by doubling, and the part not yet handed out is never written.
 //
 // Layout after Balance: Balance rebuilds the tree into a new pool in which node i is the i-th
 // event in time order, so that iteration walks memory forwards and the deep levels of a Seek
@@ -45,8 +46,9 @@
 //
 // Reading a damaged or hostile store: the header must read version 1 and marker 1; an event whose
 // time goes back is stored by time (after the events of its time read before it) instead of being
-// linked behind the previous one; the stored count reserves nothing, and a read cut short fails
-// the archive, destroys what was read and leaves the store as it was.
+// linked behind the previous one; the stored count reserves no more nodes than the remaining
+// input could hold events (five bytes each at least), and a read cut short fails the archive,
+// destroys what was read and leaves the store as it was.
 //
 // Every walk over the tree is iterative (parent pointers, no recursion), so destruction,
 // traversal, Balance, Scale, Rescale, serialization and removal work on a chain of any depth.
