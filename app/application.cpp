@@ -146,11 +146,14 @@ StartResult CDendraApp::Startup(const std::vector<std::string>& args,
     const CommandLineInfo info = ParseCommandLine(args);
     if (config_.runOnce && options.interactive) {
         // The running instance resolves a relative path against its own folder, not ours.
-        std::vector<std::string> handed = args;
-        if (info.fileIndex >= 0 && info.file[0] != '/') {
+        std::vector<std::string> handed = options.handOver.empty() ? args : options.handOver;
+        const CommandLineInfo handedInfo =
+            options.handOver.empty() ? info : ParseCommandLine(options.handOver);
+        if (handedInfo.fileIndex >= 0 && handedInfo.file[0] != '/') {
             std::error_code ec;
-            std::string full = std::filesystem::absolute(info.file, ec).lexically_normal().string();
-            if (!ec) handed[size_t(info.fileIndex)] = full;
+            std::string full =
+                std::filesystem::absolute(handedInfo.file, ec).lexically_normal().string();
+            if (!ec) handed[size_t(handedInfo.fileIndex)] = full;
         }
         instance_ = std::make_unique<CSingleInstance>(options.instanceFolder);
         switch (instance_->Acquire(handed)) {

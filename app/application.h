@@ -65,6 +65,8 @@ struct StartupOptions {
     DeviceOptions devices;
     // Where the instance lock lives; empty for the default.
     std::string instanceFolder;
+    // The command line handed to a running instance; empty to hand over the one processed.
+    std::vector<std::string> handOver;
 };
 
 enum class StartResult {

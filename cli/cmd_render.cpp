@@ -1,18 +1,13 @@
 // render: plays a song (or any document a song can include) offline into a WAV file.
-#include "app/application.h"
-#include "app/device_config.h"
-#include "app/settings.h"
 #include "cli/commands.h"
 #include "docs/song_doc.h"
-#include "platform/message_queue.h"
 #include "song/offline_render.h"
-#include "song/play_engine.h"
 #include "tree/random.h"
 
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 namespace cli {
 
@@ -45,16 +40,14 @@ const Command kCommands[] = {
      "play a song, tree, MIDI file, event list or sound in real time",
      "Plays INPUT through the configured devices (the built-in synthesizer and the default audio\n"
      "output unless told) with the position on standard error, until the end or Ctrl-C. Ctrl-C\n"
-     "stops cleanly: no note is left sounding.\n\n"
+     "stops cleanly: no note is left sounding. When another instance is running "
+     "(Behavior/RunOnce)\n"
+     "the file is handed to it and played there instead; a later start hands its file to this "
+     "one.\n\n"
      "  --midi-out NAME    the MIDI output to open as the first one (see `devices`)\n"
      "  --audio-out NAME   the audio output to open\n",
      RunPlay},
 };
-
-volatile std::sig_atomic_t gInterrupted = 0;
-void OnInterrupt(int) {
-    gInterrupted = 1;
-}
 
 bool ParseBeat(const std::string& text, double& out) {
     if (text.empty()) return false;
@@ -188,53 +181,14 @@ int RunPlay(const std::vector<std::string>& args) {
     std::unique_ptr<CSongDoc> song = OpenRenderInput(input, &error);
     if (!song) return InputError(input, error);
 
-    CPlayEngine engine;
-    app::CDendraApp application;
-    if (!midiOut.empty())
-        application.Settings().WriteProfileString(app::kSectionDevices, "MIDI OUT 1", midiOut);
-    if (!audioOut.empty())
-        application.Settings().WriteProfileString(app::kSectionDevices, "WAVE OUT 1", audioOut);
-    app::StartupOptions startup;
-    startup.interactive = true;
-    startup.openDevices = true;
-    startup.devices.window = engine.Window();
-    startup.devices.timerPeriod = 1;
-    switch (application.Startup({}, startup)) {
-    case app::StartResult::kStarted:
-        break;
-    case app::StartResult::kHandedOver:
-        return kExitOk;
-    case app::StartResult::kRefused:
-        std::fprintf(stderr, "dendra-cli play: Cannot run it twice. Sorry\n");
-        return kExitInput;
-    case app::StartResult::kFailed:
-        return kExitInput;
-    }
-    ConfiguredPlayDevices devices(application.Devices());
-    engine.SetDevices(&devices);
-    engine.SetSong(song.get());
-    if (!engine.Play()) {
-        std::fprintf(stderr, "dendra-cli play: the clock could not be started\n");
-        return kExitInput;
-    }
-    gInterrupted = 0;
-    auto previous = std::signal(SIGINT, OnInterrupt);
-    uint32_t shown = 0xFFFFFFFFu;
-    while (engine.IsPlaying() && !gInterrupted) {
-        platform::Queue().Wait(20);
-        platform::Queue().Drain();
-        if (engine.CurrentBeat() != shown) {
-            shown = engine.CurrentBeat();
-            std::fprintf(stderr, "\rbeat %u of %u", shown, engine.LoopEnd());
-            std::fflush(stderr);
-        }
-    }
-    engine.Stop();
-    std::signal(SIGINT, previous);
-    std::fprintf(stderr, gInterrupted ? "\nstopped\n" : "\nended\n");
-    engine.SetDevices(nullptr);
-    application.Exit();
-    return kExitOk;
+    HeadlessPlay play;
+    play.midiOut = midiOut;
+    play.audioOut = audioOut;
+    std::error_code ec;
+    play.file = std::filesystem::absolute(input, ec).lexically_normal().string();
+    if (ec) play.file = input;
+    play.song = song.get();
+    return RunHeadlessPlay(play);
 }
 
 } // namespace

@@ -84,13 +84,23 @@ public:
     HeadlessProgram(const HeadlessProgram&) = delete;
     HeadlessProgram& operator=(const HeadlessProgram&) = delete;
 
-    int Run(const std::vector<std::string>& args) {
+    // Runs the start-up command line args; with play, plays its song until the end instead.
+    int Run(const std::vector<std::string>& args, const HeadlessPlay* play = nullptr) {
         StopSignals signals;
         app::StartupOptions startup;
         startup.interactive = true;
         startup.openDevices = true;
         startup.devices.window = engine_.Window();
         startup.devices.timerPeriod = 1;
+        if (play) {
+            if (!play->midiOut.empty())
+                app_.Settings().WriteProfileString(app::kSectionDevices, "MIDI OUT 1",
+                                                   play->midiOut);
+            if (!play->audioOut.empty())
+                app_.Settings().WriteProfileString(app::kSectionDevices, "WAVE OUT 1",
+                                                   play->audioOut);
+            startup.handOver = {"/play", "/quit", play->file};
+        }
         engine_.SetDevices(&devices_);
         switch (app_.Startup(args, startup)) {
         case app::StartResult::kStarted:
@@ -100,6 +110,10 @@ public:
         case app::StartResult::kRefused: // the message is shown
         case app::StartResult::kFailed:
             return kExitInput;
+        }
+        if (play) {
+            app_.SetQuitAfterPlay(true);
+            PlaySong(play->song);
         }
         while (!gStopSignal && !failedToPlay_) {
             platform::Queue().Wait(20);
@@ -137,6 +151,17 @@ private:
             if (!song->IsPrepared()) song->Prepare();
             engine_.SetLoopEnd(endBeats);
         }
+        StartPlaying();
+    }
+
+    // The song that `play` opened itself (not one of the application's documents).
+    void PlaySong(CSongDoc* song) {
+        engine_.SetSong(song);
+        playing_ = false;
+        StartPlaying();
+    }
+
+    void StartPlaying() {
         if (!engine_.Play()) {
             NotPlayed("the clock could not be started");
             return;
@@ -225,6 +250,11 @@ int RunStartup(const std::vector<std::string>& args) {
     if (!info.file.empty() && !CheckReadable(info.file)) return kExitInput;
     HeadlessProgram program;
     return program.Run(args);
+}
+
+int RunHeadlessPlay(const HeadlessPlay& play) {
+    HeadlessProgram program;
+    return program.Run({}, &play);
 }
 
 } // namespace cli

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+class CSongDoc;
+
 namespace cli {
 
 // Exit statuses.
@@ -60,6 +62,17 @@ bool IsStartupCommandLine(const std::vector<std::string>& args);
 int RunStartup(const std::vector<std::string>& args);
 // The start-up form's line of the usage text.
 void PrintStartupUsage(std::FILE* to);
+
+// What `play` asks of the headless program: the MIDI and audio outputs to open first ("" for the
+// settings' own), and the song to play until its end. A running instance is handed
+// "/play /quit FILE" instead, so the file plays there.
+struct HeadlessPlay {
+    std::string midiOut;
+    std::string audioOut;
+    std::string file;
+    CSongDoc* song = nullptr;
+};
+int RunHeadlessPlay(const HeadlessPlay& play);
 
 // Helpers shared by the command files.
 

@@ -153,6 +153,30 @@ TEST_F(StartupCli, ASecondStartHandsItsCommandLineToTheFirst) {
     EXPECT_FALSE(InstanceListening());
 }
 
+TEST_F(StartupCli, PlayingHandsOverAndTakesHandOvers) {
+    MakeSong("long.sng", 20000);
+    fs::create_directories(dir_.Path() / "sub");
+    MakeSong("sub/short.sng", 500);
+    // `play` is an interactive start as well: while it plays, a second `play` hands its file
+    // over, and the first plays that one to its end instead.
+    FILE* first = ::popen(Command("play long.sng", ".", "INT", 15).c_str(), "r");
+    ASSERT_NE(first, nullptr);
+    for (int i = 0; i < 500 && !InstanceListening(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(InstanceListening());
+    CliRun second = Cli("play short.sng", "sub");
+    EXPECT_EQ(second.status, 0) << second.out;
+    EXPECT_EQ(second.out.find("beat"), std::string::npos) << second.out;
+    CliRun r = Finish(first);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("ended"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("stopped"), std::string::npos) << "ended by the timeout: " << r.out;
+    // It began with the long song and went on with the one handed over.
+    const size_t longSong = r.out.find("beat 0 of 23");
+    EXPECT_NE(longSong, std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("beat 0 of 3", longSong), std::string::npos) << r.out;
+}
+
 TEST_F(StartupCli, TermAndInterruptStopCleanly) {
     MakeSong("long.sng", 20000);
     for (const char* signal : {"TERM", "INT"}) {
