@@ -177,6 +177,14 @@ StartResult CDendraApp::Startup(const std::vector<std::string>& args,
     SeedRandom(uint32_t(std::time(nullptr)));
     platform::SetTempFolder(config_.media);
 
+    savedDeviceNames_.clear();
+    for (const auto& [slot, name] : options.deviceNames) {
+        std::optional<std::string> own;
+        if (settings_.Has(kSectionDevices, slot))
+            own = settings_.GetProfileString(kSectionDevices, slot, "");
+        savedDeviceNames_.emplace_back(slot, std::move(own));
+        settings_.WriteProfileString(kSectionDevices, slot, name);
+    }
     if (options.openDevices) {
         DeviceOptions d = options.devices;
         d.waveEnabled = config_.waveEnabled;
@@ -314,6 +322,13 @@ void CDendraApp::Exit() {
     if (exited_) return;
     exited_ = true;
     devices_.CloseDevices();
+    for (const auto& [slot, name] : savedDeviceNames_) {
+        if (name)
+            settings_.WriteProfileString(kSectionDevices, slot, *name);
+        else
+            settings_.Erase(kSectionDevices, slot);
+    }
+    savedDeviceNames_.clear();
     documents_.clear();
     kinds_.clear();
     active_ = nullptr;

@@ -19,7 +19,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class CAmpDoc;
@@ -67,6 +69,9 @@ struct StartupOptions {
     std::string instanceFolder;
     // The command line handed to a running instance; empty to hand over the one processed.
     std::vector<std::string> handOver;
+    // Device slots ("MIDI OUT 1", ...) to open with these names for this run only: the settings
+    // keep their own names.
+    std::vector<std::pair<std::string, std::string>> deviceNames;
 };
 
 enum class StartResult {
@@ -137,6 +142,8 @@ public:
 
 private:
     CSettings settings_;
+    // Slots named for this run only, with the settings' own names to put back at exit.
+    std::vector<std::pair<std::string, std::optional<std::string>>> savedDeviceNames_;
     AppSettings config_;
     CDeviceConfig devices_;
     std::unique_ptr<CSingleInstance> instance_;

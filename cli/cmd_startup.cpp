@@ -94,11 +94,9 @@ public:
         startup.devices.timerPeriod = 1;
         if (play) {
             if (!play->midiOut.empty())
-                app_.Settings().WriteProfileString(app::kSectionDevices, "MIDI OUT 1",
-                                                   play->midiOut);
+                startup.deviceNames.emplace_back("MIDI OUT 1", play->midiOut);
             if (!play->audioOut.empty())
-                app_.Settings().WriteProfileString(app::kSectionDevices, "WAVE OUT 1",
-                                                   play->audioOut);
+                startup.deviceNames.emplace_back("WAVE OUT 1", play->audioOut);
             startup.handOver = {"/play", "/quit", play->file};
         }
         engine_.SetDevices(&devices_);

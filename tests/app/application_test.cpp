@@ -393,3 +393,23 @@ TEST_F(AppTest, AHandOverThatIsCutShortIsDropped) {
 }
 
 } // namespace
+
+TEST_F(AppTest, DeviceNamesGivenForOneRunLeaveTheSettingsTheirOwn) {
+    {
+        app::CSettings s(settings_);
+        ASSERT_TRUE(s.Load());
+        s.WriteProfileString(app::kSectionDevices, "MIDI OUT 1", "Own Port");
+        ASSERT_TRUE(s.Save());
+    }
+    options_.deviceNames = {{"MIDI OUT 1", "Run Port"}, {"WAVE OUT 1", "Run Audio"}};
+    app::CDendraApp a(settings_);
+    ASSERT_EQ(a.Startup({}, options_), app::StartResult::kStarted);
+    // The names given are the slots' names for this run (read after the settings were loaded).
+    EXPECT_EQ(a.Devices().GetDeviceName(app::kKindMidiOut, 0), "Run Port");
+    EXPECT_EQ(a.Devices().GetDeviceName(app::kKindWaveOut, 0), "Run Audio");
+    a.Exit();
+    app::CSettings s(settings_);
+    ASSERT_TRUE(s.Load());
+    EXPECT_EQ(s.GetProfileString(app::kSectionDevices, "MIDI OUT 1", ""), "Own Port");
+    EXPECT_FALSE(s.Has(app::kSectionDevices, "WAVE OUT 1"));
+}
