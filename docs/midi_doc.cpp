@@ -65,6 +65,8 @@ void CMidiDoc::FreeAll() {
         s.mix = mix;
     }
     file_.reset();
+    // The events already made keep their slabs; new ones start afresh.
+    slabs_.reset();
     loadedLength_ = 0;
 }
 
@@ -125,7 +127,8 @@ void CMidiDoc::LoadChannel(int channel) {
     bool full = true;
     // Tracks are read in time order: link them as a chain and balance once at the end.
     CEventTree::Appender append(*store);
-    MidiEventSlabs slabs;
+    if (!slabs_) slabs_ = std::make_unique<MidiEventSlabs>();
+    MidiEventSlabs& slabs = *slabs_;
     while (full) {
         const size_t got = file_->ReadEvents(track, batch.data(), batch.size());
         full = got == batch.size();

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "docs/chan_doc.h"
+#include "docs/midi_event_slab.h"
 #include "docs/midi_file.h"
 #include "docs/mix_record.h"
 
@@ -118,6 +119,9 @@ private:
     // Slot 0 is not used: channel i is file track i - 1.
     std::array<ChannelState, kMaxChannels + 1> state_{};
     std::unique_ptr<MidiFile> file_;
+    // Where the events read from the file are made; shared by the channels so that a file of
+    // many tracks leaves at most one slab (or region) partly used.
+    std::unique_ptr<MidiEventSlabs> slabs_;
     int exportFormat_ = 1;
     bool formatFromFile_ = false;
     int fileFormat_ = 1;

@@ -96,19 +96,24 @@ TEST(MidiEventSlabs, EventsOfOneSlabAreFreedFromSeveralThreads) {
     EXPECT_EQ(MidiEventSlabs::SlabsAlive(), base);
 }
 
-TEST(MidiEventSlabs, AnEventTakenFromALoadedDocumentOutlivesIt) {
+TEST(MidiEventSlabs, ClosingADocumentFreesItsSlabsButNotAnEventTakenFromIt) {
     smf::Bytes track;
     for (int i = 0; i < 5000; ++i) track.insert(track.end(), {0x00, 0x90, 60, 100, 0x10, 60, 0});
     track.insert(track.end(), smf::kEnd.begin(), smf::kEnd.end());
     const std::string path = smf::ScratchDir("slab") + "/notes.mid";
-    smf::WriteFile(path, smf::Cat({smf::Header(0, 1, 96), smf::Track(track)}));
+    smf::WriteFile(path, smf::Cat({smf::Header(1, 2, 96), smf::Track(track), smf::Track(track)}));
 
     const size_t base = MidiEventSlabs::SlabsAlive();
+    CMidiDoc closed;
+    ASSERT_TRUE(closed.OnOpenDocument(path));
+    EXPECT_GT(MidiEventSlabs::SlabsAlive(), base);
+    closed.OnCloseDocument();
+    EXPECT_EQ(MidiEventSlabs::SlabsAlive(), base);
+
     auto doc = std::make_unique<CMidiDoc>();
     ASSERT_TRUE(doc->OnOpenDocument(path));
-    CEventTree* store = doc->GetChannelEvents(1);
+    CEventTree* store = doc->GetChannelEvents(2);
     ASSERT_EQ(store->GetCount(), 5000);
-    EXPECT_GT(MidiEventSlabs::SlabsAlive(), base);
     SongEvent* kept = store->First();
     for (int i = 0; i < 1234; ++i) kept = store->Next();
     ASSERT_EQ(store->Unlink(kept), 1);
