@@ -22,25 +22,46 @@ using Node = EventTreeNode;
 
 constexpr uint32_t kMaxTime = std::numeric_limits<uint32_t>::max();
 constexpr uint32_t kMinPool = 16;
-// Pools of 2 MiB and more are aligned so that the kernel may back them with huge pages (fewer
-// TLB misses when seeking in big stores).
+// The size of a huge page: pools this big or bigger are mapped in whole units of it.
 constexpr size_t kHugeAlign = size_t{2} << 20;
 
+// Big pools are mapped straight from the kernel (fresh pages, which the kernel may back with huge
+// pages: fewer TLB misses when seeking in big stores) and unmapped when freed, so a store's pool
+// never lands on heap pages already faulted in small.
+inline size_t PoolBytes(uint32_t nodes) {
+    const size_t bytes = size_t{nodes} * sizeof(Node);
+    return bytes >= kHugeAlign ? (bytes + kHugeAlign - 1) & ~(kHugeAlign - 1) : bytes;
+}
+
 Node* NewPool(uint32_t nodes) {
-    size_t bytes = size_t{nodes} * sizeof(Node);
-    void* mem;
+    const size_t bytes = PoolBytes(nodes);
+    void* mem = nullptr;
+#ifdef __linux__
     if (bytes >= kHugeAlign) {
-        bytes = (bytes + kHugeAlign - 1) & ~(kHugeAlign - 1);
-        mem = std::aligned_alloc(kHugeAlign, bytes);
+        mem = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mem == MAP_FAILED) throw std::bad_alloc();
 #ifdef MADV_HUGEPAGE
-        if (mem) madvise(mem, bytes, MADV_HUGEPAGE);
+        madvise(mem, bytes, MADV_HUGEPAGE);
 #endif
-    } else {
-        mem = std::malloc(bytes);
+        return static_cast<Node*>(mem);
     }
+#endif
+    mem = std::malloc(bytes);
     if (!mem) throw std::bad_alloc();
     // Nodes are initialised when they are handed out.
     return static_cast<Node*>(mem);
+}
+
+void FreePool(Node* pool, uint32_t nodes) {
+    if (!pool) return;
+#ifdef __linux__
+    const size_t bytes = PoolBytes(nodes);
+    if (bytes >= kHugeAlign) {
+        munmap(pool, bytes);
+        return;
+    }
+#endif
+    std::free(pool);
 }
 
 // Nodes name each other by index into their store's pool `b`; index 0 is the head node, which
@@ -240,7 +261,7 @@ CEventTree::CEventTree() {
 CEventTree::~CEventTree() {
     DeleteEvents();
     delete nodes_[0].event;
-    std::free(nodes_);
+    FreePool(nodes_, capacity_);
 }
 
 EventTreeNode* CEventTree::AllocNode(SongEvent* event) {
@@ -277,7 +298,7 @@ void CEventTree::Reserve(uint64_t want) {
     const auto cap = static_cast<uint32_t>(std::min(want, kMaxNodes));
     Node* fresh = NewPool(cap);
     std::memcpy(static_cast<void*>(fresh), nodes_, size_t{used_} * sizeof(Node));
-    std::free(nodes_);
+    FreePool(nodes_, capacity_);
     nodes_ = fresh;
     capacity_ = cap;
     for (uint32_t i = 0; i < used_; ++i) {
@@ -294,7 +315,7 @@ void CEventTree::ResetPool(bool shrink) {
         if (void* mem = std::malloc(kMinPool * sizeof(Node))) {
             auto* small = static_cast<Node*>(mem);
             small[0] = nodes_[0];
-            std::free(nodes_);
+            FreePool(nodes_, capacity_);
             nodes_ = small;
             capacity_ = kMinPool;
         }
@@ -621,7 +642,7 @@ void CEventTree::Balance() {
         if (Ix(b, x) == cursor) newCursor = i;
     }
     BuildBalanced(fresh, n);
-    std::free(nodes_);
+    FreePool(nodes_, capacity_);
     nodes_ = fresh;
     capacity_ = cap;
     used_ = n + 1;
