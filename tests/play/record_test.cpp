@@ -4,6 +4,7 @@
 #include "docs/sound/wave_doc.h"
 #include "events/event_tree.h"
 #include "platform/message_queue.h"
+#include "platform/temp_names.h"
 #include "platform/timer.h"
 #include "platform/user_messages.h"
 #include "song/play_engine.h"
@@ -15,6 +16,7 @@
 #include "sync/sync.h"
 #include "sync/wave_in.h"
 #include "sync/wave_out.h"
+#include "tests/common/test_util.h"
 #include "tests/song/song_helpers.h"
 #include "tests/waveio/waveio_util.h"
 #include "tree/registry.h"
@@ -27,6 +29,21 @@
 using namespace songtest;
 
 namespace {
+
+// Sounds recorded into go to temporary files: keep them in a folder of the test's own.
+class ScopedTempFolder {
+public:
+    ScopedTempFolder() { platform::SetTempFolder(dir_.Path().string()); }
+    ~ScopedTempFolder() {
+        platform::DeleteTempFiles();
+        platform::SetTempFolder("");
+    }
+    ScopedTempFolder(const ScopedTempFolder&) = delete;
+    ScopedTempFolder& operator=(const ScopedTempFolder&) = delete;
+
+private:
+    testutil::TempDir dir_{"dendra-record"};
+};
 
 uint32_t PortNumber(const std::vector<dsync::MidiDeviceEntry>& v, const std::string& name) {
     for (size_t i = 0; i < v.size(); ++i)
@@ -361,6 +378,7 @@ TEST(Record, LiveInputThroughAnArmedTreeReachesTheOutput) {
 // Audio recorded from the wave input goes into the sound of the entry armed for audio, which
 // then begins at the beat recording began.
 TEST(Record, AudioIsAppendedToTheArmedWaveEntry) {
+    ScopedTempFolder temp;
     platform::ScopedRecordingMessages messages;
     CPlayEngine engine;
     Devices dev(engine.Window());

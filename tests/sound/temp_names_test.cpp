@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 namespace {
@@ -44,14 +45,25 @@ TEST_F(TempNames, DeletesOnlyTheFilesThisProcessCreated) {
 }
 
 TEST_F(TempNames, MissingFolderFallsBackToTheSystemTemporaryFolder) {
+    // A system temporary folder of this test's own, which no other program fills.
+    const std::filesystem::path system = dir_ / "system";
+    std::filesystem::create_directories(system);
+    const char* previous = std::getenv("TMPDIR");
+    const std::string saved = previous ? previous : "";
+    ::setenv("TMPDIR", system.c_str(), 1);
     platform::SetTempFolder(dir_ / "missing");
     const std::string name = platform::GetTempName(true);
     ASSERT_FALSE(name.empty());
     EXPECT_EQ(std::filesystem::path(name).parent_path(),
               std::filesystem::path(platform::TempFolder()));
     EXPECT_NE(name.find("QUAV0.TMP"), std::string::npos);
+    EXPECT_EQ(std::filesystem::path(name).parent_path(), system);
     platform::DeleteTempFiles();
     EXPECT_FALSE(std::filesystem::exists(name));
+    if (previous)
+        ::setenv("TMPDIR", saved.c_str(), 1);
+    else
+        ::unsetenv("TMPDIR");
 }
 
 } // namespace
