@@ -23,19 +23,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (tree.CurrentTime() < last) std::abort();
         last = tree.CurrentTime();
     }
-    if (seen != tree.GetCount()) std::abort();
+    if (seen != tree.GetCount() || !tree.CheckStructure()) std::abort();
     tree.Seek(last / 2);
     tree.StepBack();
     tree.OpenGap(100, last / 3);
     tree.CloseGap(50, last / 4);
+    if (!tree.CheckStructure()) std::abort();
     tree.Balance();
+    if (!tree.CheckStructure()) std::abort();
     tree.PairNoteOffs();
+    if (!tree.CheckStructure()) std::abort();
     tree.GetLength(1);
     CArchive out;
     tree.Serialize(out);
     CArchive again(out.Buffer());
     CEventTree copy;
     copy.Serialize(again);
-    if (again.Failed() || copy.GetCount() != tree.GetCount()) std::abort();
+    if (again.Failed() || copy.GetCount() != tree.GetCount() || !copy.CheckStructure())
+        std::abort();
     return 0;
 }
