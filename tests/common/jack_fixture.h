@@ -39,7 +39,8 @@ inline std::string FindJackd() {
 
 // Starts a JACK server with the dummy backend under a name of its own for a test suite, and
 // stops it by its process id. Derive a fixture and give it `static constexpr const char*
-// kName` (the server name's prefix) and `static constexpr const char* kRate`.
+// kName` (the server name's prefix) and `static constexpr const char* kRate`, and may give
+// `kPeriod` (frames a cycle, 256 unless given).
 template <class Traits> class JackServerT : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -53,12 +54,19 @@ protected:
             dup2(null, 1);
             dup2(null, 2);
             execl(jackd_.c_str(), "jackd", "-n", name_.c_str(), "-d", "dummy", "-r", Traits::kRate,
-                  "-p", "256", static_cast<char*>(nullptr));
+                  "-p", Period(), static_cast<char*>(nullptr));
             _exit(127);
         }
         for (int i = 0; i < 100 && !JackServerRunning(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         up_ = JackServerRunning();
+    }
+    // Frames a cycle: Traits::kPeriod when the traits give one, else 256.
+    static const char* Period() {
+        if constexpr (requires { Traits::kPeriod; })
+            return Traits::kPeriod;
+        else
+            return "256";
     }
     static void TearDownTestSuite() {
         if (pid_ > 0) {

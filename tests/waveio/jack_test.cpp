@@ -53,6 +53,9 @@ constexpr uint32_t kPlaySeconds = 30;
 struct ServerTraits {
     static constexpr const char* kName = "dendra-waveio";
     static constexpr const char* kRate = "44100";
+    // Cycles of 23 ms: a virtual machine's scheduling hiccups then seldom make the server miss
+    // one during half a minute of playback.
+    static constexpr const char* kPeriod = "1024";
 };
 using JackServer = jacktest::JackServerT<ServerTraits>;
 using jacktest::TestClient;
@@ -93,7 +96,11 @@ std::string PlayThroughJack(uint32_t seconds, uint64_t& xruns) {
     if (out.AddEvent(&w.wave) != 1) return "the event was refused";
     out.SetBalance(0.5f);
     clock.StartSync(0);
-    Pump(int(seconds + 2) * 1000);
+    // The sound starts a beat in and ends a cycle or two after its last frame; what matters here
+    // is what arrives, so wait for the stream's end with room to spare.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds + 5);
+    Pump(int(seconds + 1) * 1000);
+    while (out.StreamPlaying(0) && std::chrono::steady_clock::now() < deadline) Pump(50);
     std::string fault;
     if (out.StreamPlaying(0)) fault = "the stream was still playing";
     if (fault.empty() && out.Stream(0).voice->Underruns() != 0) fault = "the stream ran dry";
@@ -126,13 +133,13 @@ std::string PlayThroughJack(uint32_t seconds, uint64_t& xruns) {
 
 // A wave played through CWaveOut on the real clock arrives at a JACK input port sample for sample
 // after its gain and pan, with no gap and no xrun. A machine shared with other work can make the
-// server itself miss a cycle now and then; such a run is played once more, and the second must be
-// perfect.
+// server itself miss a cycle now and then; such a run is played again (twice at most), and the
+// last must be perfect.
 TEST_F(JackServer, WaveArrivesSampleForSampleWithoutGapOrXrun) {
     uint64_t xruns = 0;
     std::string fault = PlayThroughJack(kPlaySeconds, xruns);
-    if (!fault.empty() && xruns != 0) {
-        std::fprintf(stderr, "first playback: %s; playing once more\n", fault.c_str());
+    for (int again = 1; again <= 2 && !fault.empty() && xruns != 0; ++again) {
+        std::fprintf(stderr, "playback %d: %s; playing once more\n", again, fault.c_str());
         fault = PlayThroughJack(kPlaySeconds, xruns);
     }
     EXPECT_EQ(fault, "");
