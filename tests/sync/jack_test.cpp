@@ -234,7 +234,9 @@ TEST_F(JackTest, MidiClockDrivesModeOne) {
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     tester.generate.store(0);
     EXPECT_TRUE(clock.state.load() & CSync::kAdvancing);
-    EXPECT_NEAR(clock.GetTempo(), 500000.0, 5000.0);
+    // The tempo follows the latest clocks, so a cycle the server misses on a busy virtual machine
+    // moves it by a percent or two; the ticks counted over three seconds stay within 1%.
+    EXPECT_NEAR(clock.GetTempo(), 500000.0, 15000.0);
     EXPECT_NEAR((b - a) / secs, 960.0, 9.6 + 20 / secs); // within 1% (plus one clock's step)
     EXPECT_EQ(in.MidiIn(), nullptr);
     in.Close();
