@@ -9,6 +9,7 @@
 #include "sync/drivers/loopback/loopback.h"
 #include "sync/midi_out.h"
 #include "sync/sync.h"
+#include "tests/play/loopback_devices.h"
 #include "tests/song/song_helpers.h"
 
 #include <gtest/gtest.h>
@@ -21,62 +22,10 @@ using namespace songtest;
 
 namespace {
 
-uint32_t LoopbackNumber(int port) {
-    auto v = dsync::MidiOutputDevices();
-    for (size_t i = 0; i < v.size(); ++i)
-        if (v[i].name == "Loopback Out " + std::to_string(port)) return uint32_t(i);
-    return 0xFFFFFFF0u;
-}
-
 // Two loopback outputs (the first is the default) on a clock driven by hand.
-class Devices : public PlayDevices {
-public:
-    explicit Devices(platform::Window window) {
-        dsync::EnableLoopbackDevices(true);
-        dsync::RefreshMidiDevices();
-        for (int i = 0; i < 2; ++i) {
-            dsync::Loopback().Output(i).Reserve(200000);
-            dsync::Loopback().Output(i).ConnectTo(-1);
-        }
-        opened = clock.OpenSync(window, 0, 1, &timer) == 0;
-        for (int i = 0; i < 2; ++i) {
-            number[i] = LoopbackNumber(i);
-            opened = opened && outs[i].OpenMidiOut(window, number[i], &clock, 0) == 0;
-        }
-    }
-    ~Devices() override {
-        for (CMidiOut& o : outs) o.Close();
-        clock.CloseSync();
-        platform::Queue().Drain();
-    }
-    CSync* Clock() override { return &clock; }
-    CMidiOut* MidiOutAt(uint32_t device) override {
-        for (int i = 0; i < 2; ++i)
-            if (device == number[i] && outs[i].IsOpen()) return &outs[i];
-        return nullptr;
-    }
-    CMidiOut* DefaultMidiOut() override { return &outs[0]; }
-    std::vector<CMidiOut*> OpenMidiOuts() override {
-        std::vector<CMidiOut*> v;
-        for (CMidiOut& o : outs)
-            if (o.IsOpen()) v.push_back(&o);
-        return v;
-    }
-    CWaveOut* DefaultWaveOut() override { return nullptr; }
-    CMidiIn* DefaultMidiIn() override { return nullptr; }
-
-    void Run(uint64_t periods) {
-        for (uint64_t i = 0; i < periods; ++i) {
-            timer.Advance(1);
-            platform::Queue().Drain();
-        }
-    }
-
-    platform::ManualTimer timer;
-    CSync clock;
-    CMidiOut outs[2];
-    uint32_t number[2] = {};
-    bool opened = false;
+struct Devices : playtest::LoopbackDevices {
+    explicit Devices(platform::Window window)
+        : LoopbackDevices(window, {.outputs = 2, .reserve = 200000}) {}
 };
 
 // Note-ons minus note-offs per channel and key, from what a port received.
@@ -286,7 +235,10 @@ TEST(PlayEngine, PlaysThroughTheDeviceConfiguration) {
         }
         EXPECT_FALSE(engine.IsPlaying());
         ASSERT_NE(config.DefaultMidiOut(), nullptr);
-        const int def = config.DefaultMidiOut()->device == LoopbackNumber(2) ? 2 : 3;
+        const int def = config.DefaultMidiOut()->device ==
+                                playtest::PortNumber(dsync::MidiOutputDevices(), "Loopback Out 2")
+                            ? 2
+                            : 3;
         std::vector<uint32_t> onDefault, onOther;
         NoteOns(dsync::Loopback().Output(def), &onDefault);
         NoteOns(dsync::Loopback().Output(5 - def), &onOther);

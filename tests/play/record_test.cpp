@@ -17,6 +17,7 @@
 #include "sync/wave_in.h"
 #include "sync/wave_out.h"
 #include "tests/common/test_util.h"
+#include "tests/play/loopback_devices.h"
 #include "tests/song/song_helpers.h"
 #include "tests/waveio/waveio_util.h"
 #include "tree/registry.h"
@@ -45,64 +46,10 @@ private:
     testutil::TempDir dir_{"dendra-record"};
 };
 
-uint32_t PortNumber(const std::vector<dsync::MidiDeviceEntry>& v, const std::string& name) {
-    for (size_t i = 0; i < v.size(); ++i)
-        if (v[i].name == name) return uint32_t(i);
-    return 0xFFFFFFF0u;
-}
-
 // A loopback output (the default), a loopback input and a clock driven by hand; a wave output
 // and a wave input when a test adds them.
-class Devices : public PlayDevices {
-public:
-    explicit Devices(platform::Window window) {
-        dsync::EnableLoopbackDevices(true);
-        dsync::RefreshMidiDevices();
-        dsync::Loopback().Output(0).Reserve(20000);
-        dsync::Loopback().Output(0).ConnectTo(-1);
-        opened = clock.OpenSync(window, 0, 1, &timer) == 0;
-        opened = opened &&
-                 out.OpenMidiOut(window, PortNumber(dsync::MidiOutputDevices(), "Loopback Out 0"),
-                                 &clock, 0) == 0;
-        opened =
-            opened && in.OpenMidiIn(window, PortNumber(dsync::MidiInputDevices(), "Loopback In 0"),
-                                    &clock, 0x33320) == 0;
-    }
-    ~Devices() override {
-        in.Close();
-        out.Close();
-        clock.CloseSync();
-        platform::Queue().Drain();
-    }
-    CSync* Clock() override { return &clock; }
-    CMidiOut* MidiOutAt(uint32_t) override { return nullptr; }
-    CMidiOut* DefaultMidiOut() override { return &out; }
-    std::vector<CMidiOut*> OpenMidiOuts() override { return {&out}; }
-    CWaveOut* DefaultWaveOut() override { return waveOut; }
-    CMidiIn* DefaultMidiIn() override { return &in; }
-    CWaveIn* DefaultWaveIn() override { return waveIn; }
-
-    void Run(uint64_t periods) {
-        for (uint64_t i = 0; i < periods; ++i) {
-            timer.Advance(1);
-            platform::Queue().Drain();
-        }
-    }
-    // A message played into the input now, as a keyboard would.
-    bool Key(uint8_t status, uint8_t key, uint8_t velocity) {
-        const bool fed = dsync::Loopback().FeedShort(0, uint32_t(status) | uint32_t(key) << 8 |
-                                                            uint32_t(velocity) << 16);
-        platform::Queue().Drain();
-        return fed;
-    }
-
-    platform::ManualTimer timer;
-    CSync clock;
-    CMidiOut out;
-    CMidiIn in;
-    CWaveOut* waveOut = nullptr;
-    CWaveIn* waveIn = nullptr;
-    bool opened = false;
+struct Devices : playtest::LoopbackDevices {
+    explicit Devices(platform::Window window) : LoopbackDevices(window, {.input = true}) {}
 };
 
 // (time, status, key, duration) of every event of a store, in order.

@@ -8,6 +8,7 @@
 #include "sync/drivers/loopback/loopback.h"
 #include "sync/midi_out.h"
 #include "sync/sync.h"
+#include "tests/play/loopback_devices.h"
 #include "tests/song/song_helpers.h"
 
 #include <gtest/gtest.h>
@@ -16,44 +17,6 @@
 #include <vector>
 
 using namespace songtest;
-
-namespace {
-
-uint32_t LoopbackNumber(int port) {
-    auto v = dsync::MidiOutputDevices();
-    for (size_t i = 0; i < v.size(); ++i)
-        if (v[i].name == "Loopback Out " + std::to_string(port)) return uint32_t(i);
-    return 0xFFFFFFF0u;
-}
-
-// One loopback output on a clock driven by hand.
-class OnePort : public PlayDevices {
-public:
-    OnePort(platform::Window window, int port) {
-        dsync::EnableLoopbackDevices(true);
-        dsync::RefreshMidiDevices();
-        opened = clock.OpenSync(window, 0, 1, &timer) == 0 &&
-                 out.OpenMidiOut(window, LoopbackNumber(port), &clock, 0) == 0;
-    }
-    ~OnePort() override {
-        out.Close();
-        clock.CloseSync();
-        platform::Queue().Drain();
-    }
-    CSync* Clock() override { return &clock; }
-    CMidiOut* MidiOutAt(uint32_t) override { return nullptr; }
-    CMidiOut* DefaultMidiOut() override { return &out; }
-    std::vector<CMidiOut*> OpenMidiOuts() override { return {&out}; }
-    CWaveOut* DefaultWaveOut() override { return nullptr; }
-    CMidiIn* DefaultMidiIn() override { return nullptr; }
-
-    platform::ManualTimer timer;
-    CSync clock;
-    CMidiOut out;
-    bool opened = false;
-};
-
-} // namespace
 
 // One beat of a thousand notes, one on every tick, looped for a thousand beats: a million events,
 // about sixteen a period at 960 beats per minute, through a ring of 64 messages refilled a
@@ -66,7 +29,7 @@ TEST(PlayEngineRefill, AMillionEventsPlayWithNoneLate) {
     constexpr uint64_t kEvents = uint64_t(kPerBeat) * kBeats;
     constexpr int kPort = 1;
     CPlayEngine engine;
-    OnePort dev(engine.Window(), kPort);
+    playtest::LoopbackDevices dev(engine.Window(), {.firstPort = kPort});
     ASSERT_TRUE(dev.opened);
     std::vector<EventMidi*> notes;
     for (uint32_t i = 0; i < kPerBeat; ++i) notes.push_back(Note(i, uint8_t(36 + i % 48), 90, 1));
