@@ -474,7 +474,8 @@ void CPlayEngine::HandleMessage(uint32_t message, uintptr_t wParam, intptr_t lPa
         ReadMidiInput();
         break;
     case kMsgCaptureBlock:
-        OnCaptureBlock(reinterpret_cast<dsync::WaveInBlock*>(lParam));
+        // Null when the input that posted it is gone.
+        OnCaptureBlock(dsync::LiveWaveInBlock(wParam, lParam));
         break;
     case kMsgSendMidi:
         if (lParam) SendMidi(uint32_t(wParam), *reinterpret_cast<EventMidi*>(lParam));

@@ -11,6 +11,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <mutex>
+#include <unordered_map>
 
 using namespace dsync::mixer;
 
@@ -67,15 +69,46 @@ int32_t CaptureMean(const uint8_t* bytes, uint32_t size, uint16_t bitsPerSample)
     return n ? int32_t(sum / n) : 0;
 }
 
+namespace {
+
+// The blocks of the inputs alive, with their serials.
+struct LiveBlocks {
+    std::mutex m;
+    std::unordered_map<const WaveInBlock*, uint64_t> serials;
+    uint64_t next = 1;
+};
+LiveBlocks& Blocks() {
+    static LiveBlocks blocks;
+    return blocks;
+}
+
+} // namespace
+
+WaveInBlock* LiveWaveInBlock(uintptr_t wParam, intptr_t lParam) {
+    auto* block = reinterpret_cast<WaveInBlock*>(lParam);
+    if (!block) return nullptr;
+    LiveBlocks& b = Blocks();
+    std::lock_guard<std::mutex> g(b.m);
+    auto it = b.serials.find(block);
+    return it != b.serials.end() && it->second == uint64_t(wParam) ? block : nullptr;
+}
+
 } // namespace dsync
 
 CWaveIn::CWaveIn() {
     dsync::FormatOfCode(formatCode, format_);
     block_.completion = &completion_;
+    dsync::LiveBlocks& b = dsync::Blocks();
+    std::lock_guard<std::mutex> g(b.m);
+    block_.serial = b.next++;
+    b.serials[&block_] = block_.serial;
 }
 
 CWaveIn::~CWaveIn() {
     Close();
+    dsync::LiveBlocks& b = dsync::Blocks();
+    std::lock_guard<std::mutex> g(b.m);
+    b.serials.erase(&block_);
 }
 
 bool CWaveIn::Build() {
@@ -246,7 +279,7 @@ void CWaveIn::Thread() {
                 block_.data2 = p2;
                 block_.size2 = n2;
                 block_.level = dsync::CaptureLevel(p1, n1, p2, n2, bits);
-                platform::PostMessage(ownerWindow, dsync::kMsgWaveInData, 0,
+                platform::PostMessage(ownerWindow, dsync::kMsgWaveInData, uintptr_t(block_.serial),
                                       reinterpret_cast<intptr_t>(&block_));
                 while (!stop_.load() && !(done = completion_.Wait(500))) {
                 }

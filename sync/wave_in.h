@@ -10,7 +10,8 @@
 // each segment posts 0x140E with the mean of the newest 20 bytes as wParam.
 //
 // Stop always wakes the capture thread, even while it waits for a completion, and joins it; a
-// block posted but not yet handled then reads as empty (lengths 0) once the input is closed.
+// block posted but not yet handled then reads as empty (lengths 0) once the input is closed, and
+// LiveWaveInBlock no longer finds it once the input is destroyed.
 //
 // The capture device is a JACK client when the device is the JACK input (or the default while a
 // server runs), else an ALSA or PulseAudio device through RtAudio, or, for tests and offline work,
@@ -44,7 +45,7 @@ class GeneratedCapture;
 
 namespace dsync {
 
-constexpr uint32_t kMsgWaveInData = 0x140D;  // 0, the WaveInBlock
+constexpr uint32_t kMsgWaveInData = 0x140D;  // the block's serial, the WaveInBlock
 constexpr uint32_t kMsgWaveInLevel = 0x140E; // mean of the newest samples, the CWaveIn
 
 // A signal the program gives the capture thread; Stop signals it too.
@@ -69,11 +70,17 @@ struct WaveInBlock {
     const uint8_t* data1 = nullptr;
     const uint8_t* data2 = nullptr;
     uint32_t size2 = 0;
-    uint32_t level = 0; // 0 .. 100
+    uint32_t level = 0;  // 0 .. 100
+    uint64_t serial = 0; // names this block in its messages; no later block has the same
     void Complete() {
         if (completion) completion->Signal();
     }
 };
+
+// The block a 0x140D message names (wParam, lParam), or null when the input that posted it has
+// been destroyed since, so that a message still queued then cannot reach freed memory. Call it on
+// the user-interface thread, where inputs are made and destroyed.
+WaveInBlock* LiveWaveInBlock(uintptr_t wParam, intptr_t lParam);
 
 // The level of a stretch of PCM from its first 64 samples: sqrt(sum |s| / 64 × 0.01) × 100, at most
 // 100 (8-bit: |byte − 128|, 16-bit: |sample|).

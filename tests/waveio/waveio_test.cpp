@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <thread>
 
 using namespace dsync::mixer;
@@ -350,6 +351,44 @@ TEST(WaveIn, RecordsGeneratedSoundInTenSegmentsAndStopsWhileWaiting) {
     in.Stop();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
     in.Close();
+}
+
+// A block message still queued when its input is destroyed names no block any more, even when a
+// new input takes the old one's place in memory: the program never reaches freed memory.
+TEST(WaveIn, ABlockMessageOutlivingItsInputNamesNoBlock) {
+    platform::Queue().Drain();
+    TestWave target("outlive.wav", 1, 11025, 0);
+    platform::MessageRecorder posted;
+    Counting source;
+    auto in = std::make_unique<CWaveIn>();
+    in->formatCode = 0x800;
+    ASSERT_EQ(in->CreateGenerated(posted.Handle(), source, 44100, false), 1u);
+    ASSERT_EQ(in->AddEvent(&target.wave), 1);
+    ASSERT_EQ(in->Start(), 0);
+    in->PumpGenerated(44100 / 5); // a segment
+    uintptr_t wParam = 0;
+    intptr_t lParam = 0;
+    for (int i = 0; i < 200 && !lParam; ++i) {
+        DrainFor(10);
+        for (const auto& m : posted.Received())
+            if (m.message == dsync::kMsgWaveInData) {
+                wParam = m.wParam;
+                lParam = m.lParam;
+            }
+    }
+    ASSERT_NE(lParam, 0);
+    EXPECT_EQ(dsync::LiveWaveInBlock(wParam, lParam),
+              reinterpret_cast<dsync::WaveInBlock*>(lParam));
+    // Stop wakes the capture thread although the block was never completed.
+    in->Stop();
+    in->Close();
+    ASSERT_NE(dsync::LiveWaveInBlock(wParam, lParam), nullptr);
+    EXPECT_EQ(dsync::LiveWaveInBlock(wParam, lParam)->size1, 0u);
+    in.reset();
+    EXPECT_EQ(dsync::LiveWaveInBlock(wParam, lParam), nullptr);
+    auto again = std::make_unique<CWaveIn>();
+    EXPECT_EQ(dsync::LiveWaveInBlock(wParam, lParam), nullptr);
+    EXPECT_EQ(dsync::LiveWaveInBlock(0, 0), nullptr);
 }
 
 TEST(WaveIn, LevelMonitorAndLevels) {
