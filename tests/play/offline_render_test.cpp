@@ -253,14 +253,18 @@ TEST_F(OfflineRender, TreesThroughTheCommandLine) {
 }
 
 namespace {
-// A mono 16-bit sound at 22050 Hz: a 441 Hz sine at half of full scale.
-void WriteSound(const std::string& path, uint32_t frames) {
-    std::vector<uint8_t> b = {'R', 'I', 'F',  'F',  0,   0,   0,    0,    'W', 'A', 'V',
-                              'E', 'f', 'm',  't',  ' ', 16,  0,    0,    0,   1,   0,
-                              1,   0,   0x22, 0x56, 0,   0,   0x44, 0xAC, 0,   0,   2,
-                              0,   16,  0,    'd',  'a', 't', 'a',  0,    0,   0,   0};
+// A mono 16-bit sound: a 441 Hz sine at `level(frame)` of full scale.
+template <class Level>
+void WriteSine(const std::string& path, uint32_t rate, uint32_t frames, Level level) {
+    std::vector<uint8_t> b = {'R', 'I', 'F', 'F', 0,   0,   0,   0, 'W', 'A', 'V',
+                              'E', 'f', 'm', 't', ' ', 16,  0,   0, 0,   1,   0,
+                              1,   0,   0,   0,   0,   0,   0,   0, 0,   0,   2,
+                              0,   16,  0,   'd', 'a', 't', 'a', 0, 0,   0,   0};
+    const uint32_t bytesPerSecond = rate * 2;
+    std::memcpy(b.data() + 24, &rate, 4);
+    std::memcpy(b.data() + 28, &bytesPerSecond, 4);
     for (uint32_t i = 0; i < frames; ++i) {
-        int16_t v = int16_t(16384.0 * std::sin(2.0 * M_PI * 441.0 * i / 22050.0));
+        int16_t v = int16_t(32768.0 * level(i) * std::sin(2.0 * M_PI * 441.0 * i / rate));
         b.push_back(uint8_t(v));
         b.push_back(uint8_t(uint16_t(v) >> 8));
     }
@@ -269,6 +273,11 @@ void WriteSound(const std::string& path, uint32_t frames) {
     std::memcpy(b.data() + 40, &data, 4);
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+}
+
+// At 22050 Hz and half of full scale.
+void WriteSound(const std::string& path, uint32_t frames) {
+    WriteSine(path, 22050, frames, [](uint32_t) { return 0.5; });
 }
 } // namespace
 
@@ -488,24 +497,10 @@ TEST_F(OfflineRender, FromABeatSoundsAsThatPartOfTheWholeSong) {
 }
 
 namespace {
-// A mono 16-bit sound at 44100 Hz: a 441 Hz sine whose level rises from nothing to half of full
-// scale, so that each moment of it can be told from another.
+// At 44100 Hz, its level rising from nothing to half of full scale, so that each moment of it can
+// be told from another.
 void WriteRamp(const std::string& path, uint32_t frames) {
-    std::vector<uint8_t> b = {'R', 'I', 'F',  'F',  0,   0,   0,    0,    'W', 'A', 'V',
-                              'E', 'f', 'm',  't',  ' ', 16,  0,    0,    0,   1,   0,
-                              1,   0,   0x44, 0xAC, 0,   0,   0x88, 0x58, 1,   0,   2,
-                              0,   16,  0,    'd',  'a', 't', 'a',  0,    0,   0,   0};
-    for (uint32_t i = 0; i < frames; ++i) {
-        const double level = 16384.0 * i / frames;
-        int16_t v = int16_t(level * std::sin(2.0 * M_PI * 441.0 * i / 44100.0));
-        b.push_back(uint8_t(v));
-        b.push_back(uint8_t(uint16_t(v) >> 8));
-    }
-    const uint32_t data = frames * 2, riff = data + 36;
-    std::memcpy(b.data() + 4, &riff, 4);
-    std::memcpy(b.data() + 40, &data, 4);
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+    WriteSine(path, 44100, frames, [frames](uint32_t i) { return 0.5 * i / frames; });
 }
 
 // The root mean square of the difference of two stretches, relative to the second's.

@@ -52,6 +52,25 @@ struct Devices : playtest::LoopbackDevices {
     explicit Devices(platform::Window window) : LoopbackDevices(window, {.input = true}) {}
 };
 
+// A song of a note at the start of each pass and an event list armed to record into, looping
+// over two beats at 600 beats per minute; returns the armed list.
+std::shared_ptr<CSELDoc> LoopTwoBeatsIntoArmedList(CPlayEngine& engine, Devices& dev,
+                                                   CSongDoc& song) {
+    song.OnNewDocument();
+    song.IncludeDocument(List(1000, {Note(0, 60)}, "plays"));
+    auto target = List(1000, {}, "target");
+    song.IncludeDocument(target);
+    song.ToggleArm(1);
+    engine.SetDevices(&dev);
+    engine.SetSong(&song);
+    song.Prepare();
+    engine.SetLooping(true);
+    engine.SetLoopStart(0);
+    engine.SetLoopEnd(2);
+    EXPECT_TRUE(engine.SetTempoBpm(600));
+    return target;
+}
+
 // (time, status, key, duration) of every event of a store, in order.
 using Ev = std::tuple<uint32_t, int, int, uint32_t>;
 std::vector<Ev> Events(CEventTree& store) {
@@ -166,18 +185,7 @@ TEST(Record, RecordedMidiIsKeptAcrossLoopPasses) {
     Devices dev(engine.Window());
     ASSERT_TRUE(dev.opened);
     CSongDoc song;
-    song.OnNewDocument();
-    song.IncludeDocument(List(1000, {Note(0, 60)}, "plays"));
-    auto target = List(1000, {}, "target");
-    song.IncludeDocument(target);
-    song.ToggleArm(1);
-    engine.SetDevices(&dev);
-    engine.SetSong(&song);
-    song.Prepare();
-    engine.SetLooping(true);
-    engine.SetLoopStart(0);
-    engine.SetLoopEnd(2);
-    ASSERT_TRUE(engine.SetTempoBpm(600));
+    auto target = LoopTwoBeatsIntoArmedList(engine, dev, song);
     dsync::Loopback().Output(0).Clear();
     ASSERT_TRUE(engine.Record());
     dev.Run(50);
@@ -217,17 +225,7 @@ TEST(Record, InputAroundTheLoopEndFallsIntoItsOwnPass) {
     Devices dev(engine.Window());
     ASSERT_TRUE(dev.opened);
     CSongDoc song;
-    song.OnNewDocument();
-    song.IncludeDocument(List(1000, {Note(0, 60)}, "plays"));
-    auto target = List(1000, {}, "target");
-    song.IncludeDocument(target);
-    song.ToggleArm(1);
-    engine.SetDevices(&dev);
-    engine.SetSong(&song);
-    song.Prepare();
-    engine.SetLooping(true);
-    engine.SetLoopEnd(2);
-    ASSERT_TRUE(engine.SetTempoBpm(600));
+    auto target = LoopTwoBeatsIntoArmedList(engine, dev, song);
     ASSERT_TRUE(engine.Record());
     dev.Run(199); // tick 1990
     // Fed without draining: the input's message, the beat and the input's message again wait in
