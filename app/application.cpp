@@ -1,8 +1,9 @@
 #include "app/application.h"
 
 #include "app/doc_templates.h"
-#include "docs/amp_doc.h"
-#include "docs/chan_doc.h"
+#include "documents/channel_document.h"
+#include "documents/document.h"
+#include "nodes/builtin_nodes.h"
 #include "platform/temp_names.h"
 #include "platform/user_messages.h"
 #include "tree/random.h"
@@ -138,6 +139,7 @@ CDendraApp::~CDendraApp() {
 
 StartResult CDendraApp::Startup(const std::vector<std::string>& args,
                                 const StartupOptions& options) {
+    RegisterBuiltinNodeTypes();
     std::string error;
     if (!settings_.Load(&error)) platform::MessageBox(error);
     config_ = ReadAppSettings(settings_);

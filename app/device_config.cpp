@@ -413,10 +413,10 @@ CWaveIn* CDeviceConfig::DefaultWaveIn() const {
 }
 
 uint32_t CDeviceConfig::NormalizeDevice(uint32_t device) const {
-    if (device == kDeviceNumberNone || device == kDeviceNumberAllMidi ||
-        device == kDeviceNumberDefault)
+    if (device == uint32_t(kDeviceNone) || device == uint32_t(kDeviceAllMidi) ||
+        device == uint32_t(kDeviceDefault))
         return device;
-    return device < uint32_t(count_) ? device : kDeviceNumberDefault;
+    return device < uint32_t(count_) ? device : uint32_t(kDeviceDefault);
 }
 
 CMidiOut* CDeviceConfig::MidiOutAt(uint32_t device) const {
@@ -464,3 +464,27 @@ void CDeviceConfig::DetachSynth() {
 }
 
 } // namespace app
+
+// ---- ConfiguredPlayDevices ----------------------------------------------------------------------
+
+CSync* ConfiguredPlayDevices::Clock() {
+    return config_.Clock();
+}
+CMidiOut* ConfiguredPlayDevices::MidiOutAt(uint32_t device) {
+    return config_.MidiOutAt(config_.NormalizeDevice(device));
+}
+CMidiOut* ConfiguredPlayDevices::DefaultMidiOut() {
+    return config_.DefaultMidiOut();
+}
+std::vector<CMidiOut*> ConfiguredPlayDevices::OpenMidiOuts() {
+    return config_.OpenMidiOuts();
+}
+CWaveOut* ConfiguredPlayDevices::DefaultWaveOut() {
+    return config_.DefaultWaveOut();
+}
+CMidiIn* ConfiguredPlayDevices::DefaultMidiIn() {
+    return config_.DefaultMidiIn();
+}
+CWaveIn* ConfiguredPlayDevices::DefaultWaveIn() {
+    return config_.DefaultWaveIn();
+}

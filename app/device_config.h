@@ -20,6 +20,8 @@
 
 #include "platform/message_queue.h"
 #include "platform/timer.h"
+#include "song/entry_settings.h"
+#include "song/play_engine.h"
 #include "sync/devices.h"
 
 #include <cstdint>
@@ -51,11 +53,6 @@ constexpr int kKindWaveOut = 4;
 
 constexpr int kMaxDevices = 18;
 constexpr int kMidiOutSlots = 4;
-
-// Output device numbers of songs and the play engine (besides a table index).
-constexpr uint32_t kDeviceNumberNone = 100;
-constexpr uint32_t kDeviceNumberAllMidi = 101;
-constexpr uint32_t kDeviceNumberDefault = 102;
 
 // The flags given to the devices when they open.
 constexpr uint32_t kMidiInOpenFlags = 0x33320;
@@ -172,3 +169,20 @@ private:
 };
 
 } // namespace app
+
+// The program's device configuration as the play engine's devices. A device number from a song
+// that is not in the table means the default output.
+class ConfiguredPlayDevices : public PlayDevices {
+public:
+    explicit ConfiguredPlayDevices(app::CDeviceConfig& config) : config_(config) {}
+    CSync* Clock() override;
+    CMidiOut* MidiOutAt(uint32_t device) override;
+    CMidiOut* DefaultMidiOut() override;
+    std::vector<CMidiOut*> OpenMidiOuts() override;
+    CWaveOut* DefaultWaveOut() override;
+    CMidiIn* DefaultMidiIn() override;
+    CWaveIn* DefaultWaveIn() override;
+
+private:
+    app::CDeviceConfig& config_;
+};

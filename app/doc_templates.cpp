@@ -1,12 +1,12 @@
 #include "app/doc_templates.h"
 
-#include "docs/chan_doc.h"
-#include "docs/collection_doc.h"
-#include "docs/dendra_doc.h"
-#include "docs/midi_doc.h"
-#include "docs/sel_doc.h"
-#include "docs/song_doc.h"
-#include "docs/sound/wave_doc.h"
+#include "documents/channel_document.h"
+#include "documents/collection.h"
+#include "documents/event_list_document.h"
+#include "documents/midi_document.h"
+#include "documents/tree_document.h"
+#include "documents/wave_document.h"
+#include "song/song_document.h"
 
 #include <cctype>
 

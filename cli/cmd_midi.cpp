@@ -3,10 +3,10 @@
 #include "cli/event_json.h"
 #include "cli/json.h"
 
-#include "docs/dendra_doc.h"
-#include "docs/midi_doc.h"
-#include "docs/midi_export.h"
-#include "docs/sel_doc.h"
+#include "documents/event_list_document.h"
+#include "documents/midi_document.h"
+#include "documents/midi_export.h"
+#include "documents/tree_document.h"
 
 #include <cstdio>
 #include <cstdlib>

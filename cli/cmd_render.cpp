@@ -1,7 +1,7 @@
 // render: plays a song (or any document a song can include) offline into a WAV file.
 #include "cli/commands.h"
-#include "docs/song_doc.h"
 #include "song/offline_render.h"
+#include "song/song_document.h"
 #include "tree/random.h"
 
 #include <cmath>

@@ -4,9 +4,9 @@
 #include "cli/event_json.h"
 #include "cli/json.h"
 
-#include "docs/dendra_doc.h"
-#include "docs/node_graph.h"
-#include "docs/sel_doc.h"
+#include "documents/event_list_document.h"
+#include "documents/node_graph.h"
+#include "documents/tree_document.h"
 #include "tree/random.h"
 
 #include <cstdio>

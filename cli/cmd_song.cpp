@@ -4,11 +4,11 @@
 #include "cli/doc_json.h"
 #include "cli/json.h"
 
-#include "docs/collection_doc.h"
-#include "docs/dendra_doc.h"
-#include "docs/sel_doc.h"
-#include "docs/song_doc.h"
-#include "docs/song_export.h"
+#include "documents/collection.h"
+#include "documents/event_list_document.h"
+#include "documents/tree_document.h"
+#include "song/song_document.h"
+#include "song/song_export.h"
 
 #include <cstdio>
 

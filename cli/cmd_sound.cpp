@@ -3,8 +3,8 @@
 #include "cli/commands.h"
 #include "cli/json.h"
 
-#include "docs/sound/sample_format.h"
-#include "docs/sound/wave_doc.h"
+#include "documents/wave_document.h"
+#include "formats/sample_format.h"
 #include "platform/temp_names.h"
 
 #include <cstdio>

@@ -10,12 +10,12 @@
 #include "app/doc_templates.h"
 #include "app/settings.h"
 #include "cli/commands.h"
-#include "docs/amp_doc.h"
-#include "docs/chan_doc.h"
-#include "docs/song_doc.h"
+#include "documents/channel_document.h"
+#include "documents/document.h"
 #include "platform/message_queue.h"
 #include "platform/user_messages.h"
 #include "song/play_engine.h"
+#include "song/song_document.h"
 
 #include <csignal>
 #include <cstdio>

@@ -4,7 +4,7 @@
 #include "cli/event_json.h"
 #include "cli/json.h"
 
-#include "docs/dendra_doc.h"
+#include "documents/tree_document.h"
 #include "tree/params.h"
 #include "tree/random.h"
 #include "tree/solve.h"

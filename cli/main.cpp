@@ -1,7 +1,8 @@
 // dendra-cli: the headless program. A dispatcher over the command groups of commands.h.
 #include "cli/commands.h"
 
-#include "docs/sound/wave_data.h"
+#include "formats/wave_data.h"
+#include "nodes/builtin_nodes.h"
 #include "platform/temp_names.h"
 #include "platform/user_messages.h"
 
@@ -179,6 +180,7 @@ bool CheckReadable(const std::string& path) {
 } // namespace cli
 
 int main(int argc, char** argv) {
+    RegisterBuiltinNodeTypes();
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) {
         cli::PrintUsage(stderr);

@@ -2,17 +2,18 @@
 // pulse, a bass line as a MIDI file, a short sound file, and a song that plays the three.
 // Everything is made by Dendra's own document code.
 //   dendra-make-examples FOLDER
-#include "docs/dendra_doc.h"
-#include "docs/midi_doc.h"
-#include "docs/song_doc.h"
-#include "docs/sound/sample_format.h"
-#include "docs/sound/wave_data.h"
-#include "docs/sound/wave_doc.h"
-#include "docs/sound/wave_file.h"
+#include "documents/midi_document.h"
+#include "documents/tree_document.h"
+#include "documents/wave_document.h"
+#include "formats/sample_format.h"
+#include "formats/wave_data.h"
+#include "formats/wave_file.h"
+#include "nodes/builtin_nodes.h"
 #include "nodes/control.h"
 #include "nodes/midi.h"
 #include "nodes/node_params.h"
 #include "nodes/numeric.h"
+#include "song/song_document.h"
 #include "tree/registry.h"
 #include "tree/solve.h"
 
@@ -126,6 +127,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::string dir = argv[1];
+    RegisterBuiltinNodeTypes();
     sound::InstallWaveSoundFactory();
     bool ok = WriteTree(dir + "/demo.dra") && WriteSound(dir + "/tone.wav") &&
               WriteMidi(dir + "/bass.mid") && WriteSong(dir);

@@ -830,13 +830,11 @@ void Word::Serialize(CArchive& ar) {
 
 void Word::EditData() {
     // A second call closes the open editor.
-    std::unique_ptr<CSELDoc> doc = editor.Toggle(events, GetName());
-    if (!doc) return;
-    if (NodeHost* host = GetNodeHost()) {
-        host->ShowDataEditor(std::move(doc));
-    } else {
+    if (editor.Editor()) {
         editor.Close();
+        return;
     }
+    if (NodeHost* host = GetNodeHost()) host->OpenEventEditor(editor, events, GetName());
 }
 
 void Word::AnnounceRemoval() {

@@ -28,8 +28,8 @@
 //   Pointer recursion limit to 0-40.
 #pragma once
 
-#include "docs/sel_doc.h"
 #include "events/event_tree.h"
+#include "tree/event_editor_link.h"
 #include "tree/proto_type.h"
 #include "tree/registry.h"
 
@@ -234,7 +234,7 @@ public:
     CEventTree events; // times relative to the window start
     // The event-list editor open on `events`; closed when the Word is cut or destroyed (declared
     // after `events`, so it is closed before they go).
-    SelEditorLink editor;
+    EventEditorLink editor;
 };
 
 class Quantize : public TypedNode<Quantize> {

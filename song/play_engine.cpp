@@ -1,12 +1,11 @@
 #include "song/play_engine.h"
 
-#include "app/device_config.h"
-#include "docs/entry_settings.h"
-#include "docs/song_doc.h"
 #include "events/event_list.h"
 #include "events/event_tree.h"
 #include "events/song_event.h"
 #include "platform/user_messages.h"
+#include "song/entry_settings.h"
+#include "song/song_document.h"
 #include "sync/messages.h"
 #include "sync/midi_in.h"
 #include "sync/midi_out.h"
@@ -18,28 +17,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-
-CSync* ConfiguredPlayDevices::Clock() {
-    return config_.Clock();
-}
-CMidiOut* ConfiguredPlayDevices::MidiOutAt(uint32_t device) {
-    return config_.MidiOutAt(config_.NormalizeDevice(device));
-}
-CMidiOut* ConfiguredPlayDevices::DefaultMidiOut() {
-    return config_.DefaultMidiOut();
-}
-std::vector<CMidiOut*> ConfiguredPlayDevices::OpenMidiOuts() {
-    return config_.OpenMidiOuts();
-}
-CWaveOut* ConfiguredPlayDevices::DefaultWaveOut() {
-    return config_.DefaultWaveOut();
-}
-CMidiIn* ConfiguredPlayDevices::DefaultMidiIn() {
-    return config_.DefaultMidiIn();
-}
-CWaveIn* ConfiguredPlayDevices::DefaultWaveIn() {
-    return config_.DefaultWaveIn();
-}
 
 // What an armed tree answers to live input goes out at once on the default MIDI output.
 struct CPlayEngine::LiveSender : LiveOutput {

@@ -74,27 +74,6 @@ public:
     virtual CWaveIn* DefaultWaveIn() { return nullptr; }
 };
 
-namespace app {
-class CDeviceConfig;
-}
-
-// The program's device configuration as the engine's devices. A device number from a song that
-// is not in the table means the default output.
-class ConfiguredPlayDevices : public PlayDevices {
-public:
-    explicit ConfiguredPlayDevices(app::CDeviceConfig& config) : config_(config) {}
-    CSync* Clock() override;
-    CMidiOut* MidiOutAt(uint32_t device) override;
-    CMidiOut* DefaultMidiOut() override;
-    std::vector<CMidiOut*> OpenMidiOuts() override;
-    CWaveOut* DefaultWaveOut() override;
-    CMidiIn* DefaultMidiIn() override;
-    CWaveIn* DefaultWaveIn() override;
-
-private:
-    app::CDeviceConfig& config_;
-};
-
 class CPlayEngine : private platform::MessageTarget {
 public:
     static constexpr double kMinTempo = 30.0;

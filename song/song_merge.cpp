@@ -1,7 +1,7 @@
 // The song's merge, positioning, chase, pass preparation and recording.
-#include "docs/dendra_doc.h"
-#include "docs/song_doc.h"
-#include "docs/sound/wave_doc.h"
+#include "documents/tree_document.h"
+#include "documents/wave_document.h"
+#include "song/song_document.h"
 #include "tree/solve.h"
 
 #include <algorithm>

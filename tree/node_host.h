@@ -11,7 +11,8 @@
 #include <string>
 
 class CNoteEventList;
-class CSELDoc;
+class CEventTree;
+class EventEditorLink;
 class ProtoType;
 
 class NodeHost {
@@ -25,10 +26,12 @@ public:
                                 CNoteEventList& events) = 0;
     // Opens (or closes, when open) the data editor of a data-holding node (notes, sets).
     virtual void ToggleDataEditor(ProtoType& node) = 0;
-    // Shows a Word's event editor, an event-list document editing the Word's own events. The
-    // host owns the document; the Word closes it (it then holds an empty store of its own) when
-    // the Word is cut or destroyed, so the editor never outlives the events it edits.
-    virtual void ShowDataEditor(std::unique_ptr<CSELDoc> editor) = 0;
+    // Opens a Word's event editor titled `title`: an editor window on the Word's own `events`,
+    // attached to `link` (the event-list document, see ToggleLinkedEditor). The host owns the
+    // window; the Word closes it through the link (the editor then holds an empty store of its
+    // own) when the Word is cut or destroyed, so the editor never outlives the events it edits.
+    virtual void OpenEventEditor(EventEditorLink& link, CEventTree& events,
+                                 const std::string& title) = 0;
 };
 
 NodeHost* GetNodeHost();

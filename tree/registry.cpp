@@ -36,18 +36,29 @@ const FamilyList kBuiltins[] = {
     {"Wave", {"Envelope", "WaveFile", "WaveCompiler"}},
 };
 
-const std::unordered_map<std::string, const NodeFactoryEntry*>& FactoryMap() {
-    static const std::unordered_map<std::string, const NodeFactoryEntry*> map = [] {
-        std::unordered_map<std::string, const NodeFactoryEntry*> m;
-        for (std::span<const NodeFactoryEntry> family : NodeFamilies()) {
-            for (const NodeFactoryEntry& e : family) m.emplace(e.info->typeName, &e);
-        }
-        return m;
-    }();
+std::vector<std::span<const NodeFactoryEntry>>& Families() {
+    static std::vector<std::span<const NodeFactoryEntry>> families;
+    return families;
+}
+
+std::unordered_map<std::string, const NodeFactoryEntry*>& FactoryMap() {
+    static std::unordered_map<std::string, const NodeFactoryEntry*> map;
     return map;
 }
 
 } // namespace
+
+void RegisterNodeFamily(std::span<const NodeFactoryEntry> family) {
+    for (std::span<const NodeFactoryEntry> known : Families()) {
+        if (known.data() == family.data()) return;
+    }
+    Families().push_back(family);
+    for (const NodeFactoryEntry& e : family) FactoryMap().emplace(e.info->typeName, &e);
+}
+
+std::span<const std::span<const NodeFactoryEntry>> NodeFamilies() {
+    return Families();
+}
 
 std::string CanonicalTypeName(const std::string& name) {
     std::string n = name;

@@ -1,7 +1,7 @@
 // The node registry (the type lists the tree editor offers) and the factory (type name to node).
 //
 // Factory: every node family lists its types in a table of NodeFactoryEntry (its type info and a
-// create function); nodes/families.cpp gathers the families' tables. ReplaceWith / CreateNode
+// create function) and registers it (RegisterNodeFamily). ReplaceWith / CreateNode
 // find a type by its registry name, after the old aliases ("Note", "DrumNote", ...) and the
 // "Fx" rule. Adding a type means adding one line to its family's table.
 //
@@ -30,7 +30,10 @@ template <class T> ProtoType* CreateTyped(bool) {
     return new T;
 }
 
-// The families' tables (nodes/families.cpp).
+// The families the factory knows, in the order they were registered. The node library registers
+// its built-in families at start-up (RegisterBuiltinNodeTypes in nodes/builtin_nodes.h); the tree
+// layer knows no family of its own. Registering a table again changes nothing.
+void RegisterNodeFamily(std::span<const NodeFactoryEntry> family);
 std::span<const std::span<const NodeFactoryEntry>> NodeFamilies();
 
 // The name the factory looks up for `name`: the "Fx" rule (a name containing "Fx" loses its

@@ -1,6 +1,7 @@
 // Node family benchmarks: sample-block evaluation of a sine tree, and an event-mode solve of a
 // chord arpeggio tree.
 #include "events/event_tree.h"
+#include "nodes/builtin_nodes.h"
 #include "nodes/control.h"
 #include "nodes/float_sound.h"
 #include "nodes/midi.h"
@@ -12,6 +13,8 @@
 #include <benchmark/benchmark.h>
 
 namespace {
+
+const bool kNodeTypesRegistered = (RegisterBuiltinNodeTypes(), true);
 
 template <class T> T* Put(ProtoType* at, const char* type) {
     ProtoType* q = ReplaceWith(at, type);

@@ -1,6 +1,6 @@
 // The song's merge: events per second through GetNextEvent over 40 entries.
-#include "docs/sel_doc.h"
-#include "docs/song_doc.h"
+#include "documents/event_list_document.h"
+#include "song/song_document.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,6 +1,7 @@
 // Solving speed: a Root of 10,000,000 ms over Every (Constant 10) and a MidiNote.
 #include "events/event_list.h"
 #include "events/event_tree.h"
+#include "nodes/builtin_nodes.h"
 #include "nodes/control.h"
 #include "nodes/numeric.h"
 #include "tree/registry.h"
@@ -9,6 +10,8 @@
 #include <benchmark/benchmark.h>
 
 namespace {
+
+const bool kNodeTypesRegistered = (RegisterBuiltinNodeTypes(), true);
 
 void BuildEveryNote(Root& root) {
     root.duration = 10000000;

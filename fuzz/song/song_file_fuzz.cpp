@@ -1,8 +1,8 @@
 // Reads arbitrary bytes as a song file (referenced documents are never opened); a song that
 // reads must write bytes that read again to the same bytes, and its merge must end.
-#include "docs/song_doc.h"
 #include "events/archive.h"
 #include "platform/user_messages.h"
+#include "song/song_document.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,9 +1,9 @@
 #include "app/application.h"
 #include "app/doc_templates.h"
 #include "app/single_instance.h"
-#include "docs/chan_doc.h"
-#include "docs/dendra_doc.h"
-#include "docs/midi_doc.h"
+#include "documents/channel_document.h"
+#include "documents/midi_document.h"
+#include "documents/tree_document.h"
 #include "platform/temp_names.h"
 #include "platform/user_messages.h"
 

@@ -195,12 +195,12 @@ TEST_F(DeviceConfigTest, OpenAndCloseByNameKeepTheTableAndCurrentDevicesRight) {
 TEST_F(DeviceConfigTest, SongDeviceNumbersOutsideTheTableMeanTheDefault) {
     Slot("MIDI OUT 1", "Loopback Out 0");
     auto& c = Open();
-    EXPECT_EQ(c.NormalizeDevice(100), app::kDeviceNumberNone);
-    EXPECT_EQ(c.NormalizeDevice(101), app::kDeviceNumberAllMidi);
-    EXPECT_EQ(c.NormalizeDevice(102), app::kDeviceNumberDefault);
-    EXPECT_EQ(c.NormalizeDevice(uint32_t(c.Count())), app::kDeviceNumberDefault);
-    EXPECT_EQ(c.NormalizeDevice(99), app::kDeviceNumberDefault);
-    EXPECT_EQ(c.NormalizeDevice(0xFFFFFFFFu), app::kDeviceNumberDefault);
+    EXPECT_EQ(c.NormalizeDevice(100), uint32_t(kDeviceNone));
+    EXPECT_EQ(c.NormalizeDevice(101), uint32_t(kDeviceAllMidi));
+    EXPECT_EQ(c.NormalizeDevice(102), uint32_t(kDeviceDefault));
+    EXPECT_EQ(c.NormalizeDevice(uint32_t(c.Count())), uint32_t(kDeviceDefault));
+    EXPECT_EQ(c.NormalizeDevice(99), uint32_t(kDeviceDefault));
+    EXPECT_EQ(c.NormalizeDevice(0xFFFFFFFFu), uint32_t(kDeviceDefault));
     uint32_t out0 = uint32_t(c.FindByName("Loopback Out 0"));
     EXPECT_EQ(c.NormalizeDevice(out0), out0);
     EXPECT_EQ(c.MidiOutAt(out0), c.DefaultMidiOut());

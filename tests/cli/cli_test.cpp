@@ -1,5 +1,5 @@
 // Runs the built dendra-cli on files the tests write and checks exit statuses and output.
-#include "tests/docs/tree_bytes.h"
+#include "tests/documents/tree_bytes.h"
 
 #include <gtest/gtest.h>
 

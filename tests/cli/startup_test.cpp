@@ -1,8 +1,8 @@
 // Runs the built dendra-cli with the program's own command line ("/play /quit song.sng"): each
 // run gets its own settings, runtime folder (the instance lock) and media folder.
 #include "app/settings.h"
-#include "docs/sel_doc.h"
-#include "docs/song_doc.h"
+#include "documents/event_list_document.h"
+#include "song/song_document.h"
 
 #include "tests/common/test_util.h"
 

@@ -1,7 +1,7 @@
-#include "song_helpers.h"
+#include "tests/song/song_helpers.h"
 
-#include "docs/midi_doc.h"
-#include "docs/song_export.h"
+#include "documents/midi_document.h"
+#include "song/song_export.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "song_helpers.h"
+#include "tests/song/song_helpers.h"
 
-#include "docs/dendra_doc.h"
-#include "docs/midi_doc.h"
+#include "documents/midi_document.h"
+#include "documents/tree_document.h"
 #include "events/archive.h"
 #include "platform/user_messages.h"
 

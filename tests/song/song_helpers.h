@@ -1,8 +1,8 @@
 // Shared helpers of the song tests: event-list documents filled with events, and a merge drain.
 #pragma once
 
-#include "docs/sel_doc.h"
-#include "docs/song_doc.h"
+#include "documents/event_list_document.h"
+#include "song/song_document.h"
 
 #include <memory>
 #include <string>

@@ -1,8 +1,9 @@
-#include "song_helpers.h"
+#include "tests/song/song_helpers.h"
 
-#include "docs/dendra_doc.h"
+#include "documents/tree_document.h"
 #include "nodes/midi.h"
 #include "platform/user_messages.h"
+#include "tests/common/node_types.h"
 #include "tree/registry.h"
 #include "tree/solve.h"
 

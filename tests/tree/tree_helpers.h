@@ -7,6 +7,7 @@
 #include "nodes/control.h"
 #include "nodes/midi.h"
 #include "nodes/numeric.h"
+#include "tests/common/node_types.h"
 #include "tree/registry.h"
 
 #include <cstdio>

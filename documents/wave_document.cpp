@@ -1,0 +1,451 @@
+#include "documents/wave_document.h"
+
+#include "formats/pcm_convert.h"
+#include "formats/sample_format.h"
+#include "platform/temp_names.h"
+#include "platform/user_messages.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
+namespace {
+
+std::atomic<bool> g_compress{false};
+std::atomic<CWaveDoc::ReleaseHook> g_release{nullptr};
+
+bool Contains(const std::string& s, const char* part) {
+    return s.find(part) != std::string::npos;
+}
+
+std::string FileName(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Holds a wave's mutex while its store changes, so a streaming thread never reads half a change.
+class WaveLock {
+public:
+    explicit WaveLock(EventWave* w) : wave_(w), taken_(w && !w->IsLocked() && w->Lock(0) != 0) {}
+    ~WaveLock() {
+        if (taken_) wave_->Unlock();
+    }
+    WaveLock(const WaveLock&) = delete;
+    WaveLock& operator=(const WaveLock&) = delete;
+
+private:
+    EventWave* wave_;
+    bool taken_;
+};
+
+} // namespace
+
+const char* CWaveDoc::CommandPrompt(int id) {
+    switch (id) {
+    case kIdCut:
+        return "Cut the selection and put it on the Clipboard\nCut";
+    case kIdCopy:
+        return "Copy the selection and put it on the Clipboard\nCopy";
+    case kIdPaste:
+        return "Insert Clipboard contents\nPaste";
+    case kIdUndo:
+        return "Undo the last action.";
+    case kIdDeleteMode:
+        return "Select to delete selection, or just make it silent.";
+    case kIdOpenForEdit:
+        return "Open the file so that it can be edited.";
+    case kIdOpenTemporary:
+        return "Open a temporary file for editing.";
+    case kIdOpenDisk:
+        return "Open a disk file for editing.";
+    case kIdProperties:
+        return "Set the wave display properties";
+    default:
+        return "";
+    }
+}
+
+CWaveDoc::CWaveDoc() = default;
+
+CWaveDoc::CWaveDoc(EventWave* songEvent, uint32_t* ownerFlag)
+    : wave_(songEvent), ownsEvent_(false), ownerFlag_(ownerFlag) {
+    SetChannelCount(1, false);
+    if (wave_) {
+        if (CEventTree* ch = GetChannelEvents(1)) ch->Add(wave_);
+        AfterChange();
+    }
+}
+
+CWaveDoc::~CWaveDoc() {
+    if (ownerFlag_) *ownerFlag_ = 0;
+    DropEvent();
+}
+
+void CWaveDoc::SetCompressWaves(bool on) {
+    g_compress.store(on);
+}
+bool CWaveDoc::CompressWaves() {
+    return g_compress.load();
+}
+void CWaveDoc::SetReleaseHook(ReleaseHook hook) {
+    g_release.store(hook);
+}
+
+void CWaveDoc::Release() {
+    ReleaseHook hook = g_release.load();
+    if (hook && wave_) hook(wave_);
+}
+
+CWaveDoc::Clipboard& CWaveDoc::GetClipboard() {
+    static Clipboard clipboard;
+    return clipboard;
+}
+
+sound::WaveData* CWaveDoc::Data() const {
+    return wave_ ? static_cast<sound::WaveData*>(wave_->sound) : nullptr;
+}
+
+uint32_t CWaveDoc::FrameBytes() const {
+    return wave_ && wave_->info.format.nBlockAlign ? wave_->info.format.nBlockAlign : 1;
+}
+
+uint32_t CWaveDoc::FrameCount() const {
+    return Data() ? Data()->DataLength() / FrameBytes() : 0;
+}
+
+void CWaveDoc::DropEvent() {
+    if (!wave_) return;
+    CEventTree* ch = GetChannelEvents(1);
+    if (ownsEvent_) {
+        if (!ch || !ch->Remove(wave_)) DeleteSongEvent(wave_);
+    } else if (ch) {
+        ch->Unlink(wave_);
+    }
+    wave_ = nullptr;
+}
+
+void CWaveDoc::AttachNewEvent(EventWave* wave) {
+    Release();
+    DropEvent();
+    SetChannelCount(1, false);
+    wave_ = wave;
+    ownsEvent_ = true;
+    if (CEventTree* ch = GetChannelEvents(1)) ch->Add(wave_);
+    undo_ = UndoStep();
+    AfterChange();
+}
+
+void CWaveDoc::AfterChange() {
+    if (wave_ && wave_->info.format.nSamplesPerSec)
+        unitsPerBeat_ = wave_->info.format.nSamplesPerSec;
+}
+
+bool CWaveDoc::OnNewDocument() {
+    auto* wave = new EventWave;
+    wave->flags = kWavePlaybackCopy | kWaveOwnsSound;
+    auto* data = new sound::WaveData;
+    wave->sound = data;
+    const std::string temp = platform::GetTempName(true);
+    if (temp.empty() || !data->CreateTempAu(wave->info, temp)) {
+        DeleteSongEvent(wave);
+        platform::MessageBox("Could not open wave file.");
+        return false;
+    }
+    AttachNewEvent(wave);
+    SetModifiedFlag(false);
+    return true;
+}
+
+bool CWaveDoc::OnOpenDocument(const std::string& path) {
+    auto* wave = new EventWave;
+    wave->flags = kWavePlaybackCopy | kWaveOwnsSound;
+    auto* data = new sound::WaveData;
+    wave->sound = data;
+    bool ok;
+    if (Contains(path, ".wav") || Contains(path, ".WAV")) {
+        // Compressed data is decoded into the temporary WAVE file.
+        ok = data->OpenWave(wave->info, path, platform::GetTempName(false));
+    } else {
+        ok = data->OpenSoundFile(wave->info, path);
+        if (ok && !Contains(path, ".tmp") && !Contains(path, ".TMP")) {
+            const std::string temp = platform::GetTempName(true);
+            ok = !temp.empty() && data->CopyToTempAu(wave->info, temp);
+        }
+        if (!ok) platform::MessageBox("Could not open wave file.");
+    }
+    if (!ok) {
+        DeleteSongEvent(wave);
+        return false;
+    }
+    wave->SetName(path);
+    SetTitle(FileName(path));
+    AttachNewEvent(wave);
+    SetPathName(path);
+    SetModifiedFlag(false);
+    return true;
+}
+
+bool CWaveDoc::OnSaveDocument(const std::string& path) {
+    sound::WaveData* data = Data();
+    std::string error;
+    bool ok = data != nullptr;
+    if (ok) {
+        WaveLock lock(wave_);
+        ok = data->SaveAsWave(wave_->info, path, CompressWaves(), &error);
+    }
+    if (!ok) {
+        platform::MessageBox("Could not save file");
+        return false;
+    }
+    SetModifiedFlag(false);
+    if (CDocListener* l = Listener()) l->DocumentSaved(*this);
+    return true;
+}
+
+void CWaveDoc::OnCloseDocument() {
+    Release();
+    DropEvent();
+    CChanDoc::OnCloseDocument();
+}
+
+bool CWaveDoc::MakeTempCopy() {
+    sound::WaveData* data = Data();
+    if (!data) return false;
+    const std::string temp = platform::GetTempName(true);
+    if (temp.empty()) return false;
+    Release();
+    WaveLock lock(wave_);
+    return data->CopyToTempAu(wave_->info, temp);
+}
+
+bool CWaveDoc::MakeMemoryStore() {
+    sound::WaveData* data = Data();
+    if (!data) return false;
+    Release();
+    WaveLock lock(wave_);
+    return data->MakeMemory(wave_->info);
+}
+
+bool CWaveDoc::EnsureWritable() {
+    sound::WaveData* data = Data();
+    if (!data) return false;
+    if (data->IsWritable()) return true;
+    if (platform::Messages().Ask("File not open for writing. Open temporary file?",
+                                 platform::Answer::No) == platform::Answer::Yes)
+        MakeTempCopy();
+    return false;
+}
+
+bool CWaveDoc::SelectionBytes(uint32_t startFrame, uint32_t endFrame, uint32_t& start,
+                              uint32_t& n) {
+    const uint32_t frames = FrameCount();
+    if (endFrame > frames) endFrame = frames;
+    if (startFrame >= endFrame) return false;
+    start = startFrame * FrameBytes();
+    n = (endFrame - startFrame) * FrameBytes();
+    return true;
+}
+
+bool CWaveDoc::Copy(uint32_t startFrame, uint32_t endFrame) {
+    uint32_t start, n;
+    if (!Data() || !SelectionBytes(startFrame, endFrame, start, n)) return false;
+    Clipboard& clip = GetClipboard();
+    std::vector<uint8_t> bytes(n);
+    if (Data()->ReadAt(start, bytes.data(), n) != n) return false;
+    clip.bytes = std::move(bytes);
+    clip.format = wave_->info.format;
+    return true;
+}
+
+bool CWaveDoc::RemoveOrSilence(uint32_t start, uint32_t n, DeleteMode mode, Action action) {
+    sound::WaveData* data = Data();
+    UndoStep step;
+    step.action = action;
+    step.mode = static_cast<int>(mode);
+    step.start = start;
+    step.old.resize(n);
+    if (data->ReadAt(start, step.old.data(), n) != n) return false;
+    Release();
+    WaveLock lock(wave_);
+    bool ok;
+    if (mode == DeleteMode::Remove) {
+        ok = data->Erase(start, n);
+        step.newLength = 0;
+    } else {
+        const std::vector<uint8_t> silence(n, data->SilenceByte());
+        ok = data->WriteAt(start, silence.data(), n) == n;
+        step.newLength = n;
+    }
+    if (!ok) return false;
+    undo_ = std::move(step);
+    SetModifiedFlag(true);
+    UpdateAllViews(nullptr);
+    return true;
+}
+
+bool CWaveDoc::Cut(uint32_t startFrame, uint32_t endFrame, DeleteMode mode) {
+    if (!EnsureWritable()) return false;
+    if (!Copy(startFrame, endFrame)) return false;
+    uint32_t start, n;
+    SelectionBytes(startFrame, endFrame, start, n);
+    return RemoveOrSilence(start, n, mode, Action::Cut);
+}
+
+bool CWaveDoc::Delete(uint32_t startFrame, uint32_t endFrame, DeleteMode mode) {
+    if (!EnsureWritable()) return false;
+    uint32_t start, n;
+    if (!SelectionBytes(startFrame, endFrame, start, n)) return false;
+    return RemoveOrSilence(start, n, mode, Action::Delete);
+}
+
+namespace {
+
+// Mixes b into a sample by sample; 8-bit unsigned, 16-bit signed little-endian.
+void Mix(uint8_t* a, const uint8_t* b, size_t bytes, int bits, bool add) {
+    if (bits == 8) {
+        for (size_t i = 0; i < bytes; ++i) {
+            if (add) { // the signals are added about the 128 offset and limited
+                const int s = (a[i] - 128) + (b[i] - 128);
+                a[i] = static_cast<uint8_t>(std::clamp(s, -128, 127) + 128);
+            } else {
+                a[i] = static_cast<uint8_t>((a[i] + b[i]) / 2);
+            }
+        }
+        return;
+    }
+    for (size_t i = 0; i + 1 < bytes; i += 2) {
+        const int x = static_cast<int16_t>(a[i] | (a[i + 1] << 8));
+        const int y = static_cast<int16_t>(b[i] | (b[i + 1] << 8));
+        const int s = add ? std::clamp(x + y, -32768, 32767) : (x + y) / 2;
+        a[i] = static_cast<uint8_t>(s & 0xFF);
+        a[i + 1] = static_cast<uint8_t>((s >> 8) & 0xFF);
+    }
+}
+
+} // namespace
+
+bool CWaveDoc::Paste(uint32_t atFrame, PasteMode mode) {
+    const Clipboard& clip = GetClipboard();
+    if (clip.empty() || !EnsureWritable()) return false;
+    sound::WaveData* data = Data();
+    const WAVEFORMATEX& f = wave_->info.format;
+    // The clipboard in this sound's format.
+    std::vector<uint8_t> bytes;
+    if (std::memcmp(&clip.format, &f, sizeof f) == 0 ||
+        (clip.format.nChannels == f.nChannels && clip.format.wBitsPerSample == f.wBitsPerSample &&
+         clip.format.nSamplesPerSec == f.nSamplesPerSec)) {
+        bytes = clip.bytes;
+    } else {
+        size_t at = 0;
+        const bool ok = sound::ConvertPcm(
+            clip.format, f, clip.bytes.size() / clip.format.nBlockAlign,
+            [&](void* out, size_t n) {
+                n = std::min(n, clip.bytes.size() - at);
+                std::memcpy(out, clip.bytes.data() + at, n);
+                at += n;
+                return n;
+            },
+            [&](const void* d, size_t n) {
+                bytes.insert(bytes.end(), static_cast<const uint8_t*>(d),
+                             static_cast<const uint8_t*>(d) + n);
+                return true;
+            });
+        if (!ok) return false;
+    }
+    const uint32_t n = static_cast<uint32_t>(bytes.size());
+    const uint32_t length = data->DataLength();
+    const uint32_t start = std::min(atFrame, FrameCount()) * FrameBytes();
+    if (n == 0 || uint64_t(length) + n > 0xFFFFFFF0u) return false;
+
+    UndoStep step;
+    step.action = Action::Paste;
+    step.mode = static_cast<int>(mode);
+    step.start = start;
+    step.newLength = n;
+    Release();
+    WaveLock lock(wave_);
+    bool ok;
+    if (mode == PasteMode::Insert) {
+        ok = data->Insert(start, bytes.data(), n);
+    } else {
+        const uint32_t replaced = std::min(n, length - start);
+        step.old.resize(replaced);
+        ok = data->ReadAt(start, step.old.data(), replaced) == replaced;
+        if (ok && mode != PasteMode::Overwrite) {
+            // Mix over the existing part; beyond the end the sound is silence.
+            std::vector<uint8_t> under(n, data->SilenceByte());
+            std::copy(step.old.begin(), step.old.end(), under.begin());
+            Mix(under.data(), bytes.data(), n, f.wBitsPerSample, mode == PasteMode::MixAdd);
+            bytes.swap(under);
+        }
+        ok = ok && data->WriteAt(start, bytes.data(), n) == n;
+    }
+    if (!ok) return false;
+    undo_ = std::move(step);
+    SetModifiedFlag(true);
+    UpdateAllViews(nullptr);
+    return true;
+}
+
+bool CWaveDoc::Undo() {
+    if (!CanUndo() || !Data() || !Data()->IsWritable()) return false;
+    sound::WaveData* data = Data();
+    UndoStep& u = undo_;
+    const uint32_t oldLength = static_cast<uint32_t>(u.old.size());
+    Release();
+    WaveLock lock(wave_);
+    bool ok;
+    if (u.newLength == oldLength) {
+        ok = data->WriteAt(u.start, u.old.data(), oldLength) == oldLength;
+    } else {
+        ok = data->Erase(u.start, u.newLength) &&
+             data->Insert(u.start, oldLength ? u.old.data() : nullptr, oldLength);
+    }
+    if (!ok) return false;
+    undo_ = UndoStep();
+    SetModifiedFlag(true);
+    UpdateAllViews(nullptr);
+    return true;
+}
+
+bool CWaveDoc::ConvertTo(const WAVEFORMATEX& format) {
+    if (!wave_ || !EnsureWritable()) return false;
+    Release();
+    bool ok;
+    {
+        WaveLock lock(wave_);
+        ok = sound::IsHeldPcm(format) && Data()->SetFormat(wave_->info, format, true);
+    }
+    if (!ok) {
+        platform::MessageBox("Unable to change format.");
+        return false;
+    }
+    undo_ = UndoStep();
+    AfterChange();
+    SetModifiedFlag(true);
+    UpdateAllViews(nullptr);
+    return true;
+}
+
+bool CWaveDoc::ChangeFormat(uint32_t flag) {
+    if (sound::FlagIndex(flag) < 0) {
+        platform::MessageBox("Unable to change format.");
+        return false;
+    }
+    return ConvertTo(sound::FlagToFormat(flag));
+}
+
+bool CWaveDoc::SetSampleRate(uint32_t rate) {
+    if (!wave_ || rate == 0 || !EnsureWritable()) return false;
+    Release();
+    bool ok;
+    {
+        WaveLock lock(wave_);
+        ok = wave_->SetSampleRate(rate);
+    }
+    if (!ok) return false;
+    AfterChange();
+    SetModifiedFlag(true);
+    UpdateAllViews(nullptr);
+    return true;
+}

@@ -1,0 +1,122 @@
+// The wave document: one sound, held by a single wave event in the first channel.
+//
+// It opens WAVE, AIFF, AIFF-C and AU files and works on a temporary copy so that the file on
+// disk stays untouched until saved; it saves WAVE files (PCM, or IMA ADPCM when "Compress wave
+// files" is set); and it cuts, copies, pastes, silences and undoes one step within the sound.
+// A document made for a song's wave event works on that event and never destroys it.
+//
+// Used on the user-interface thread only.
+#pragma once
+
+#include "documents/channel_document.h"
+#include "events/song_event.h"
+#include "formats/wave_data.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class CWaveDoc : public CChanDoc {
+public:
+    // What Cut and Delete do with the selection.
+    enum class DeleteMode { Remove, Silence };
+    // How Paste puts the clipboard sound at the cursor.
+    enum class PasteMode { Insert, Overwrite, MixAverage, MixAdd };
+    enum class Action { None, Cut, Paste, Delete };
+
+    // Editor command ids.
+    static constexpr int kIdCut = 57635;
+    static constexpr int kIdCopy = 57634;
+    static constexpr int kIdPaste = 57637;
+    static constexpr int kIdUndo = 57643;
+    static constexpr int kIdDeleteMode = 32795;
+    static constexpr int kIdOpenForEdit = 32784;
+    static constexpr int kIdOpenTemporary = 32792;
+    static constexpr int kIdOpenDisk = 32793;
+    static constexpr int kIdProperties = 32902;
+    // The prompt of a command id ("" for others).
+    static const char* CommandPrompt(int id);
+
+    CWaveDoc();
+    // A document for a song's wave event: the song keeps the event; *ownerFlag is cleared when
+    // the document is destroyed (null for none).
+    CWaveDoc(EventWave* songEvent, uint32_t* ownerFlag);
+    ~CWaveDoc() override;
+
+    uint32_t GetDocKind() const override { return kDocKindWave; }
+    bool OnNewDocument() override;
+    bool OnOpenDocument(const std::string& path) override;
+    // Writes the sound as a WAVE file; on failure "Could not save file" is shown, false is
+    // returned and the document stays modified. The existing file is never destroyed.
+    bool OnSaveDocument(const std::string& path) override;
+    void OnCloseDocument() override;
+
+    EventWave* Wave() const { return wave_; }
+    sound::WaveData* Data() const;
+    // Frames of the sound, and bytes of one frame.
+    uint32_t FrameCount() const;
+    uint32_t FrameBytes() const;
+
+    // The application's "Compress wave files" setting.
+    static void SetCompressWaves(bool on);
+    static bool CompressWaves();
+    // How the wave output lets go of a wave before its store changes (set by the application).
+    using ReleaseHook = void (*)(EventWave* wave);
+    static void SetReleaseHook(ReleaseHook hook);
+    // Lets the wave output let go of the wave.
+    void Release();
+
+    // The store: a temporary AU copy (QUAVn.TMP) or memory, both open for writing.
+    bool MakeTempCopy();
+    bool MakeMemoryStore();
+    // True when the store is open for writing. Otherwise asks "File not open for writing. Open
+    // temporary file?"; Yes makes a temporary copy, and either way the edit is not done.
+    bool EnsureWritable();
+
+    // Editing; selections are in frames, end exclusive. False when nothing was done.
+    bool Cut(uint32_t startFrame, uint32_t endFrame, DeleteMode mode);
+    bool Copy(uint32_t startFrame, uint32_t endFrame);
+    bool Paste(uint32_t atFrame, PasteMode mode);
+    bool Delete(uint32_t startFrame, uint32_t endFrame, DeleteMode mode);
+    bool Silence(uint32_t startFrame, uint32_t endFrame) {
+        return Delete(startFrame, endFrame, DeleteMode::Silence);
+    }
+    bool CanUndo() const { return undo_.action != Action::None; }
+    Action LastAction() const { return undo_.action; }
+    bool Undo();
+
+    // Converts the sound to the format of a flag; "Unable to change format." when it cannot.
+    bool ChangeFormat(uint32_t flag);
+    // Converts to any held PCM format (rate, channels, width); "Unable to change format."
+    bool ConvertTo(const WAVEFORMATEX& format);
+    // Sets the sample rate without converting (the sound plays faster or slower).
+    bool SetSampleRate(uint32_t rate);
+
+    // The clipboard sound, one per application.
+    struct Clipboard {
+        WAVEFORMATEX format;
+        std::vector<uint8_t> bytes;
+        bool empty() const { return bytes.empty(); }
+    };
+    static Clipboard& GetClipboard();
+
+private:
+    struct UndoStep {
+        Action action = Action::None;
+        int mode = 0;
+        uint32_t start = 0;       // bytes
+        uint32_t newLength = 0;   // bytes the action left at start
+        std::vector<uint8_t> old; // the bytes that were there
+    };
+
+    bool SelectionBytes(uint32_t startFrame, uint32_t endFrame, uint32_t& start, uint32_t& n);
+    bool RemoveOrSilence(uint32_t start, uint32_t n, DeleteMode mode, Action action);
+    void AfterChange();
+    void AttachNewEvent(EventWave* wave);
+    void DropEvent();
+
+    EventWave* wave_ = nullptr;
+    bool ownsEvent_ = true;
+    uint32_t* ownerFlag_ = nullptr;
+    UndoStep undo_;
+};

@@ -1,0 +1,14 @@
+#include "nodes/builtin_nodes.h"
+
+#include "nodes/control.h"
+#include "nodes/logic.h"
+#include "nodes/midi.h"
+#include "nodes/numeric.h"
+#include "tree/registry.h"
+
+void RegisterBuiltinNodeTypes() {
+    RegisterNodeFamily(ControlNodeTypes());
+    RegisterNodeFamily(NumericNodeTypes());
+    RegisterNodeFamily(MidiNodeTypes());
+    RegisterNodeFamily(LogicNodeTypes());
+}
