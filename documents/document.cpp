@@ -1,12 +1,17 @@
 #include "documents/document.h"
 
 #include "events/archive.h"
+#include "platform/thread_check.h"
 #include "platform/user_messages.h"
 
 #include <algorithm>
 
 namespace {
 CDocListener* g_listener = nullptr;
+}
+
+CAmpDoc::CAmpDoc() {
+    history_.SetListener([this] { modified_ = !history_.IsClean(); });
 }
 
 CAmpDoc::~CAmpDoc() = default;
@@ -28,19 +33,28 @@ void CAmpDoc::SetPathName(const std::string& path) {
 }
 
 void CAmpDoc::SetModifiedFlag(bool modified) {
+    DENDRA_UI_THREAD();
+    if (history_.Busy()) return; // the stack sets the flag when the command is done
+    if (modified)
+        history_.MarkChangedOutside();
+    else
+        history_.SetClean();
     modified_ = modified;
 }
 
 void CAmpDoc::AddView(CDocView* view) {
+    DENDRA_UI_THREAD();
     if (view && std::find(views_.begin(), views_.end(), view) == views_.end())
         views_.push_back(view);
 }
 
 void CAmpDoc::RemoveView(CDocView* view) {
+    DENDRA_UI_THREAD();
     views_.erase(std::remove(views_.begin(), views_.end(), view), views_.end());
 }
 
 void CAmpDoc::UpdateAllViews(CDocView* sender, long hint) {
+    DENDRA_UI_THREAD();
     // A view may detach itself while it is told; walk a copy.
     std::vector<CDocView*> views = views_;
     for (CDocView* v : views)
@@ -61,11 +75,13 @@ bool CAmpDoc::OnOpenDocument(const std::string& path) {
     }
     if (!ReadDocument(ar)) return false;
     SetPathName(path);
+    history_.Clear();
     SetModifiedFlag(false);
     return true;
 }
 
 bool CAmpDoc::OnSaveDocument(const std::string& path) {
+    DENDRA_UI_THREAD();
     CArchive ar;
     WriteDocument(ar);
     std::string error;
@@ -79,6 +95,7 @@ bool CAmpDoc::OnSaveDocument(const std::string& path) {
 }
 
 void CAmpDoc::OnCloseDocument() {
+    DENDRA_UI_THREAD();
     if (g_listener) g_listener->DocumentClosed(*this);
 }
 
@@ -90,5 +107,7 @@ void CAmpDoc::WriteDocument(CArchive&) {}
 
 bool CAmpDoc::LoadFromMemory(const void* data, size_t size) {
     CArchive ar(data, size);
-    return ReadDocument(ar);
+    if (!ReadDocument(ar)) return false;
+    history_.Clear();
+    return true;
 }

@@ -1,12 +1,16 @@
 // The base of every document: title, path, modified flag and the views that show it.
 //
 // Documents are plain objects: views register as observers and are told when the document
-// changes; the application is told after a successful save and when a document closes. Opening
+// changes; the application is told after a successful save and when a document closes. Every
+// document keeps an undo stack of its edits (documents/undo_stack.h); its modified flag follows
+// the stack's clean mark, so undoing back to the saved state makes it unmodified again. Opening
 // reads the whole file into an archive first; a document's reader replaces its contents only
 // when the whole file was read, so a failed open leaves the document as it was.
 //
 // Used on the user-interface thread only.
 #pragma once
+
+#include "documents/undo_stack.h"
 
 #include <string>
 #include <vector>
@@ -32,7 +36,7 @@ public:
 
 class CAmpDoc {
 public:
-    CAmpDoc() = default;
+    CAmpDoc();
     CAmpDoc(const CAmpDoc&) = delete;
     CAmpDoc& operator=(const CAmpDoc&) = delete;
     virtual ~CAmpDoc();
@@ -47,7 +51,13 @@ public:
     virtual void SetPathName(const std::string& path);
 
     bool IsModified() const { return modified_; }
+    // Set: a change (outside the undo stack, the clean state becomes unreachable); cleared: the
+    // document equals its file (the undo stack's clean mark moves to the current step).
     virtual void SetModifiedFlag(bool modified = true);
+
+    // The document's edits, for Undo and Redo.
+    UndoStack& History() { return history_; }
+    const UndoStack& History() const { return history_; }
 
     void AddView(CDocView* view);
     void RemoveView(CDocView* view);
@@ -80,4 +90,5 @@ private:
     std::string path_;
     bool modified_ = false;
     std::vector<CDocView*> views_;
+    UndoStack history_;
 };

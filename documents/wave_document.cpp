@@ -131,7 +131,7 @@ void CWaveDoc::AttachNewEvent(EventWave* wave) {
     wave_ = wave;
     ownsEvent_ = true;
     if (CEventTree* ch = GetChannelEvents(1)) ch->Add(wave_);
-    undo_ = UndoStep();
+    History().Clear();
     AfterChange();
 }
 
@@ -257,30 +257,57 @@ bool CWaveDoc::Copy(uint32_t startFrame, uint32_t endFrame) {
     return true;
 }
 
-bool CWaveDoc::RemoveOrSilence(uint32_t start, uint32_t n, DeleteMode mode, Action action) {
+// One edit of the bytes: what was at start and what is there after the edit.
+class CWaveDoc::SpliceCommand : public Command {
+public:
+    SpliceCommand(CWaveDoc& doc, std::string label, uint32_t start, std::vector<uint8_t> before,
+                  std::vector<uint8_t> after)
+        : doc_(doc), label_(std::move(label)), start_(start), before_(std::move(before)),
+          after_(std::move(after)) {}
+    std::string Label() const override { return label_; }
+    bool Do() override {
+        return doc_.Splice(start_, static_cast<uint32_t>(before_.size()), after_);
+    }
+    bool Undo() override {
+        return doc_.Splice(start_, static_cast<uint32_t>(after_.size()), before_);
+    }
+
+private:
+    CWaveDoc& doc_;
+    std::string label_;
+    uint32_t start_;
+    std::vector<uint8_t> before_;
+    std::vector<uint8_t> after_;
+};
+
+bool CWaveDoc::Splice(uint32_t start, uint32_t removeLength, const std::vector<uint8_t>& bytes) {
     sound::WaveData* data = Data();
-    UndoStep step;
-    step.action = action;
-    step.mode = static_cast<int>(mode);
-    step.start = start;
-    step.old.resize(n);
-    if (data->ReadAt(start, step.old.data(), n) != n) return false;
+    if (!data || !data->IsWritable()) return false;
+    const uint32_t n = static_cast<uint32_t>(bytes.size());
     Release();
-    WaveLock lock(wave_);
     bool ok;
-    if (mode == DeleteMode::Remove) {
-        ok = data->Erase(start, n);
-        step.newLength = 0;
-    } else {
-        const std::vector<uint8_t> silence(n, data->SilenceByte());
-        ok = data->WriteAt(start, silence.data(), n) == n;
-        step.newLength = n;
+    {
+        WaveLock lock(wave_);
+        if (n == removeLength)
+            ok = data->WriteAt(start, bytes.data(), n) == n;
+        else
+            ok = data->Erase(start, removeLength) &&
+                 data->Insert(start, n ? bytes.data() : nullptr, n);
     }
     if (!ok) return false;
-    undo_ = std::move(step);
     SetModifiedFlag(true);
     UpdateAllViews(nullptr);
     return true;
+}
+
+bool CWaveDoc::RemoveOrSilence(uint32_t start, uint32_t n, DeleteMode mode, const char* label) {
+    sound::WaveData* data = Data();
+    std::vector<uint8_t> before(n);
+    if (data->ReadAt(start, before.data(), n) != n) return false;
+    std::vector<uint8_t> after;
+    if (mode == DeleteMode::Silence) after.assign(n, data->SilenceByte());
+    return History().Push(
+        std::make_unique<SpliceCommand>(*this, label, start, std::move(before), std::move(after)));
 }
 
 bool CWaveDoc::Cut(uint32_t startFrame, uint32_t endFrame, DeleteMode mode) {
@@ -288,14 +315,14 @@ bool CWaveDoc::Cut(uint32_t startFrame, uint32_t endFrame, DeleteMode mode) {
     if (!Copy(startFrame, endFrame)) return false;
     uint32_t start, n;
     SelectionBytes(startFrame, endFrame, start, n);
-    return RemoveOrSilence(start, n, mode, Action::Cut);
+    return RemoveOrSilence(start, n, mode, "Cut");
 }
 
 bool CWaveDoc::Delete(uint32_t startFrame, uint32_t endFrame, DeleteMode mode) {
     if (!EnsureWritable()) return false;
     uint32_t start, n;
     if (!SelectionBytes(startFrame, endFrame, start, n)) return false;
-    return RemoveOrSilence(start, n, mode, Action::Delete);
+    return RemoveOrSilence(start, n, mode, mode == DeleteMode::Silence ? "Silence" : "Delete");
 }
 
 namespace {
@@ -357,55 +384,31 @@ bool CWaveDoc::Paste(uint32_t atFrame, PasteMode mode) {
     const uint32_t start = std::min(atFrame, FrameCount()) * FrameBytes();
     if (n == 0 || uint64_t(length) + n > 0xFFFFFFF0u) return false;
 
-    UndoStep step;
-    step.action = Action::Paste;
-    step.mode = static_cast<int>(mode);
-    step.start = start;
-    step.newLength = n;
-    Release();
-    WaveLock lock(wave_);
-    bool ok;
-    if (mode == PasteMode::Insert) {
-        ok = data->Insert(start, bytes.data(), n);
-    } else {
+    std::vector<uint8_t> before;
+    if (mode != PasteMode::Insert) {
         const uint32_t replaced = std::min(n, length - start);
-        step.old.resize(replaced);
-        ok = data->ReadAt(start, step.old.data(), replaced) == replaced;
-        if (ok && mode != PasteMode::Overwrite) {
+        before.resize(replaced);
+        if (data->ReadAt(start, before.data(), replaced) != replaced) return false;
+        if (mode != PasteMode::Overwrite) {
             // Mix over the existing part; beyond the end the sound is silence.
             std::vector<uint8_t> under(n, data->SilenceByte());
-            std::copy(step.old.begin(), step.old.end(), under.begin());
+            std::copy(before.begin(), before.end(), under.begin());
             Mix(under.data(), bytes.data(), n, f.wBitsPerSample, mode == PasteMode::MixAdd);
             bytes.swap(under);
         }
-        ok = ok && data->WriteAt(start, bytes.data(), n) == n;
     }
-    if (!ok) return false;
-    undo_ = std::move(step);
-    SetModifiedFlag(true);
-    UpdateAllViews(nullptr);
-    return true;
+    return History().Push(std::make_unique<SpliceCommand>(*this, "Paste", start, std::move(before),
+                                                          std::move(bytes)));
 }
 
 bool CWaveDoc::Undo() {
-    if (!CanUndo() || !Data() || !Data()->IsWritable()) return false;
-    sound::WaveData* data = Data();
-    UndoStep& u = undo_;
-    const uint32_t oldLength = static_cast<uint32_t>(u.old.size());
-    Release();
-    WaveLock lock(wave_);
-    bool ok;
-    if (u.newLength == oldLength) {
-        ok = data->WriteAt(u.start, u.old.data(), oldLength) == oldLength;
-    } else {
-        ok = data->Erase(u.start, u.newLength) &&
-             data->Insert(u.start, oldLength ? u.old.data() : nullptr, oldLength);
-    }
-    if (!ok) return false;
-    undo_ = UndoStep();
-    SetModifiedFlag(true);
-    UpdateAllViews(nullptr);
-    return true;
+    if (!Data() || !Data()->IsWritable()) return false;
+    return History().Undo();
+}
+
+bool CWaveDoc::Redo() {
+    if (!Data() || !Data()->IsWritable()) return false;
+    return History().Redo();
 }
 
 bool CWaveDoc::ConvertTo(const WAVEFORMATEX& format) {
@@ -420,7 +423,7 @@ bool CWaveDoc::ConvertTo(const WAVEFORMATEX& format) {
         platform::MessageBox("Unable to change format.");
         return false;
     }
-    undo_ = UndoStep();
+    History().Clear();
     AfterChange();
     SetModifiedFlag(true);
     UpdateAllViews(nullptr);

@@ -2,7 +2,8 @@
 //
 // It opens WAVE, AIFF, AIFF-C and AU files and works on a temporary copy so that the file on
 // disk stays untouched until saved; it saves WAVE files (PCM, or IMA ADPCM when "Compress wave
-// files" is set); and it cuts, copies, pastes, silences and undoes one step within the sound.
+// files" is set); and it cuts, copies, pastes and silences within the sound, each edit a step of
+// the document's undo stack (undone and redone any number of steps back).
 // A document made for a song's wave event works on that event and never destroys it.
 //
 // Used on the user-interface thread only.
@@ -22,7 +23,6 @@ public:
     enum class DeleteMode { Remove, Silence };
     // How Paste puts the clipboard sound at the cursor.
     enum class PasteMode { Insert, Overwrite, MixAverage, MixAdd };
-    enum class Action { None, Cut, Paste, Delete };
 
     // Editor command ids.
     static constexpr int kIdCut = 57635;
@@ -81,9 +81,10 @@ public:
     bool Silence(uint32_t startFrame, uint32_t endFrame) {
         return Delete(startFrame, endFrame, DeleteMode::Silence);
     }
-    bool CanUndo() const { return undo_.action != Action::None; }
-    Action LastAction() const { return undo_.action; }
+    // The document's undo stack (History()), refused while the store is not open for writing.
+    bool CanUndo() const { return History().CanUndo(); }
     bool Undo();
+    bool Redo();
 
     // Converts the sound to the format of a flag; "Unable to change format." when it cannot.
     bool ChangeFormat(uint32_t flag);
@@ -101,16 +102,13 @@ public:
     static Clipboard& GetClipboard();
 
 private:
-    struct UndoStep {
-        Action action = Action::None;
-        int mode = 0;
-        uint32_t start = 0;       // bytes
-        uint32_t newLength = 0;   // bytes the action left at start
-        std::vector<uint8_t> old; // the bytes that were there
-    };
+    class SpliceCommand;
 
     bool SelectionBytes(uint32_t startFrame, uint32_t endFrame, uint32_t& start, uint32_t& n);
-    bool RemoveOrSilence(uint32_t start, uint32_t n, DeleteMode mode, Action action);
+    bool RemoveOrSilence(uint32_t start, uint32_t n, DeleteMode mode, const char* label);
+    // Replaces removeLength bytes at start with bytes; false (nothing changed) when the store
+    // refuses.
+    bool Splice(uint32_t start, uint32_t removeLength, const std::vector<uint8_t>& bytes);
     void AfterChange();
     void AttachNewEvent(EventWave* wave);
     void DropEvent();
@@ -118,5 +116,4 @@ private:
     EventWave* wave_ = nullptr;
     bool ownsEvent_ = true;
     uint32_t* ownerFlag_ = nullptr;
-    UndoStep undo_;
 };

@@ -1,5 +1,7 @@
 #include "platform/message_queue.h"
 
+#include "platform/thread_check.h"
+
 #include <cerrno>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -68,6 +70,7 @@ bool MessageQueue::Pop(PostedMessage& out) {
 }
 
 size_t MessageQueue::Drain() {
+    DENDRA_NOT_REALTIME("MessageQueue::Drain");
     std::lock_guard<std::mutex> drainGuard(drainLock_);
     if (wakeFd_ >= 0) {
         uint64_t value;
@@ -92,6 +95,7 @@ size_t MessageQueue::Drain() {
 }
 
 bool MessageQueue::Wait(int timeoutMs) {
+    DENDRA_NOT_REALTIME("MessageQueue::Wait");
     {
         size_t pos = dequeue_.load(std::memory_order_relaxed);
         size_t seq = cells_[pos & mask_].sequence.load(std::memory_order_acquire);
@@ -107,6 +111,7 @@ bool MessageQueue::Wait(int timeoutMs) {
 }
 
 Window MessageQueue::Register(MessageTarget* target) {
+    DENDRA_NOT_REALTIME("MessageQueue::Register");
     std::lock_guard<std::mutex> g(targetsLock_);
     Window w = nextWindow_++;
     targets_[w] = target;
@@ -114,6 +119,7 @@ Window MessageQueue::Register(MessageTarget* target) {
 }
 
 void MessageQueue::Unregister(Window window) {
+    DENDRA_NOT_REALTIME("MessageQueue::Unregister");
     std::lock_guard<std::mutex> g(targetsLock_);
     targets_.erase(window);
 }

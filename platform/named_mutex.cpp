@@ -1,8 +1,10 @@
 #include "platform/named_mutex.h"
 
+#include "platform/thread_check.h"
+
 #include <chrono>
-#include <thread>
 #include <memory>
+#include <thread>
 #include <unordered_map>
 
 namespace platform {
@@ -48,6 +50,7 @@ private:
 
 bool NamedMutex::Lock(uint32_t timeoutMs) {
     if (timeoutMs == 0) {
+        DENDRA_NOT_REALTIME("a lock without a time limit");
         mutex_.lock();
         return true;
     }
@@ -70,10 +73,12 @@ int NamedMutex::Users() const {
 }
 
 NamedMutex* AcquireNamedMutex(const std::string& name) {
+    DENDRA_NOT_REALTIME("AcquireNamedMutex");
     return NamedMutexRegistry::Instance().Acquire(name);
 }
 
 void ReleaseNamedMutex(NamedMutex* mutex) {
+    DENDRA_NOT_REALTIME("ReleaseNamedMutex");
     NamedMutexRegistry::Instance().Release(mutex);
 }
 

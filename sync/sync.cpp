@@ -1,4 +1,5 @@
 #include "sync/sync.h"
+#include "platform/thread_check.h"
 
 #include "sync/messages.h"
 #include "sync/midi_in.h"
@@ -242,6 +243,7 @@ void CSync::WatchdogEntry(void* data, int64_t) {
 }
 
 void CSync::SmpteStopped() {
+    DENDRA_REALTIME();
     platform::PostMessage(window, kMsgSmpteStopped, 0, reinterpret_cast<intptr_t>(this));
     if (!TryLockFor(tickLock_, 1000000)) return;
     std::lock_guard<std::mutex> g(tickLock_, std::adopt_lock);
@@ -262,6 +264,7 @@ void CSync::LeaveTick() {
 }
 
 void CSync::TimerTick(int64_t deadlineNs) {
+    DENDRA_REALTIME();
     if (SmpteMode(mode)) return;
     if (!EnterTick()) {
         carried_.fetch_add(1);
@@ -376,6 +379,7 @@ void CSync::Tick(uint64_t periods, int64_t deadlineNs) {
 }
 
 void CSync::ExternalClock() {
+    DENDRA_REALTIME();
     if (!(state.load() & kStarted)) return;
     if (!EnterTick()) return;
     if (!TryLockFor(tickLock_, 1000000)) {
@@ -429,6 +433,7 @@ void CSync::SmpteAdvanceFrame() {
 }
 
 void CSync::QuarterFrame(uint8_t data) {
+    DENDRA_REALTIME();
     if (!SmpteMode(mode)) return;
     if (watchdog_) watchdog_->Arm(period);
     if (!EnterTick()) return;

@@ -1,4 +1,5 @@
 #include "sync/mixer/audio_mixer.h"
+#include "platform/thread_check.h"
 
 #include "sync/mixer/futex.h"
 
@@ -392,6 +393,7 @@ void AudioMixer::WaitForCallback() const {
 }
 
 void AudioMixer::Render(float* left, float* right, uint32_t frames) {
+    DENDRA_REALTIME();
     inside_.fetch_add(1);
     while (frames > 0) {
         uint32_t n = std::min(frames, kBlock);

@@ -1,4 +1,5 @@
 #include "sync/mixer/audio_output.h"
+#include "platform/thread_check.h"
 
 #include "sync/devices.h"
 #include "sync/mixer/quiet_alsa.h"
@@ -107,6 +108,7 @@ uint32_t JackOutput::BufferSize() const {
 }
 
 int JackOutput::Process(uint32_t frames, void* arg) {
+    DENDRA_REALTIME();
     auto* self = static_cast<JackOutput*>(arg);
     if (!self->ports_[0] || !self->ports_[1]) return 0;
     auto* l = static_cast<float*>(jack_port_get_buffer(self->ports_[0], frames));
@@ -194,6 +196,7 @@ void RtAudioOutput::Close() {
 
 int RtAudioOutput::Callback(void* out, void*, unsigned int frames, double, unsigned int status,
                             void* arg) {
+    DENDRA_REALTIME();
     auto* self = static_cast<RtAudioOutput*>(arg);
     if (status & RTAUDIO_OUTPUT_UNDERFLOW) self->underflows_.fetch_add(1);
     float* l = static_cast<float*>(out);

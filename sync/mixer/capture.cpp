@@ -1,4 +1,5 @@
 #include "sync/mixer/capture.h"
+#include "platform/thread_check.h"
 
 #include "sync/mixer/futex.h"
 #include "sync/mixer/quiet_alsa.h"
@@ -226,6 +227,7 @@ uint32_t JackCapture::SampleRate() const {
 }
 
 int JackCapture::Process(uint32_t frames, void* arg) {
+    DENDRA_REALTIME();
     auto* self = static_cast<JackCapture*>(arg);
     if (!self->ports_[0] || !self->ports_[1]) return 0;
     auto* l = static_cast<const float*>(jack_port_get_buffer(self->ports_[0], frames));
@@ -295,6 +297,7 @@ void RtAudioCapture::Close() {
 
 int RtAudioCapture::Callback(void*, void* in, unsigned int frames, double, unsigned int,
                              void* arg) {
+    DENDRA_REALTIME();
     auto* self = static_cast<RtAudioCapture*>(arg);
     const float* l = static_cast<const float*>(in);
     if (!l) return 0;

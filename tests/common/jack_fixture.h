@@ -3,6 +3,7 @@
 #pragma once
 
 #include "sync/mixer/audio_output.h"
+#include "tests/common/jack_server.h"
 
 #include <gtest/gtest.h>
 
@@ -23,20 +24,6 @@ namespace jacktest {
 
 using dsync::mixer::JackServerRunning;
 
-inline std::string FindJackd() {
-    const char* path = std::getenv("PATH");
-    std::string p = path ? path : "/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= p.size()) {
-        size_t end = p.find(':', start);
-        if (end == std::string::npos) end = p.size();
-        std::string candidate = p.substr(start, end - start) + "/jackd";
-        if (access(candidate.c_str(), X_OK) == 0) return candidate;
-        start = end + 1;
-    }
-    return {};
-}
-
 // Starts a JACK server with the dummy backend under a name of its own for a test suite, and
 // stops it by its process id. Derive a fixture and give it `static constexpr const char*
 // kName` (the server name's prefix) and `static constexpr const char* kRate`, and may give
@@ -47,19 +34,8 @@ protected:
         jackd_ = FindJackd();
         if (jackd_.empty()) return;
         name_ = std::string(Traits::kName) + "-" + std::to_string(getpid());
-        setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
-        pid_ = fork();
-        if (pid_ == 0) {
-            int null = open("/dev/null", O_WRONLY);
-            dup2(null, 1);
-            dup2(null, 2);
-            execl(jackd_.c_str(), "jackd", "-n", name_.c_str(), "-d", "dummy", "-r", Traits::kRate,
-                  "-p", Period(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        for (int i = 0; i < 100 && !JackServerRunning(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        up_ = JackServerRunning();
+        pid_ = StartDummyServer(name_, Traits::kRate, Period());
+        up_ = pid_ > 0 && JackServerRunning();
     }
     // Frames a cycle: Traits::kPeriod when the traits give one, else 256.
     static const char* Period() {
@@ -69,16 +45,7 @@ protected:
             return "256";
     }
     static void TearDownTestSuite() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            int status = 0;
-            for (int i = 0; i < 50 && waitpid(pid_, &status, WNOHANG) == 0; ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            if (waitpid(pid_, &status, WNOHANG) == 0) {
-                kill(pid_, SIGKILL);
-                waitpid(pid_, &status, 0);
-            }
-        }
+        StopServer(pid_);
         pid_ = -1;
     }
     void SetUp() override {

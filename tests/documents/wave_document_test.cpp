@@ -144,6 +144,37 @@ TEST_F(WaveDoc, UndoRestoresEveryKindOfEditExactly) {
     }
 }
 
+TEST_F(WaveDoc, EditsUndoAndRedoManyStepsBackWithTheirLabels) {
+    const std::vector<uint8_t> original = Le16({1, 2, 3, 4, 5, 6, 7, 8});
+    CWaveDoc doc;
+    Fill(doc, original, 16);
+    doc.SetModifiedFlag(false);
+    std::vector<std::vector<uint8_t>> states{original};
+    ASSERT_TRUE(doc.Cut(0, 2, CWaveDoc::DeleteMode::Remove));
+    states.push_back(Bytes(doc));
+    ASSERT_TRUE(doc.Paste(3, CWaveDoc::PasteMode::Insert));
+    states.push_back(Bytes(doc));
+    ASSERT_TRUE(doc.Silence(1, 4));
+    states.push_back(Bytes(doc));
+    ASSERT_TRUE(doc.Paste(6, CWaveDoc::PasteMode::Overwrite)); // runs past the end
+    states.push_back(Bytes(doc));
+    EXPECT_EQ(doc.History().UndoLabel(), "Paste");
+    for (size_t i = states.size() - 1; i > 0; --i) {
+        ASSERT_TRUE(doc.Undo());
+        EXPECT_EQ(Bytes(doc), states[i - 1]) << "after undoing step " << i;
+    }
+    EXPECT_FALSE(doc.IsModified()) << "back at the saved sound";
+    EXPECT_EQ(doc.History().RedoLabel(), "Cut");
+    for (size_t i = 1; i < states.size(); ++i) {
+        ASSERT_TRUE(doc.Redo());
+        EXPECT_EQ(Bytes(doc), states[i]) << "after redoing step " << i;
+    }
+    EXPECT_TRUE(doc.IsModified());
+    // A format change cannot be taken back step by step: it forgets the steps.
+    ASSERT_TRUE(doc.ChangeFormat(1));
+    EXPECT_FALSE(doc.CanUndo());
+}
+
 TEST_F(WaveDoc, PasteMixesAtTheirLimits) {
     {
         CWaveDoc doc;

@@ -5,7 +5,9 @@
 #include "sync/midi_out.h"
 #include "sync/sync.h"
 #include "sync_test_util.h"
+#include "tests/common/jack_server.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
 #include <jack/jack.h>
 #include <jack/midiport.h>
@@ -112,33 +114,10 @@ struct Tester {
 class JackTest : public testing::Test {
 public:
     static void SetUpTestSuite() {
-        std::string name = "dendra-test-" + std::to_string(getpid());
-        setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
-        setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
-        const char* args[] = {"jackd", "-n",    name.c_str(), "-d",  "dummy",
-                              "-r",    "48000", "-p",         "256", nullptr};
-        if (posix_spawnp(&g_server, "jackd", nullptr, nullptr, const_cast<char**>(args), environ) !=
-            0) {
-            g_server = -1;
-            return;
-        }
-        for (int i = 0; i < 100; ++i) {
-            jack_status_t st;
-            jack_client_t* c = jack_client_open("wait", JackNoStartServer, &st);
-            if (c) {
-                jack_client_close(c);
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
+        g_server =
+            jacktest::StartDummyServer("dendra-test-" + std::to_string(getpid()), "48000", "256");
     }
-    static void TearDownTestSuite() {
-        if (g_server > 0) {
-            kill(g_server, SIGTERM);
-            int status;
-            waitpid(g_server, &status, 0);
-        }
-    }
+    static void TearDownTestSuite() { jacktest::StopServer(g_server); }
 
 protected:
     void SetUp() override {
@@ -266,6 +245,55 @@ TEST_F(JackTest, QuarterFramesDriveTheSmpteTime) {
     EXPECT_EQ(win.Count(dsync::kMsgSmpteStart), 1u);
     EXPECT_GE(win.Count(dsync::kMsgSmpteStopped), 1u); // the source stopped: the watchdog says so
     in.Close();
+}
+
+} // namespace
+
+namespace {
+
+// Alive: the process exists and has not ended (an ended one may wait as a zombie for its reaper).
+bool ProcessAlive(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return false;
+    const size_t close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+}
+
+// A test program that is killed (a timeout, Ctrl-C) must not leave its server running.
+TEST(JackServerProcess, EndsWhenItsTestProgramIsKilled) {
+    if (jacktest::FindJackd().empty()) GTEST_SKIP() << "jackd is not installed";
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    const pid_t program = fork();
+    ASSERT_GE(program, 0);
+    if (program == 0) {
+        // Stands for a test program: starts its server, reports it, and waits to be killed.
+        close(pipeFds[0]);
+        const pid_t server = jacktest::StartDummyServer("dendra-orphan-" + std::to_string(getpid()),
+                                                        "48000", "1024");
+        ssize_t written = write(pipeFds[1], &server, sizeof server);
+        (void)written;
+        for (;;) pause();
+    }
+    close(pipeFds[1]);
+    pid_t server = -1;
+    ASSERT_EQ(read(pipeFds[0], &server, sizeof server), ssize_t(sizeof server));
+    close(pipeFds[0]);
+    ASSERT_GT(server, 0) << "the server did not start";
+    ASSERT_TRUE(ProcessAlive(server));
+
+    kill(program, SIGKILL);
+    int status = 0;
+    waitpid(program, &status, 0);
+    // The server is the killed program's child: it ends, and init reaps it.
+    bool gone = false;
+    for (int i = 0; i < 100 && !gone; ++i) {
+        gone = !ProcessAlive(server);
+        if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (!gone) kill(server, SIGKILL);
+    EXPECT_TRUE(gone) << "the server outlived its test program";
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "sync/drivers/jack/rtmidi_driver.h"
+#include "platform/thread_check.h"
 
 #include "platform/timer.h"
 #include "sync/messages.h"
@@ -125,6 +126,7 @@ public:
 
 private:
     static void Callback(double, std::vector<unsigned char>* message, void* data) {
+        DENDRA_REALTIME();
         auto* self = static_cast<RtInPort*>(data);
         if (!self->started_.load() || !message || message->empty()) return;
         uint32_t stamp = uint32_t((platform::MonotonicNs() - self->startNs_.load()) / 1000000);

@@ -1,0 +1,97 @@
+// Starting and stopping a JACK server (the dummy backend) for a test program.
+//
+// The server runs as a child that the kernel ends when the test program ends, however it ends (a
+// timeout, Ctrl-C, a crash): the child asks for SIGKILL on its parent's death before it becomes
+// jackd. Stop ends it by its process id, gently first.
+#pragma once
+
+#include <jack/jack.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace jacktest {
+
+// The jackd on the PATH, or "" when there is none.
+inline std::string FindJackd() {
+    const char* path = std::getenv("PATH");
+    std::string p = path ? path : "/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= p.size()) {
+        size_t end = p.find(':', start);
+        if (end == std::string::npos) end = p.size();
+        std::string candidate = p.substr(start, end - start) + "/jackd";
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+        start = end + 1;
+    }
+    return {};
+}
+
+// Whether a server answers under the default server name.
+inline bool ServerAnswers() {
+    jack_status_t status;
+    jack_client_t* c = jack_client_open("dendra-wait", JackNoStartServer, &status);
+    if (!c) return false;
+    jack_client_close(c);
+    return true;
+}
+
+// Starts `jackd -n NAME -d dummy -r RATE -p PERIOD` (extra arguments appended) with its output
+// discarded, makes NAME the default server of this process, and waits up to 10 s for it to
+// answer. Returns the server's process id, or -1 when it could not be started.
+inline pid_t StartDummyServer(const std::string& name, const std::string& rate,
+                              const std::string& period,
+                              const std::vector<std::string>& extra = {}) {
+    const std::string jackd = FindJackd();
+    if (jackd.empty()) return -1;
+    setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+    setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
+    std::vector<std::string> args = {"jackd", "-n", name, "-d", "dummy", "-r", rate, "-p", period};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid < 0) return -1;
+    if (pid == 0) {
+        // Ends with the test program, even when it is killed.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(0); // the parent died before the request took hold
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        execv(jackd.c_str(), argv.data());
+        _exit(127);
+    }
+    for (int i = 0; i < 200; ++i) {
+        if (ServerAnswers()) return pid;
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) return -1; // it ended at once
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return pid;
+}
+
+// Ends the server: SIGTERM, then SIGKILL after 5 s.
+inline void StopServer(pid_t pid) {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    int status = 0;
+    for (int i = 0; i < 50; ++i) {
+        if (waitpid(pid, &status, WNOHANG) == pid) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+}
+
+} // namespace jacktest
