@@ -129,6 +129,12 @@ MessageQueue& Queue() {
     return queue;
 }
 
+namespace {
+// The queue exists from the library's start, so that the first post (often from a real-time
+// thread) never builds it.
+const bool g_queueBuilt = (Queue(), true);
+} // namespace
+
 MessageRecorder::MessageRecorder(MessageQueue& queue)
     : queue_(queue), window_(queue.Register(this)) {}
 

@@ -16,6 +16,7 @@
 #endif
 
 #ifdef DENDRA_HAVE_ASAN
+extern "C" void __sanitizer_print_stack_trace();
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void*,
                                                                              size_t),
                                                          void (*free_hook)(const volatile void*));
@@ -57,11 +58,17 @@ bool CountOnly() {
 void MallocHook(const volatile void*, size_t) {
     if (!t_section || t_exempt > 0) return;
     g_rtAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (!CountOnly()) Fail("thread check: allocation in the real-time section ", t_section, "");
+    if (CountOnly()) return;
+    Say("thread check: allocation in the real-time section ", t_section, "\n");
+    __sanitizer_print_stack_trace();
+    std::abort();
 }
 
+void FreeHook(const volatile void*) {}
+
+// The sanitizer takes the hooks only as a pair.
 struct InstallHooks {
-    InstallHooks() { __sanitizer_install_malloc_and_free_hooks(&MallocHook, nullptr); }
+    InstallHooks() { __sanitizer_install_malloc_and_free_hooks(&MallocHook, &FreeHook); }
 };
 const InstallHooks g_installHooks;
 #endif

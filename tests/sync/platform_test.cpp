@@ -48,6 +48,7 @@ TEST(Timer, RealTimerKeepsToDeadlines) {
     platform::RealTimer t;
     std::atomic<int> calls{0};
     std::atomic<int64_t> worst{0};
+    const int64_t started = platform::MonotonicNs();
     struct Ctx {
         std::atomic<int>* calls;
         std::atomic<int64_t>* worst;
@@ -64,11 +65,13 @@ TEST(Timer, RealTimerKeepsToDeadlines) {
         &ctx));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     t.Stop();
+    const int64_t elapsedMs = (platform::MonotonicNs() - started) / 1000000;
     int n = calls.load();
     // About 100 periods; a busy machine may starve the thread for a while (late periods are
-    // not made up), so only the bounds that matter are firm: it runs, and never too often.
+    // not made up) or oversleep this one, so only the bounds that matter are firm: it runs, and
+    // never more often than its period over the time it ran.
     EXPECT_GE(n, 25);
-    EXPECT_LE(n, 101);
+    EXPECT_LE(n, elapsedMs / 2 + 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(calls.load(), n); // nothing after Stop
 }

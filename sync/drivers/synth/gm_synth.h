@@ -72,6 +72,8 @@ public:
     uint64_t Dropped() const { return dropped_.load(); }
 
 private:
+    // One stretch of samples from the synthesizer library.
+    void WriteFloat(int frames, float* left, float* right);
     struct Event {
         int64_t sample = 0;
         uint32_t message = 0; // 0: sysex in bytes; 0xFFFFFFFF: reset
