@@ -119,7 +119,8 @@ private:
     std::vector<RegistryEntry> entries_;
 };
 
-// The application's registry.
+// The application's registry, built on first use (without wave support) from the families
+// registered by then: the programs register the node library (RegisterBuiltinNodeTypes) first.
 NodeRegistry& Registry();
 
 // One token pair of a "GetFxList" answer.
