@@ -54,6 +54,7 @@ extern const CommandGroup kSelCommands;    // cmd_sel.cpp
 extern const CommandGroup kSongCommands;   // cmd_song.cpp
 extern const CommandGroup kAppCommands;    // cmd_app.cpp
 extern const CommandGroup kRenderCommands; // cmd_render.cpp
+extern const CommandGroup kTypesCommands;  // cmd_types.cpp
 
 // The program's own command line, run headless (cmd_startup.cpp): "[/play] [/quit] [/save]
 // [FILE]". It is recognised by its first argument: a known option with "/" or "-", or an

@@ -21,7 +21,7 @@ namespace {
 // The command groups. Add a group here.
 const CommandGroup* const kGroups[] = {
     &kTreeCommands, &kSoundCommands, &kMidiCommands,   &kSelCommands,
-    &kSongCommands, &kAppCommands,   &kRenderCommands,
+    &kSongCommands, &kAppCommands,   &kRenderCommands, &kTypesCommands,
 };
 
 int RunDump(const std::vector<std::string>& args);

@@ -61,15 +61,15 @@ int g_pointerBudget = 0;
 // ---- Root -----------------------------------------------------------------------------------
 
 constinit const NodeTypeInfo Root::kInfo = {
-    "Root",
-    "Root",
-    0,
-    2000,
-    1,
-    "This is the root of the tree.  Everything its branch yields within the root's time window "
-    "becomes the solution of the Dendra, which can be played, graphed, or included in a Song.  ",
-    "",
-    {}};
+    .typeName = "Root",
+    .displayName = "Root",
+    .typeId = 0,
+    .bitmapId = 2000,
+    .branches = 1,
+    .info =
+        "This is the root of the tree.  Everything its branch yields within the root's time window "
+        "becomes the solution of the Dendra, which can be played, graphed, or included in a Song. "
+        " "};
 
 Root::Root() {
     duration = 10000;
@@ -139,22 +139,27 @@ void Root::OnPick(ProtoType* node) {
 
 namespace {
 const ParamField kAccreteFields[] = {
-    Param<&Accrete::pickChildOne>("pickChildOne", "Child One", ParamStore::None,
-                                  ParamControl::Check, 0, 1, 0),
+    Param<&Accrete::pickChildOne>({.key = "pickChildOne",
+                                   .label = "Child One",
+                                   .store = ParamStore::None,
+                                   .control = ParamControl::Check,
+                                   .min = 0,
+                                   .max = 1,
+                                   .def = 0}),
 };
 } // namespace
 
 constinit const NodeTypeInfo Accrete::kInfo = {
-    "Accrete",
-    "Accrete",
-    1,
-    2002,
-    1,
-    "This function is able to use all of the other functions as primitives.  It gathers a "
-    "whole subtree into a single function, leaving out the branch of your choice, so that the "
-    "subtree can be shown, moved and copied as one.  ",
-    "",
-    kAccreteFields};
+    .typeName = "Accrete",
+    .displayName = "Accrete",
+    .typeId = 1,
+    .bitmapId = 2002,
+    .branches = 1,
+    .info =
+        "This function is able to use all of the other functions as primitives.  It gathers a "
+        "whole subtree into a single function, leaving out the branch of your choice, so that the "
+        "subtree can be shown, moved and copied as one.  ",
+    .params = kAccreteFields};
 
 ProtoType* Accrete::GetInnerChild(int which) const {
     return inner[which == 1 ? 0 : 1];
@@ -283,15 +288,15 @@ ProtoType* Accrete::UnAccrete() {
 // ---- And ------------------------------------------------------------------------------------
 
 constinit const NodeTypeInfo And::kInfo = {
-    "And",
-    "And",
-    2,
-    2004,
-    2,
-    "This function combines two events, without merging them into a single note.  Both "
-    "branches are yielded together, so two notes at the same time form a chord.  ",
-    "",
-    {}};
+    .typeName = "And",
+    .displayName = "And",
+    .typeId = 2,
+    .bitmapId = 2004,
+    .branches = 2,
+    .family = "Basic",
+    .menuOrder = 10,
+    .info = "This function combines two events, without merging them into a single note.  Both "
+            "branches are yielded together, so two notes at the same time form a chord.  "};
 
 void And::Solve(CNoteEventList& list) {
     if (!Passes(*this, list)) return;
@@ -304,21 +309,27 @@ void And::Solve(CNoteEventList& list) {
 // ---- Counter --------------------------------------------------------------------------------
 
 const ParamField Counter::kFields[] = {
-    Param<&Counter::count>("count", "Count", ParamStore::U32, ParamControl::Hidden, INT32_MIN,
-                           INT32_MAX, 0),
+    Param<&Counter::count>({.key = "count",
+                            .label = "Count",
+                            .store = ParamStore::U32,
+                            .control = ParamControl::Hidden,
+                            .min = INT32_MIN,
+                            .max = INT32_MAX,
+                            .def = 0}),
 };
 
 constinit const NodeTypeInfo Counter::kInfo = {
-    "Counter",
-    "Counter",
-    3,
-    295,
-    1,
-    "This function returns a count.  Each time it is solved it adds the values of its left "
-    "branch to a running total and yields that total; with nothing from the left branch it "
-    "yields the total unchanged.  An Initialize function can set the count back to zero.  ",
-    "",
-    Counter::kFields};
+    .typeName = "Counter",
+    .displayName = "Counter",
+    .typeId = 3,
+    .bitmapId = 295,
+    .branches = 1,
+    .family = "Basic",
+    .menuOrder = 20,
+    .info = "This function returns a count.  Each time it is solved it adds the values of its left "
+            "branch to a running total and yields that total; with nothing from the left branch it "
+            "yields the total unchanged.  An Initialize function can set the count back to zero.  ",
+    .params = Counter::kFields};
 
 void Counter::Solve(CNoteEventList& list) {
     if (!Passes(*this, list)) return;
@@ -341,16 +352,17 @@ void Counter::Display() {
 // ---- Every ----------------------------------------------------------------------------------
 
 constinit const NodeTypeInfo Every::kInfo = {
-    "Every",
-    "Every",
-    4,
-    2009,
-    2,
-    "This is a periodic function.  The left branch gives the period in milliseconds, and the "
-    "right branch is yielded at every multiple of that period within this function's time "
-    "window.  ",
-    "",
-    {}};
+    .typeName = "Every",
+    .displayName = "Every",
+    .typeId = 4,
+    .bitmapId = 2009,
+    .branches = 2,
+    .family = "Basic",
+    .menuOrder = 30,
+    .info =
+        "This is a periodic function.  The left branch gives the period in milliseconds, and the "
+        "right branch is yielded at every multiple of that period within this function's time "
+        "window.  "};
 
 bool Every::IsActive(CNoteEventList& list) {
     const uint32_t offset = static_cast<uint32_t>(list.offset) + start;
@@ -389,16 +401,18 @@ void Every::Solve(CNoteEventList& list) {
 // ---- IfThen ---------------------------------------------------------------------------------
 
 constinit const NodeTypeInfo IfThen::kInfo = {
-    "IfThen",
-    "If Then",
-    5,
-    2012,
-    2,
-    "If the numerical value of the left branch is TRUE (not equal to 0), the right branch is "
-    "yielded; if it is FALSE (equal to 0), nothing is.  Only the first value of the left branch "
-    "is tested.  ",
-    "",
-    {}};
+    .typeName = "IfThen",
+    .displayName = "If Then",
+    .typeId = 5,
+    .bitmapId = 2012,
+    .branches = 2,
+    .family = "Basic",
+    .menuOrder = 40,
+    .info =
+        "If the numerical value of the left branch is TRUE (not equal to 0), the right branch is "
+        "yielded; if it is FALSE (equal to 0), nothing is.  Only the first value of the left "
+        "branch "
+        "is tested.  "};
 
 void IfThen::Solve(CNoteEventList& list) {
     if (!Passes(*this, list)) return;
@@ -414,16 +428,18 @@ void IfThen::Solve(CNoteEventList& list) {
 // ---- Initialize -----------------------------------------------------------------------------
 
 constinit const NodeTypeInfo Initialize::kInfo = {
-    "Initialize",
-    "Initialize",
-    6,
-    331,
-    2,
-    "This function will re-initialize its left branch, when the right branch returns a non-zero "
-    "value.  Counters start again from zero and sequences from their beginning; the left branch "
-    "is yielded in either case.  ",
-    "",
-    {}};
+    .typeName = "Initialize",
+    .displayName = "Initialize",
+    .typeId = 6,
+    .bitmapId = 331,
+    .branches = 2,
+    .family = "Basic",
+    .menuOrder = 50,
+    .info = "This function will re-initialize its left branch, when the right branch returns a "
+            "non-zero "
+            "value.  Counters start again from zero and sequences from their beginning; the left "
+            "branch "
+            "is yielded in either case.  "};
 
 void Initialize::Solve(CNoteEventList& list) {
     if (!Passes(*this, list)) return;
@@ -436,21 +452,30 @@ void Initialize::Solve(CNoteEventList& list) {
 // ---- Loop -----------------------------------------------------------------------------------
 
 const ParamField Loop::kFields[] = {
-    Param<&Loop::loopPoint>("loopPoint", "Loop Point:", ParamStore::U32, ParamControl::Seconds, 1,
-                            4294967295.0, 480, kHoldOnRead),
+    Param<&Loop::loopPoint>({.key = "loopPoint",
+                             .label = "Loop Point:",
+                             .store = ParamStore::U32,
+                             .control = ParamControl::Seconds,
+                             .min = 1,
+                             .max = 4294967295.0,
+                             .def = 480,
+                             .holdOnRead = true}),
 };
 
 constinit const NodeTypeInfo Loop::kInfo = {
-    "Loop",
-    "Loop",
-    9,
-    2038,
-    1,
-    "This function loops the lower branch repeatedly, at a user-defined loop point.  Whatever "
-    "the branch yields in its first loop-point's worth of time is repeated, one repetition "
-    "after another, for as long as this function's time window lasts.  ",
-    "Loop definition",
-    Loop::kFields};
+    .typeName = "Loop",
+    .displayName = "Loop",
+    .typeId = 9,
+    .bitmapId = 2038,
+    .branches = 1,
+    .family = "Basic",
+    .menuOrder = 60,
+    .info =
+        "This function loops the lower branch repeatedly, at a user-defined loop point.  Whatever "
+        "the branch yields in its first loop-point's worth of time is repeated, one repetition "
+        "after another, for as long as this function's time window lasts.  ",
+    .dialogTitle = "Loop definition",
+    .params = Loop::kFields};
 
 void Loop::Solve(CNoteEventList& list) {
     if (!Passes(*this, list)) return;
@@ -476,25 +501,43 @@ void Loop::Solve(CNoteEventList& list) {
 // ---- MetaWord -------------------------------------------------------------------------------
 
 const ParamField MetaWord::kFields[] = {
-    Param<&MetaWord::sequential>("sequential", "Sequential Order", ParamStore::U16,
-                                 ParamControl::Check, 0, 1, 1),
-    Param<&MetaWord::interimTime>("interimTime", "InterimTime", ParamStore::U32,
-                                  ParamControl::Number, 0, 24000, 0),
-    Param<&MetaWord::wordOneDuration>("wordOneDuration", "Word One Duration", ParamStore::U32,
-                                      ParamControl::Number, 0, 24000, 0),
+    Param<&MetaWord::sequential>({.key = "sequential",
+                                  .label = "Sequential Order",
+                                  .store = ParamStore::U16,
+                                  .control = ParamControl::Check,
+                                  .min = 0,
+                                  .max = 1,
+                                  .def = 1}),
+    Param<&MetaWord::interimTime>({.key = "interimTime",
+                                   .label = "InterimTime",
+                                   .store = ParamStore::U32,
+                                   .control = ParamControl::Number,
+                                   .min = 0,
+                                   .max = 24000,
+                                   .def = 0}),
+    Param<&MetaWord::wordOneDuration>({.key = "wordOneDuration",
+                                       .label = "Word One Duration",
+                                       .store = ParamStore::U32,
+                                       .control = ParamControl::Number,
+                                       .min = 0,
+                                       .max = 24000,
+                                       .def = 0}),
 };
 
 constinit const NodeTypeInfo MetaWord::kInfo = {
-    "MetaWord",
-    "MetaWord",
-    10,
-    307,
-    2,
-    "This function sequences its two branch words.  In sequential order the right branch "
-    "follows as soon as the left branch has finished; otherwise the left branch plays for the "
-    "Word One Duration and the right branch begins after the Interim Time.  ",
-    "MetaSet definition",
-    MetaWord::kFields};
+    .typeName = "MetaWord",
+    .displayName = "MetaWord",
+    .typeId = 10,
+    .bitmapId = 307,
+    .branches = 2,
+    .family = "Basic",
+    .menuOrder = 70,
+    .info =
+        "This function sequences its two branch words.  In sequential order the right branch "
+        "follows as soon as the left branch has finished; otherwise the left branch plays for the "
+        "Word One Duration and the right branch begins after the Interim Time.  ",
+    .dialogTitle = "MetaSet definition",
+    .params = MetaWord::kFields};
 
 void MetaWord::Solve(CNoteEventList& list) {
     if (!Passes(*this, list)) return;
@@ -528,33 +571,42 @@ void MetaWord::Solve(CNoteEventList& list) {
 // ---- Null -----------------------------------------------------------------------------------
 
 constinit const NodeTypeInfo Null::kInfo = {
-    "Null",
-    "NULL",
-    11,
-    2018,
-    0,
-    "This node does not contain any information.  It is a placeholder: right-click on it to "
-    "add a new function in its place.  ",
-    "",
-    {}};
+    .typeName = "Null",
+    .displayName = "NULL",
+    .typeId = 11,
+    .bitmapId = 2018,
+    .branches = 0,
+    .family = "Basic",
+    .menuOrder = 80,
+    .info =
+        "This node does not contain any information.  It is a placeholder: right-click on it to "
+        "add a new function in its place.  "};
 
 // ---- Or -------------------------------------------------------------------------------------
 
 const ParamField Or::kFields[] = {
-    Param<&Or::leftProbability>("leftProbability", "Left Branch Probability", ParamStore::F32,
-                                ParamControl::Number, 0, 1, 0.5),
+    Param<&Or::leftProbability>({.key = "leftProbability",
+                                 .label = "Left Branch Probability",
+                                 .store = ParamStore::F32,
+                                 .control = ParamControl::Number,
+                                 .min = 0,
+                                 .max = 1,
+                                 .def = 0.5}),
 };
 
 constinit const NodeTypeInfo Or::kInfo = {
-    "Or",
-    "Or",
-    12,
-    323,
-    2,
-    "This function chooses to yield only one of its branches at a time.  The left branch is "
-    "chosen with the Left Branch Probability (0-1), the right branch otherwise.  ",
-    "Or Definition",
-    Or::kFields};
+    .typeName = "Or",
+    .displayName = "Or",
+    .typeId = 12,
+    .bitmapId = 323,
+    .branches = 2,
+    .family = "Basic",
+    .menuOrder = 90,
+    .info =
+        "This function chooses to yield only one of its branches at a time.  The left branch is "
+        "chosen with the Left Branch Probability (0-1), the right branch otherwise.  ",
+    .dialogTitle = "Or Definition",
+    .params = Or::kFields};
 
 void Or::Solve(CNoteEventList& list) {
     if (!Passes(*this, list)) return;
@@ -565,23 +617,34 @@ void Or::Solve(CNoteEventList& list) {
 // ---- Pointer --------------------------------------------------------------------------------
 
 const ParamField Pointer::kFields[] = {
-    Param<&Pointer::targetName>("targetName", "Name of Fx that is currently pointed to:",
-                                ParamStore::None, ParamControl::ReadOnlyText, 0, 0, 0),
-    Param<&Pointer::recursionLimit>("recursionLimit", "Max. Levels of Recursion ", ParamStore::U16,
-                                    ParamControl::Number, 0, 40, 3, kHoldOnRead),
+    Param<&Pointer::targetName>({.key = "targetName",
+                                 .label = "Name of Fx that is currently pointed to:",
+                                 .store = ParamStore::None,
+                                 .control = ParamControl::ReadOnlyText}),
+    Param<&Pointer::recursionLimit>({.key = "recursionLimit",
+                                     .label = "Max. Levels of Recursion ",
+                                     .store = ParamStore::U16,
+                                     .control = ParamControl::Number,
+                                     .min = 0,
+                                     .max = 40,
+                                     .def = 3,
+                                     .holdOnRead = true}),
 };
 
 constinit const NodeTypeInfo Pointer::kInfo = {
-    "Pointer",
-    "Pointer",
-    13,
-    286,
-    0,
-    "This is a function that breaks the 'rules' of the tree structure.  It yields whatever the "
-    "function it points to yields, placed in the Pointer's own time window, and may even point "
-    "to a function above itself, recursing up to the chosen number of levels.  ",
-    "Pointer definition",
-    Pointer::kFields};
+    .typeName = "Pointer",
+    .displayName = "Pointer",
+    .typeId = 13,
+    .bitmapId = 286,
+    .branches = 0,
+    .family = "Basic",
+    .menuOrder = 100,
+    .info =
+        "This is a function that breaks the 'rules' of the tree structure.  It yields whatever the "
+        "function it points to yields, placed in the Pointer's own time window, and may even point "
+        "to a function above itself, recursing up to the chosen number of levels.  ",
+    .dialogTitle = "Pointer definition",
+    .params = Pointer::kFields};
 
 Pointer::~Pointer() = default;
 
@@ -706,15 +769,16 @@ void Pointer::ExpandPointer(ProtoType* node) {
 // ---- Substitute -----------------------------------------------------------------------------
 
 constinit const NodeTypeInfo Substitute::kInfo = {
-    "Substitute",
-    "Substitute",
-    14,
-    294,
-    2,
-    "This function will yield the information of its right branch if there is a note result "
-    "from the left branch.  When the left branch yields no note, nothing is yielded.  ",
-    "",
-    {}};
+    .typeName = "Substitute",
+    .displayName = "Substitute",
+    .typeId = 14,
+    .bitmapId = 294,
+    .branches = 2,
+    .family = "Basic",
+    .menuOrder = 130,
+    .info =
+        "This function will yield the information of its right branch if there is a note result "
+        "from the left branch.  When the left branch yields no note, nothing is yielded.  "};
 
 void Substitute::Solve(CNoteEventList& list) {
     if (!Passes(*this, list)) return;
@@ -731,15 +795,16 @@ void Substitute::Solve(CNoteEventList& list) {
 // ---- Tempo ----------------------------------------------------------------------------------
 
 constinit const NodeTypeInfo Tempo::kInfo = {
-    "Tempo",
-    "Tempo",
-    15,
-    319,
-    1,
-    "This function will insert a tempo change event in the outgoing musical stream.  The value "
-    "of its left branch gives the new tempo in beats per minute (12 to 300).  ",
-    "",
-    {}};
+    .typeName = "Tempo",
+    .displayName = "Tempo",
+    .typeId = 15,
+    .bitmapId = 319,
+    .branches = 1,
+    .family = "Basic",
+    .menuOrder = 140,
+    .info =
+        "This function will insert a tempo change event in the outgoing musical stream.  The value "
+        "of its left branch gives the new tempo in beats per minute (12 to 300).  "};
 
 void Tempo::Solve(CNoteEventList& list) {
     if (!Passes(*this, list)) return;
@@ -757,21 +822,29 @@ void Tempo::Solve(CNoteEventList& list) {
 // ---- Word -----------------------------------------------------------------------------------
 
 const ParamField Word::kFields[] = {
-    Param<&Word::generateFromTree>("generateFromTree", "Generate from Tree", ParamStore::U16,
-                                   ParamControl::Check, 0, 1, 0),
+    Param<&Word::generateFromTree>({.key = "generateFromTree",
+                                    .label = "Generate from Tree",
+                                    .store = ParamStore::U16,
+                                    .control = ParamControl::Check,
+                                    .min = 0,
+                                    .max = 1,
+                                    .def = 0}),
 };
 
 constinit const NodeTypeInfo Word::kInfo = {
-    "Word",
-    "Word",
-    16,
-    288,
-    0,
-    "This function holds a list of song events.  Each event is yielded once, at its own time "
-    "after the start of this function's time window; the events can be edited in the Word's "
-    "event window.  ",
-    "Word Definition",
-    Word::kFields};
+    .typeName = "Word",
+    .displayName = "Word",
+    .typeId = 16,
+    .bitmapId = 288,
+    .branches = 0,
+    .family = "Basic",
+    .menuOrder = 150,
+    .info =
+        "This function holds a list of song events.  Each event is yielded once, at its own time "
+        "after the start of this function's time window; the events can be edited in the Word's "
+        "event window.  ",
+    .dialogTitle = "Word Definition",
+    .params = Word::kFields};
 
 bool Word::IsActive(CNoteEventList& list) {
     const uint32_t offset = static_cast<uint32_t>(list.offset) + start;
@@ -849,24 +922,43 @@ void Word::Display() {
 // ---- Quantize -------------------------------------------------------------------------------
 
 const ParamField Quantize::kFields[] = {
-    Param<&Quantize::quanta>("quanta", "Quanta Size", ParamStore::U32, ParamControl::Number, 1,
-                             1000, 20, kHoldOnRead),
-    Param<&Quantize::onsets>("onsets", "Quantize Onsets", ParamStore::U16, ParamControl::Check, 0,
-                             1, 1),
-    Param<&Quantize::durations>("durations", "Quantize Durations", ParamStore::U16,
-                                ParamControl::Check, 0, 1, 0),
+    Param<&Quantize::quanta>({.key = "quanta",
+                              .label = "Quanta Size",
+                              .store = ParamStore::U32,
+                              .control = ParamControl::Number,
+                              .min = 1,
+                              .max = 1000,
+                              .def = 20,
+                              .holdOnRead = true}),
+    Param<&Quantize::onsets>({.key = "onsets",
+                              .label = "Quantize Onsets",
+                              .store = ParamStore::U16,
+                              .control = ParamControl::Check,
+                              .min = 0,
+                              .max = 1,
+                              .def = 1}),
+    Param<&Quantize::durations>({.key = "durations",
+                                 .label = "Quantize Durations",
+                                 .store = ParamStore::U16,
+                                 .control = ParamControl::Check,
+                                 .min = 0,
+                                 .max = 1,
+                                 .def = 0}),
 };
 
 constinit const NodeTypeInfo Quantize::kInfo = {
-    "Quantize",
-    "Quantize",
-    211,
-    292,
-    1,
-    "This function quantizes the event times from its left branch based on the selected Quanta "
-    "size.  Onsets, durations, or both can be quantized.  ",
-    "Quantize",
-    Quantize::kFields};
+    .typeName = "Quantize",
+    .displayName = "Quantize",
+    .typeId = 211,
+    .bitmapId = 292,
+    .branches = 1,
+    .family = "Basic",
+    .menuOrder = 110,
+    .info =
+        "This function quantizes the event times from its left branch based on the selected Quanta "
+        "size.  Onsets, durations, or both can be quantized.  ",
+    .dialogTitle = "Quantize",
+    .params = Quantize::kFields};
 
 void Quantize::Solve(CNoteEventList& list) {
     if (!Passes(*this, list)) return;
@@ -885,25 +977,43 @@ void Quantize::Solve(CNoteEventList& list) {
 // ---- Stretch --------------------------------------------------------------------------------
 
 const ParamField Stretch::kFields[] = {
-    Param<&Stretch::factor>("factor", "Stretch Factor", ParamStore::F32, ParamControl::Number, 0.01,
-                            100, 1),
-    Param<&Stretch::onsets>("onsets", "Stretch Onsets", ParamStore::U16, ParamControl::Check, 0, 1,
-                            1),
-    Param<&Stretch::durations>("durations", "Stretch Durations", ParamStore::U16,
-                               ParamControl::Check, 0, 1, 0),
+    Param<&Stretch::factor>({.key = "factor",
+                             .label = "Stretch Factor",
+                             .store = ParamStore::F32,
+                             .control = ParamControl::Number,
+                             .min = 0.01,
+                             .max = 100,
+                             .def = 1}),
+    Param<&Stretch::onsets>({.key = "onsets",
+                             .label = "Stretch Onsets",
+                             .store = ParamStore::U16,
+                             .control = ParamControl::Check,
+                             .min = 0,
+                             .max = 1,
+                             .def = 1}),
+    Param<&Stretch::durations>({.key = "durations",
+                                .label = "Stretch Durations",
+                                .store = ParamStore::U16,
+                                .control = ParamControl::Check,
+                                .min = 0,
+                                .max = 1,
+                                .def = 0}),
 };
 
 constinit const NodeTypeInfo Stretch::kInfo = {
-    "Stretch",
-    "Stretch",
-    213,
-    293,
-    1,
-    "This function Stretches the event times which it is given by a user-determined stretch "
-    "factor.  Times are stretched from the start of this function's time window; durations can "
-    "be stretched as well.  ",
-    "Stretch definition",
-    Stretch::kFields};
+    .typeName = "Stretch",
+    .displayName = "Stretch",
+    .typeId = 213,
+    .bitmapId = 293,
+    .branches = 1,
+    .family = "Basic",
+    .menuOrder = 120,
+    .info =
+        "This function Stretches the event times which it is given by a user-determined stretch "
+        "factor.  Times are stretched from the start of this function's time window; durations can "
+        "be stretched as well.  ",
+    .dialogTitle = "Stretch definition",
+    .params = Stretch::kFields};
 
 void Stretch::Solve(CNoteEventList& list) {
     if (!Passes(*this, list)) return;

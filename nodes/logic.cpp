@@ -45,69 +45,73 @@ template class Conjunction<LogicalAnd>;
 template class Conjunction<LogicalOr>;
 
 constinit const NodeTypeInfo EqualTo::kInfo = {
-    "EqualTo",
-    "EqualTo",
-    305,
-    2008,
-    2,
-    "If the numerical result of the left branch is equal to the second, this function returns "
-    "TRUE (1); Otherwise, it returns FALSE (0).  ",
-    "",
-    {}};
+    .typeName = "EqualTo",
+    .displayName = "EqualTo",
+    .typeId = 305,
+    .bitmapId = 2008,
+    .branches = 2,
+    .family = "Numerical",
+    .menuOrder = 60,
+    .info =
+        "If the numerical result of the left branch is equal to the second, this function returns "
+        "TRUE (1); Otherwise, it returns FALSE (0).  "};
 
 constinit const NodeTypeInfo GreaterThan::kInfo = {
-    "GreaterThan",
-    "Greater Than",
-    307,
-    2011,
-    2,
-    "If the numerical result of the left branch is Greater than that of the right, this function "
-    "returns TRUE; Otherwise, it returns FALSE",
-    "",
-    {}};
+    .typeName = "GreaterThan",
+    .displayName = "Greater Than",
+    .typeId = 307,
+    .bitmapId = 2011,
+    .branches = 2,
+    .family = "Numerical",
+    .menuOrder = 80,
+    .info = "If the numerical result of the left branch is Greater than that of the right, this "
+            "function "
+            "returns TRUE; Otherwise, it returns FALSE"};
 
 constinit const NodeTypeInfo LessThan::kInfo = {
-    "LessThan",
-    "Less Than",
-    308,
-    2013,
-    2,
-    "If the numerical result of the left branch is less than that of the right branch, this "
-    "function returns TRUE; Otherwise, it returns FALSE",
-    "",
-    {}};
+    .typeName = "LessThan",
+    .displayName = "Less Than",
+    .typeId = 308,
+    .bitmapId = 2013,
+    .branches = 2,
+    .family = "Numerical",
+    .menuOrder = 90,
+    .info =
+        "If the numerical result of the left branch is less than that of the right branch, this "
+        "function returns TRUE; Otherwise, it returns FALSE"};
 
 constinit const NodeTypeInfo LogicalAnd::kInfo = {
-    "LogicalAnd",
-    "LogicalAnd",
-    311,
-    322,
-    2,
-    "This function returns TRUE if and only if both of its branches return TRUE.  Otherwise, it "
-    "returns FALSE.",
-    "",
-    {}};
+    .typeName = "LogicalAnd",
+    .displayName = "LogicalAnd",
+    .typeId = 311,
+    .bitmapId = 322,
+    .branches = 2,
+    .family = "Numerical",
+    .menuOrder = 120,
+    .info = "This function returns TRUE if and only if both of its branches return TRUE.  "
+            "Otherwise, it "
+            "returns FALSE."};
 
 constinit const NodeTypeInfo LogicalOr::kInfo = {
-    "LogicalOr",
-    "LogicalOr",
-    312,
-    2019,
-    2,
-    "If either branch is TRUE, this function returns TRUE.   Otherwise, it returns FALSE.",
-    "",
-    {}};
+    .typeName = "LogicalOr",
+    .displayName = "LogicalOr",
+    .typeId = 312,
+    .bitmapId = 2019,
+    .branches = 2,
+    .family = "Numerical",
+    .menuOrder = 130,
+    .info = "If either branch is TRUE, this function returns TRUE.   Otherwise, it returns FALSE."};
 
 constinit const NodeTypeInfo Not::kInfo = {
-    "Not",
-    "Not",
-    317,
-    302,
-    1,
-    "This node returns the Boolean opposite of its argument, i.e. TRUE will be turned into "
-    "FALSE, and FALSE into TRUE.",
-    "",
-    {}};
+    .typeName = "Not",
+    .displayName = "Not",
+    .typeId = 317,
+    .bitmapId = 302,
+    .branches = 1,
+    .family = "Numerical",
+    .menuOrder = 180,
+    .info = "This node returns the Boolean opposite of its argument, i.e. TRUE will be turned into "
+            "FALSE, and FALSE into TRUE."};
 
 namespace {
 const NodeFactoryEntry kLogicTypes[] = {

@@ -2,10 +2,12 @@
 
 #include "events/archive.h"
 #include "events/event_list.h"
+#include "events/names.h"
 #include "nodes/node_params.h"
 #include "tree/node_host.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <utility>
@@ -37,21 +39,89 @@ uint8_t LowByte(int64_t v) {
     return static_cast<uint8_t>(static_cast<uint64_t>(v) & 0xFFu);
 }
 
+// ---- the choices the dialogs offer ------------------------------------------------------------
+
+constexpr ParamChoice kChordChoices[] = {
+    {"Major", 0},       {"Minor", 1},   {"Augmented", 2},     {"Diminished", 3},    {"Sixth", 4},
+    {"Minor Sixth", 5}, {"Seventh", 6}, {"Minor Seventh", 7}, {"Major Seventh", 8}, {"Octave", 9},
+};
+
+constexpr auto kScaleChoices = [] {
+    std::array<ParamChoice, std::size(nodes::kScaleTable)> a{};
+    for (size_t i = 0; i < a.size(); ++i) a[i] = {nodes::kScaleTable[i].name, static_cast<int>(i)};
+    return a;
+}();
+
+constexpr ParamChoice kFitChoices[] = {
+    {"Cut", 0}, {"Push Up", 1}, {"Push Down", 2}, {"Seamless", 3}};
+
+constexpr ParamChoice kKeyChoices[] = {{"A", 0},  {"A#", 1}, {"B", 2},  {"C", 3},
+                                       {"C#", 4}, {"D", 5},  {"D#", 6}, {"E", 7},
+                                       {"F", 8},  {"F#", 9}, {"G", 10}, {"G#", 11}};
+
+constexpr ParamChoice kControllerChoices[] = {
+    {"Modulation", 1}, {"Breath Controller", 2},      {"Foot Controller", 4}, {"Volume", 7},
+    {"Pan", 10},       {"Reset All Controllers", 121}};
+
+constexpr ParamChoice kChannelChoices[] = {
+    {"0", 0}, {"1", 1}, {"2", 2},   {"3", 3},   {"4", 4},   {"5", 5},   {"6", 6},   {"7", 7},
+    {"8", 8}, {"9", 9}, {"10", 10}, {"11", 11}, {"12", 12}, {"13", 13}, {"14", 14}, {"15", 15}};
+
+constexpr ParamChoice kDrumChannelChoices[] = {
+    {"0", 0},   {"1", 1},   {"2", 2},   {"3", 3},   {"4", 4},
+    {"5", 5},   {"6", 6},   {"7", 7},   {"8", 8},   {"9 -> GM Drum Setting", 9},
+    {"10", 10}, {"11", 11}, {"12", 12}, {"13", 13}, {"14", 14},
+    {"15", 15}};
+
+// MidiController counts its channels from 1.
+constexpr ParamChoice kControllerChannelChoices[] = {
+    {"1", 0}, {"2", 1},  {"3", 2},   {"4", 3},   {"5", 4},   {"6", 5},   {"7", 6},   {"8", 7},
+    {"9", 8}, {"10", 9}, {"11", 10}, {"12", 11}, {"13", 12}, {"14", 13}, {"15", 14}, {"16", 15}};
+
+constexpr ParamChoice kInputChoices[] = {
+    {"send note", kInputNote},         {"Pitch", kInputPitch},
+    {"Velocity", kInputVelocity},      {"Duration", kInputDuration},
+    {"Channel/Status", kInputChannel}, {"Time since start", kInputTime}};
+
+// The percussion names of keys 35 to 81 (the names live with the event model, so this list is
+// filled before main; the tables only hold its address).
+const std::array<ParamChoice, kLastDrumKey - kFirstDrumKey + 1> kDrumChoices = [] {
+    std::array<ParamChoice, kLastDrumKey - kFirstDrumKey + 1> a{};
+    for (int k = kFirstDrumKey; k <= kLastDrumKey; ++k) {
+        a[static_cast<size_t>(k - kFirstDrumKey)] = {DrumName(static_cast<uint8_t>(k)), k};
+    }
+    return a;
+}();
+
 } // namespace
 
 // ---- Arpeggiate -------------------------------------------------------------------------------
 
 #define ARP_STEP(i)                                                                                \
-    nodes::ParamElem<&Arpeggiate::pitchOffsets, i>(                                                \
-        "pitchOffset" #i, "Pitch change from source note:", ParamStore::I16, ParamControl::Number, \
-        -127, 127, 2),                                                                             \
-        nodes::ParamElem<&Arpeggiate::timeOffsets, i>("timeOffset" #i,                             \
-                                                      "Time after source note:", ParamStore::U32,  \
-                                                      ParamControl::Number, 0, kI32Max, 500)
+    nodes::ParamElem<&Arpeggiate::pitchOffsets, i>({.key = "pitchOffset" #i,                       \
+                                                    .label = "Pitch change from source note:",     \
+                                                    .store = ParamStore::I16,                      \
+                                                    .control = ParamControl::Number,               \
+                                                    .min = -127,                                   \
+                                                    .max = 127,                                    \
+                                                    .def = 2}),                                    \
+        nodes::ParamElem<&Arpeggiate::timeOffsets, i>({.key = "timeOffset" #i,                     \
+                                                       .label = "Time after source note:",         \
+                                                       .store = ParamStore::U32,                   \
+                                                       .control = ParamControl::Number,            \
+                                                       .min = 0,                                   \
+                                                       .max = kI32Max,                             \
+                                                       .def = 500})
 
 const ParamField Arpeggiate::kFields[] = {
-    Param<&Arpeggiate::noteCount>("noteCount", "Number of notes added", ParamStore::U16,
-                                  ParamControl::Number, 0, 6, 2, kHoldOnRead),
+    Param<&Arpeggiate::noteCount>({.key = "noteCount",
+                                   .label = "Number of notes added",
+                                   .store = ParamStore::U16,
+                                   .control = ParamControl::Number,
+                                   .min = 0,
+                                   .max = 6,
+                                   .def = 2,
+                                   .holdOnRead = true}),
     ARP_STEP(0),
     ARP_STEP(1),
     ARP_STEP(2),
@@ -62,15 +132,18 @@ const ParamField Arpeggiate::kFields[] = {
 #undef ARP_STEP
 
 constinit const NodeTypeInfo Arpeggiate::kInfo = {
-    "Arpeggiate",
-    "Arpeggiate",
-    200,
-    0,
-    1,
-    "Arpeggiate adds several notes after the input, with altered pitches. This function's parent "
-    "should be a Scale function if you desire the arpeggiation to be on a musical scale.  ",
-    "Arpeggiation definition",
-    Arpeggiate::kFields};
+    .typeName = "Arpeggiate",
+    .displayName = "Arpeggiate",
+    .typeId = 200,
+    .bitmapId = 0,
+    .branches = 1,
+    .family = "Midi",
+    .menuOrder = 10,
+    .info = "Arpeggiate adds several notes after the input, with altered pitches. This function's "
+            "parent "
+            "should be a Scale function if you desire the arpeggiation to be on a musical scale.  ",
+    .dialogTitle = "Arpeggiation definition",
+    .params = Arpeggiate::kFields};
 
 void Arpeggiate::Solve(CNoteEventList& list) {
     if (!Passes(*this, list)) return;
@@ -93,14 +166,26 @@ void Arpeggiate::Solve(CNoteEventList& list) {
 // ---- ChordBuilder -----------------------------------------------------------------------------
 
 #define CHORD_INTERVAL(i)                                                                          \
-    nodes::ParamElem<&ChordBuilder::intervals, i>("interval" #i, "", ParamStore::I16,              \
-                                                  ParamControl::Hidden, -128, 127, 0)
+    nodes::ParamElem<&ChordBuilder::intervals, i>({.key = "interval" #i,                           \
+                                                   .store = ParamStore::I16,                       \
+                                                   .control = ParamControl::Hidden,                \
+                                                   .min = -128,                                    \
+                                                   .max = 127,                                     \
+                                                   .def = 0})
 
 const ParamField ChordBuilder::kFields[] = {
-    Param<&ChordBuilder::chordType>("chordType", "Chord Type", ParamStore::Text, ParamControl::Text,
-                                    0, 0, 0),
-    Param<&ChordBuilder::chordSize>("chordSize", "", ParamStore::U16, ParamControl::Hidden, 0, 6, 0,
-                                    kHoldOnRead),
+    Param<&ChordBuilder::chordType>({.key = "chordType",
+                                     .label = "Chord Type",
+                                     .store = ParamStore::Text,
+                                     .control = ParamControl::List,
+                                     .choices = kChordChoices}),
+    Param<&ChordBuilder::chordSize>({.key = "chordSize",
+                                     .store = ParamStore::U16,
+                                     .control = ParamControl::Hidden,
+                                     .min = 0,
+                                     .max = 6,
+                                     .def = 0,
+                                     .holdOnRead = true}),
     CHORD_INTERVAL(0),
     CHORD_INTERVAL(1),
     CHORD_INTERVAL(2),
@@ -110,16 +195,19 @@ const ParamField ChordBuilder::kFields[] = {
 #undef CHORD_INTERVAL
 
 constinit const NodeTypeInfo ChordBuilder::kInfo = {
-    "ChordBuilder",
-    "ChordBuilder",
-    201,
-    0,
-    1,
-    "This function builds a chord based on the note parameters of the left branch.  In "
-    "musicological terms, the note derived from the left branch become the 'root note' of the "
-    "chord.  ",
-    "ChordBuilder definition",
-    ChordBuilder::kFields};
+    .typeName = "ChordBuilder",
+    .displayName = "ChordBuilder",
+    .typeId = 201,
+    .bitmapId = 0,
+    .branches = 1,
+    .family = "Midi",
+    .menuOrder = 20,
+    .info =
+        "This function builds a chord based on the note parameters of the left branch.  In "
+        "musicological terms, the note derived from the left branch become the 'root note' of the "
+        "chord.  ",
+    .dialogTitle = "ChordBuilder definition",
+    .params = ChordBuilder::kFields};
 
 void ChordBuilder::ExchangeParams(bool toDialog, ParamDialog& dialog) {
     ProtoType::ExchangeParams(toDialog, dialog);
@@ -145,24 +233,44 @@ void ChordBuilder::Solve(CNoteEventList& list) {
 // ---- Delay ------------------------------------------------------------------------------------
 
 const ParamField Delay::kFields[] = {
-    Param<&Delay::delayCount>("delayCount", "Number of Delays", ParamStore::U16,
-                              ParamControl::Number, 0, 10, 1, kHoldOnRead),
-    Param<&Delay::velocityDecrement>("velocityDecrement", "Amount to decrement velocity:",
-                                     ParamStore::U16, ParamControl::Number, 0, 127, 0),
-    Param<&Delay::delayTime>("delayTime", "Delay Time", ParamStore::U32, ParamControl::Number, 0,
-                             900000, 120),
+    Param<&Delay::delayCount>({.key = "delayCount",
+                               .label = "Number of Delays",
+                               .store = ParamStore::U16,
+                               .control = ParamControl::Number,
+                               .min = 0,
+                               .max = 10,
+                               .def = 1,
+                               .holdOnRead = true}),
+    Param<&Delay::velocityDecrement>({.key = "velocityDecrement",
+                                      .label = "Amount to decrement velocity:",
+                                      .store = ParamStore::U16,
+                                      .control = ParamControl::Number,
+                                      .min = 0,
+                                      .max = 127,
+                                      .def = 0}),
+    Param<&Delay::delayTime>({.key = "delayTime",
+                              .label = "Delay Time",
+                              .store = ParamStore::U32,
+                              .control = ParamControl::Number,
+                              .min = 0,
+                              .max = 900000,
+                              .def = 120}),
 };
 
-constinit const NodeTypeInfo Delay::kInfo = {
-    "Delay",
-    "Delay",
-    202,
-    0,
-    1,
-    "This function is essentially a delay pedal.  Delayed note(s) will be added to the original "
-    "note, for the number of repetitions specified, temporally delayed by the specified period.  ",
-    "Delay definition",
-    Delay::kFields};
+constinit const NodeTypeInfo Delay::kInfo = {.typeName = "Delay",
+                                             .displayName = "Delay",
+                                             .typeId = 202,
+                                             .bitmapId = 0,
+                                             .branches = 1,
+                                             .family = "Midi",
+                                             .menuOrder = 30,
+                                             .info =
+                                                 "This function is essentially a delay pedal.  "
+                                                 "Delayed note(s) will be added to the original "
+                                                 "note, for the number of repetitions specified, "
+                                                 "temporally delayed by the specified period.  ",
+                                             .dialogTitle = "Delay definition",
+                                             .params = Delay::kFields};
 
 void Delay::Solve(CNoteEventList& list) {
     if (!Passes(*this, list)) return;
@@ -206,65 +314,118 @@ void NoteGenerator::EditData() {
     if (NodeHost* host = GetNodeHost()) host->ToggleDataEditor(*this);
 }
 
-#define NOTE_FIELDS(ch, p, v, d)                                                                   \
-    Param<&NoteGenerator::reserved>("reserved", "", ParamStore::U16, ParamControl::Hidden, 0, 0,   \
-                                    0, kHoldOnRead),                                               \
-        Param<&NoteGenerator::channel>("channel", "Channel", ParamStore::U16,                      \
-                                       ParamControl::Number, 0, 15, ch),                           \
-        Param<&NoteGenerator::pitch>("pitch", "Pitch", ParamStore::F32, ParamControl::Number, 0,   \
-                                     127, p),                                                      \
-        Param<&NoteGenerator::velocity>("velocity", "Velocity", ParamStore::F32,                   \
-                                        ParamControl::Number, 0, 127, v),                          \
-        Param<&NoteGenerator::noteDuration>("noteDuration", "Duration", ParamStore::F32,           \
-                                            ParamControl::Number, 0, 10000, d)
+// The note generators share their layout; the drum note offers percussion names and marks the
+// drum channel.
+#define NOTE_FIELDS(ch, channels, p, pitchControl, pitches, v, d)                                  \
+    Param<&NoteGenerator::reserved>({.key = "reserved",                                            \
+                                     .store = ParamStore::U16,                                     \
+                                     .control = ParamControl::Hidden,                              \
+                                     .min = 0,                                                     \
+                                     .max = 0,                                                     \
+                                     .def = 0,                                                     \
+                                     .holdOnRead = true}),                                         \
+        Param<&NoteGenerator::channel>({.key = "channel",                                          \
+                                        .label = "Channel",                                        \
+                                        .store = ParamStore::U16,                                  \
+                                        .control = ParamControl::List,                             \
+                                        .min = 0,                                                  \
+                                        .max = 15,                                                 \
+                                        .def = ch,                                                 \
+                                        .choices = channels}),                                     \
+        Param<&NoteGenerator::pitch>({.key = "pitch",                                              \
+                                      .label = "Pitch",                                            \
+                                      .store = ParamStore::F32,                                    \
+                                      .control = pitchControl,                                     \
+                                      .min = 0,                                                    \
+                                      .max = 127,                                                  \
+                                      .def = p,                                                    \
+                                      .choices = pitches}),                                        \
+        Param<&NoteGenerator::velocity>({.key = "velocity",                                        \
+                                         .label = "Velocity",                                      \
+                                         .store = ParamStore::F32,                                 \
+                                         .control = ParamControl::Number,                          \
+                                         .min = 0,                                                 \
+                                         .max = 127,                                               \
+                                         .def = v}),                                               \
+        Param<&NoteGenerator::noteDuration>({.key = "noteDuration",                                \
+                                             .label = "Duration",                                  \
+                                             .store = ParamStore::F32,                             \
+                                             .control = ParamControl::Number,                      \
+                                             .min = 0,                                             \
+                                             .max = 10000,                                         \
+                                             .def = d})
 
-const ParamField MidiNote::kFields[] = {NOTE_FIELDS(0, 60, 70, 50)};
-const ParamField MidiDrumNote::kFields[] = {NOTE_FIELDS(9, 61, 80, 250)};
+const ParamField MidiNote::kFields[] = {
+    NOTE_FIELDS(0, kChannelChoices, 60, ParamControl::Number, {}, 70, 50)};
+const ParamField MidiDrumNote::kFields[] = {
+    NOTE_FIELDS(9, kDrumChannelChoices, 61, ParamControl::List, kDrumChoices, 80, 250)};
 #undef NOTE_FIELDS
 
 constinit const NodeTypeInfo MidiNote::kInfo = {
-    "MidiNote",
-    "Midi Note",
-    208,
-    0,
-    0,
-    "This function yields a note event, and the note's default parameters. These values can be "
-    "modified further up the tree through a NoteProperty function.  ",
-    "FX_NOTE",
-    MidiNote::kFields};
+    .typeName = "MidiNote",
+    .displayName = "Midi Note",
+    .typeId = 208,
+    .bitmapId = 0,
+    .branches = 0,
+    .family = "Midi",
+    .menuOrder = 100,
+    .info =
+        "This function yields a note event, and the note's default parameters. These values can be "
+        "modified further up the tree through a NoteProperty function.  ",
+    .dialogTitle = "FX_NOTE",
+    .params = MidiNote::kFields};
 
 constinit const NodeTypeInfo MidiDrumNote::kInfo = {
-    "MidiDrumNote",
-    "Midi Drum Note",
-    203,
-    0,
-    0,
-    "This function returns a drum (midi note) event, and the note's default parameters. It needs "
-    "to be transmitted on Channel 10 to a General MIDI instrument for correct drum mapping.  If "
-    "you do not have a GM device, the channel may need to be changed.  ",
-    "Drum Definition",
-    MidiDrumNote::kFields};
+    .typeName = "MidiDrumNote",
+    .displayName = "Midi Drum Note",
+    .typeId = 203,
+    .bitmapId = 0,
+    .branches = 0,
+    .family = "Midi",
+    .menuOrder = 40,
+    .info = "This function returns a drum (midi note) event, and the note's default parameters. It "
+            "needs "
+            "to be transmitted on Channel 10 to a General MIDI instrument for correct drum "
+            "mapping.  If "
+            "you do not have a GM device, the channel may need to be changed.  ",
+    .dialogTitle = "Drum Definition",
+    .params = MidiDrumNote::kFields};
 
 // ---- MidiInput --------------------------------------------------------------------------------
 
 const ParamField MidiInput::kFields[] = {
-    Param<&MidiInput::sendTrue>("sendTrue", "send TRUE", ParamStore::None, ParamControl::Check, 0,
-                                1, 0),
-    Param<&MidiInput::inputParameter>("inputParameter", "send Parameter", ParamStore::U16,
-                                      ParamControl::Number, 0, 32, 0),
+    Param<&MidiInput::sendTrue>({.key = "sendTrue",
+                                 .label = "send TRUE",
+                                 .store = ParamStore::None,
+                                 .control = ParamControl::Check,
+                                 .min = 0,
+                                 .max = 1,
+                                 .def = 0}),
+    Param<&MidiInput::inputParameter>({.key = "inputParameter",
+                                       .label = "send Parameter",
+                                       .store = ParamStore::U16,
+                                       .control = ParamControl::List,
+                                       .min = 0,
+                                       .max = 32,
+                                       .def = 0,
+                                       .choices = kInputChoices}),
 };
 
 constinit const NodeTypeInfo MidiInput::kInfo = {
-    "MidiInput",
-    "Midi Input",
-    7,
-    0,
-    0,
-    "This function puts input from a MIDI input device (or the virtual Keyboard) into the tree.  "
-    "The Dendra must first be included in a Song, and the record button for this track must be "
-    "selected (so that it will receive the input notifications).  ",
-    "Input Definition",
-    MidiInput::kFields};
+    .typeName = "MidiInput",
+    .displayName = "Midi Input",
+    .typeId = 7,
+    .bitmapId = 0,
+    .branches = 0,
+    .family = "Midi",
+    .menuOrder = 50,
+    .info =
+        "This function puts input from a MIDI input device (or the virtual Keyboard) into the "
+        "tree.  "
+        "The Dendra must first be included in a Song, and the record button for this track must be "
+        "selected (so that it will receive the input notifications).  ",
+    .dialogTitle = "Input Definition",
+    .params = MidiInput::kFields};
 
 void MidiInput::Copy(const ProtoType& source) {
     const int32_t keep = sendTrue;
@@ -318,15 +479,16 @@ void MidiInput::Solve(CNoteEventList& list) {
 // ---- Interpolate ------------------------------------------------------------------------------
 
 constinit const NodeTypeInfo Interpolate::kInfo = {
-    "Interpolate",
-    "Interpolate",
-    204,
-    0,
-    1,
-    "This function places a note in between (temporally and pitch-wise) the last received note "
-    "and each successive note.  ",
-    "",
-    {}};
+    .typeName = "Interpolate",
+    .displayName = "Interpolate",
+    .typeId = 204,
+    .bitmapId = 0,
+    .branches = 1,
+    .family = "Midi",
+    .menuOrder = 60,
+    .info =
+        "This function places a note in between (temporally and pitch-wise) the last received note "
+        "and each successive note.  "};
 
 void Interpolate::ResetCounters() {
     haveLast = 0;
@@ -359,19 +521,26 @@ void Interpolate::Solve(CNoteEventList& list) {
 // ---- Invert -----------------------------------------------------------------------------------
 
 const ParamField Invert::kFields[] = {
-    Param<&Invert::axisPitch>("axisPitch", "Pitch to flip over:", ParamStore::F32,
-                              ParamControl::Number, 0, 127, 60),
+    Param<&Invert::axisPitch>({.key = "axisPitch",
+                               .label = "Pitch to flip over:",
+                               .store = ParamStore::F32,
+                               .control = ParamControl::Number,
+                               .min = 0,
+                               .max = 127,
+                               .def = 60}),
 };
 
 constinit const NodeTypeInfo Invert::kInfo = {
-    "Invert",
-    "Invert",
-    205,
-    0,
-    1,
-    "This function inverts, or flips, the input notes around the chosen pitch.  ",
-    "Invert Definition",
-    Invert::kFields};
+    .typeName = "Invert",
+    .displayName = "Invert",
+    .typeId = 205,
+    .bitmapId = 0,
+    .branches = 1,
+    .family = "Midi",
+    .menuOrder = 70,
+    .info = "This function inverts, or flips, the input notes around the chosen pitch.  ",
+    .dialogTitle = "Invert Definition",
+    .params = Invert::kFields};
 
 void Invert::Solve(CNoteEventList& list) {
     if (!Passes(*this, list)) return;
@@ -384,30 +553,61 @@ void Invert::Solve(CNoteEventList& list) {
 // ---- MidiController ---------------------------------------------------------------------------
 
 const ParamField MidiController::kFields[] = {
-    Param<&MidiController::definedControl>("definedControl", "Undefined Control", ParamStore::U16,
-                                           ParamControl::Check, 0, 1, 0),
-    Param<&MidiController::channel>("channel", "Channel", ParamStore::U16, ParamControl::Number, 0,
-                                    15, 0),
-    Param<&MidiController::controllerNumber>("controllerNumber", "Controller", ParamStore::U16,
-                                             ParamControl::Number, 0, 127, 0),
-    Param<&MidiController::upperBound>("upperBound", "Data Upper Bound", ParamStore::I16,
-                                       ParamControl::Number, -32768, 32767, 127),
-    Param<&MidiController::lowerBound>("lowerBound", "Data Lower Bound", ParamStore::I16,
-                                       ParamControl::Number, -32768, 32767, 0),
+    Param<&MidiController::definedControl>({.key = "definedControl",
+                                            .label = "Undefined Control",
+                                            .store = ParamStore::U16,
+                                            .control = ParamControl::Check,
+                                            .min = 0,
+                                            .max = 1,
+                                            .def = 0}),
+    Param<&MidiController::channel>({.key = "channel",
+                                     .label = "Channel",
+                                     .store = ParamStore::U16,
+                                     .control = ParamControl::List,
+                                     .min = 0,
+                                     .max = 15,
+                                     .def = 0,
+                                     .choices = kControllerChannelChoices}),
+    Param<&MidiController::controllerNumber>({.key = "controllerNumber",
+                                              .label = "Controller",
+                                              .store = ParamStore::U16,
+                                              .control = ParamControl::Number,
+                                              .min = 0,
+                                              .max = 127,
+                                              .def = 0,
+                                              .choices = kControllerChoices}),
+    Param<&MidiController::upperBound>({.key = "upperBound",
+                                        .label = "Data Upper Bound",
+                                        .store = ParamStore::I16,
+                                        .control = ParamControl::Number,
+                                        .min = -32768,
+                                        .max = 32767,
+                                        .def = 127}),
+    Param<&MidiController::lowerBound>({.key = "lowerBound",
+                                        .label = "Data Lower Bound",
+                                        .store = ParamStore::I16,
+                                        .control = ParamControl::Number,
+                                        .min = -32768,
+                                        .max = 32767,
+                                        .def = 0}),
 };
 
 constinit const NodeTypeInfo MidiController::kInfo = {
-    "MidiController",
-    "MidiController",
-    206,
-    0,
-    1,
-    "This function returns a MIDI controller type, and data for that controller. Volume, Pan, "
-    "and  Modulation Wheel are three types of controllers.  You might want to find  out what "
-    "kind of MIDI Controller messages your device supports, so that you can send others (such as "
-    "the amount of chorus).",
-    "Midi Controller Definition",
-    MidiController::kFields};
+    .typeName = "MidiController",
+    .displayName = "MidiController",
+    .typeId = 206,
+    .bitmapId = 0,
+    .branches = 1,
+    .family = "Midi",
+    .menuOrder = 80,
+    .info =
+        "This function returns a MIDI controller type, and data for that controller. Volume, Pan, "
+        "and  Modulation Wheel are three types of controllers.  You might want to find  out what "
+        "kind of MIDI Controller messages your device supports, so that you can send others (such "
+        "as "
+        "the amount of chorus).",
+    .dialogTitle = "Midi Controller Definition",
+    .params = MidiController::kFields};
 
 void MidiController::Serialize(CArchive& ar) {
     ProtoType::Serialize(ar);
@@ -434,17 +634,20 @@ void MidiController::Solve(CNoteEventList& list) {
 // ---- MidiData ---------------------------------------------------------------------------------
 
 constinit const NodeTypeInfo MidiData::kInfo = {
-    "MidiData",
-    "MidiData",
-    207,
-    0,
-    1,
-    "This function returns sends a 3-byte midi message. In the left branch, three values must be "
-    "specified.  You should supply the three  values using the AND function twice.  Values will "
-    "be sent left-to-right, assuming that the times are the same.  Virtually all MIDI data can be "
-    "transmitted using this function.  ",
-    "",
-    {}};
+    .typeName = "MidiData",
+    .displayName = "MidiData",
+    .typeId = 207,
+    .bitmapId = 0,
+    .branches = 1,
+    .family = "Midi",
+    .menuOrder = 90,
+    .info = "This function returns sends a 3-byte midi message. In the left branch, three values "
+            "must be "
+            "specified.  You should supply the three  values using the AND function twice.  Values "
+            "will "
+            "be sent left-to-right, assuming that the times are the same.  Virtually all MIDI data "
+            "can be "
+            "transmitted using this function.  "};
 
 void MidiData::Solve(CNoteEventList& list) {
     if (!Passes(*this, list)) return;
@@ -466,29 +669,58 @@ void MidiData::Solve(CNoteEventList& list) {
 // ---- MidiNoteProperty -------------------------------------------------------------------------
 
 const ParamField MidiNoteProperty::kFields[] = {
-    Param<&MidiNoteProperty::replace>("replace", "Replace affected parameters", ParamStore::U16,
-                                      ParamControl::Check, 0, 1, 0),
-    Param<&MidiNoteProperty::affectChannel>("affectChannel", "Channel", ParamStore::U16,
-                                            ParamControl::Check, 0, 1, 0),
-    Param<&MidiNoteProperty::affectPitch>("affectPitch", "Pitch", ParamStore::U16,
-                                          ParamControl::Check, 0, 1, 0),
-    Param<&MidiNoteProperty::affectVelocity>("affectVelocity", "Velocity", ParamStore::U16,
-                                             ParamControl::Check, 0, 1, 0),
-    Param<&MidiNoteProperty::affectDuration>("affectDuration", "Duration", ParamStore::U16,
-                                             ParamControl::Check, 0, 1, 0),
+    Param<&MidiNoteProperty::replace>({.key = "replace",
+                                       .label = "Replace affected parameters",
+                                       .store = ParamStore::U16,
+                                       .control = ParamControl::Check,
+                                       .min = 0,
+                                       .max = 1,
+                                       .def = 0}),
+    Param<&MidiNoteProperty::affectChannel>({.key = "affectChannel",
+                                             .label = "Channel",
+                                             .store = ParamStore::U16,
+                                             .control = ParamControl::Check,
+                                             .min = 0,
+                                             .max = 1,
+                                             .def = 0}),
+    Param<&MidiNoteProperty::affectPitch>({.key = "affectPitch",
+                                           .label = "Pitch",
+                                           .store = ParamStore::U16,
+                                           .control = ParamControl::Check,
+                                           .min = 0,
+                                           .max = 1,
+                                           .def = 0}),
+    Param<&MidiNoteProperty::affectVelocity>({.key = "affectVelocity",
+                                              .label = "Velocity",
+                                              .store = ParamStore::U16,
+                                              .control = ParamControl::Check,
+                                              .min = 0,
+                                              .max = 1,
+                                              .def = 0}),
+    Param<&MidiNoteProperty::affectDuration>({.key = "affectDuration",
+                                              .label = "Duration",
+                                              .store = ParamStore::U16,
+                                              .control = ParamControl::Check,
+                                              .min = 0,
+                                              .max = 1,
+                                              .def = 0}),
 };
 
 constinit const NodeTypeInfo MidiNoteProperty::kInfo = {
-    "MidiNoteProperty",
-    "MidiNoteProperty",
-    209,
-    0,
-    2,
-    "This function changes the values which constitute a note event.  You may opt to change the "
-    "Pitch, Velocity, or Duration of a note, but each parameter alteration requires its own "
-    "NoteProperty function.  Note that you can add to or replace the incoming values.  ",
-    "NoteProperty definition",
-    MidiNoteProperty::kFields};
+    .typeName = "MidiNoteProperty",
+    .displayName = "MidiNoteProperty",
+    .typeId = 209,
+    .bitmapId = 0,
+    .branches = 2,
+    .family = "Midi",
+    .menuOrder = 110,
+    .info =
+        "This function changes the values which constitute a note event.  You may opt to change "
+        "the "
+        "Pitch, Velocity, or Duration of a note, but each parameter alteration requires its own "
+        "NoteProperty function.  Note that you can add to or replace the incoming values.  ",
+    .dialogTitle = "NoteProperty definition",
+    .params = MidiNoteProperty::kFields};
 
 void MidiNoteProperty::Solve(CNoteEventList& list) {
     if (!Passes(*this, list)) return;
@@ -517,24 +749,44 @@ void MidiNoteProperty::Solve(CNoteEventList& list) {
 // ---- PitchBend --------------------------------------------------------------------------------
 
 const ParamField PitchBend::kFields[] = {
-    Param<&PitchBend::channel>("channel", "Channel", ParamStore::U16, ParamControl::Number, 0, 15,
-                               0),
-    Param<&PitchBend::upperBound>("upperBound", "Pitch Upper Bound", ParamStore::I16,
-                                  ParamControl::Number, -8192, 8191, 8191),
-    Param<&PitchBend::lowerBound>("lowerBound", "Pitch Lower Bound", ParamStore::I16,
-                                  ParamControl::Number, -8192, 8191, -8192),
+    Param<&PitchBend::channel>({.key = "channel",
+                                .label = "Channel",
+                                .store = ParamStore::U16,
+                                .control = ParamControl::List,
+                                .min = 0,
+                                .max = 15,
+                                .def = 0,
+                                .choices = kChannelChoices}),
+    Param<&PitchBend::upperBound>({.key = "upperBound",
+                                   .label = "Pitch Upper Bound",
+                                   .store = ParamStore::I16,
+                                   .control = ParamControl::Number,
+                                   .min = -8192,
+                                   .max = 8191,
+                                   .def = 8191}),
+    Param<&PitchBend::lowerBound>({.key = "lowerBound",
+                                   .label = "Pitch Lower Bound",
+                                   .store = ParamStore::I16,
+                                   .control = ParamControl::Number,
+                                   .min = -8192,
+                                   .max = 8191,
+                                   .def = -8192}),
 };
 
 constinit const NodeTypeInfo PitchBend::kInfo = {
-    "PitchBend",
-    "PitchBend",
-    210,
-    0,
-    1,
-    "This function micro-tonally alters the pitch of a given channel. It basically makes the "
-    "instrument 'fretless', such that the octave is divided into many more than 12 intervals.  ",
-    "PitchBend Definition",
-    PitchBend::kFields};
+    .typeName = "PitchBend",
+    .displayName = "PitchBend",
+    .typeId = 210,
+    .bitmapId = 0,
+    .branches = 1,
+    .family = "Midi",
+    .menuOrder = 120,
+    .info =
+        "This function micro-tonally alters the pitch of a given channel. It basically makes the "
+        "instrument 'fretless', such that the octave is divided into many more than 12 intervals. "
+        " ",
+    .dialogTitle = "PitchBend Definition",
+    .params = PitchBend::kFields};
 
 void PitchBend::Serialize(CArchive& ar) {
     ProtoType::Serialize(ar);
@@ -560,13 +812,37 @@ void PitchBend::Solve(CNoteEventList& list) {
 // ---- Scale ------------------------------------------------------------------------------------
 
 #define SCALE_ENTRY(i)                                                                             \
-    nodes::ParamElem<&Scale::scaleTable, i>("scaleTable" #i, "", ParamStore::I16,                  \
-                                            ParamControl::Hidden, -32768, 32767, 0)
+    nodes::ParamElem<&Scale::scaleTable, i>({.key = "scaleTable" #i,                               \
+                                             .store = ParamStore::I16,                             \
+                                             .control = ParamControl::Hidden,                      \
+                                             .min = -32768,                                        \
+                                             .max = 32767,                                         \
+                                             .def = 0})
 
 const ParamField Scale::kFields[] = {
-    Param<&Scale::key>("key", "Key", ParamStore::U16, ParamControl::Number, 0, 11, 0, kHoldOnRead),
-    Param<&Scale::scaleName>("scaleName", "Scale", ParamStore::Text, ParamControl::Text, 0, 48, 0),
-    Param<&Scale::fitName>("fitName", "Fit", ParamStore::Text, ParamControl::Text, 0, 24, 0),
+    Param<&Scale::key>({.key = "key",
+                        .label = "Key",
+                        .store = ParamStore::U16,
+                        .control = ParamControl::List,
+                        .min = 0,
+                        .max = 11,
+                        .def = 0,
+                        .holdOnRead = true,
+                        .choices = kKeyChoices}),
+    Param<&Scale::scaleName>({.key = "scaleName",
+                              .label = "Scale",
+                              .store = ParamStore::Text,
+                              .control = ParamControl::List,
+                              .max = 48,
+                              .defText = "None",
+                              .choices = kScaleChoices}),
+    Param<&Scale::fitName>({.key = "fitName",
+                            .label = "Fit",
+                            .store = ParamStore::Text,
+                            .control = ParamControl::List,
+                            .max = 24,
+                            .defText = "None",
+                            .choices = kFitChoices}),
     SCALE_ENTRY(0),
     SCALE_ENTRY(1),
     SCALE_ENTRY(2),
@@ -579,27 +855,41 @@ const ParamField Scale::kFields[] = {
     SCALE_ENTRY(9),
     SCALE_ENTRY(10),
     SCALE_ENTRY(11),
-    nodes::ParamElem<&Scale::scaleTable, 12>("scaleTable12", "", ParamStore::I16,
-                                             ParamControl::Hidden, 0, 12, 0, kHoldOnRead),
-    Param<&Scale::tableMode>("tableMode", "", ParamStore::U16, ParamControl::Hidden, 0, 1, 1),
+    nodes::ParamElem<&Scale::scaleTable, 12>({.key = "scaleTable12",
+                                              .store = ParamStore::I16,
+                                              .control = ParamControl::Hidden,
+                                              .min = 0,
+                                              .max = 12,
+                                              .def = 0,
+                                              .holdOnRead = true}),
+    Param<&Scale::tableMode>({.key = "tableMode",
+                              .store = ParamStore::U16,
+                              .control = ParamControl::Hidden,
+                              .min = 0,
+                              .max = 1,
+                              .def = 1}),
 };
 #undef SCALE_ENTRY
 
 constinit const NodeTypeInfo Scale::kInfo = {
-    "Scale",
-    "Scale",
-    212,
-    0,
-    1,
-    "The answer given by the left branch is passed through the type of scale defined in this "
-    "function.  In addition  to selecting the scale, and the key in which  the scale should be "
-    "played, you need to select the type of scale-fitting which occurs.  Cut will remove the "
-    "notes which are not in the scale.  Push Up and Push Down will push the notes into the "
-    "scale.  Seamless fit makes every pitch increment equivalent to one step within the scale.  "
-    "Seamless fitting begins at the middle note of the selected key, so if the key is C, the "
-    "middle (unadjusted) note would be C3 ( or value 60).  ",
-    "Scale Definition",
-    Scale::kFields};
+    .typeName = "Scale",
+    .displayName = "Scale",
+    .typeId = 212,
+    .bitmapId = 0,
+    .branches = 1,
+    .family = "Midi",
+    .menuOrder = 130,
+    .info =
+        "The answer given by the left branch is passed through the type of scale defined in this "
+        "function.  In addition  to selecting the scale, and the key in which  the scale should be "
+        "played, you need to select the type of scale-fitting which occurs.  Cut will remove the "
+        "notes which are not in the scale.  Push Up and Push Down will push the notes into the "
+        "scale.  Seamless fit makes every pitch increment equivalent to one step within the scale. "
+        " "
+        "Seamless fitting begins at the middle note of the selected key, so if the key is C, the "
+        "middle (unadjusted) note would be C3 ( or value 60).  ",
+    .dialogTitle = "Scale Definition",
+    .params = Scale::kFields};
 
 void Scale::ExchangeParams(bool toDialog, ParamDialog& dialog) {
     ProtoType::ExchangeParams(toDialog, dialog);

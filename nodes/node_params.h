@@ -1,6 +1,7 @@
 // What the node families share beyond the node protocol: the number conversions every node
-// uses, the choice lists the parameter dialogs offer, and the parameter logic that is not
-// drawing (chord names, scales and fits, "Use Hz"), callable from the dialogs and from tests.
+// uses, the scale table, and the parameter logic that is not drawing (chord names, scales and
+// fits, "Use Hz"), callable from the dialogs and from tests. The choices a dialog offers live
+// with each field, in its type's parameter table (tree/params.h).
 //
 // Conversions: a float that a node needs as an integer is truncated toward zero and held to the
 // integer's range; NaN gives 0. A data byte keeps the low 8 bits of that integer.
@@ -37,26 +38,23 @@ void SolveBranch(ProtoType* branch, CNoteEventList& list);
 // next := min(next, t).
 void LowerNext(CNoteEventList& list, uint32_t t);
 
-// ---- choice lists -----------------------------------------------------------------------------
+// ---- scales -------------------------------------------------------------------------------------
 
-struct Choice {
-    const char* label;
-    int value;
+// The scales the Scale dialog offers, in its order: degrees in semitones above the key (padded
+// past the step count as the fits expect) and the number of steps per octave.
+struct ScaleDef {
+    const char* name;
+    int degrees[7];
+    int steps;
 };
-
-// The choices a dialog offers for a field (type name and field key as in the type's table);
-// empty when the field is edited freely.
-std::span<const Choice> FindChoices(const std::string& typeName, const std::string& key);
-
-std::span<const Choice> ChordChoices();             // the ChordBuilder dialog's chord names
-std::span<const Choice> ScaleChoices();             // the twelve scale names
-std::span<const Choice> FitChoices();               // "Cut", "Push Up", "Push Down", "Seamless"
-std::span<const Choice> KeyChoices();               // "A" .. "G#", value = key
-std::span<const Choice> ControllerChoices();        // the defined controllers, value = number
-std::span<const Choice> DrumChoices();              // 47 percussion names, value = pitch 35..81
-std::span<const Choice> ChannelChoices();           // "0" .. "15"
-std::span<const Choice> DrumChannelChoices();       // the same, entry 9 "9 -> GM Drum Setting"
-std::span<const Choice> ControllerChannelChoices(); // "1" .. "16", value = channel
+inline constexpr ScaleDef kScaleTable[] = {
+    {"Aeolian", {0, 2, 3, 5, 7, 8, 10}, 7},    {"Blues", {0, 3, 4, 5, 6, 7, 10}, 7},
+    {"Dorian", {0, 2, 3, 5, 7, 9, 10}, 7},     {"Harmonic Minor", {0, 2, 3, 5, 7, 8, 11}, 7},
+    {"Locrian", {0, 1, 3, 5, 6, 8, 10}, 7},    {"Lydian", {0, 2, 4, 6, 7, 9, 11}, 7},
+    {"Major", {0, 2, 4, 5, 7, 9, 11}, 7},      {"Melodic Minor", {0, 2, 3, 5, 7, 9, 11}, 7},
+    {"Mixolydian", {0, 2, 4, 5, 7, 9, 10}, 7}, {"Pentatonic", {0, 2, 5, 7, 9, 12, 14}, 5},
+    {"Phrygian", {0, 1, 3, 5, 7, 8, 10}, 7},   {"Whole-Tone", {0, 2, 4, 6, 8, 10, 12}, 6},
+};
 
 // ---- parameter logic --------------------------------------------------------------------------
 
@@ -70,7 +68,7 @@ void ApplyScale(Scale& node, const std::string& scaleName, const std::string& fi
 // 0 becomes 1.
 void ApplyUseHz(TemporalPhase& node);
 
-// A parameter table entry for element I of an array member M.
+// A parameter table entry for element I of an array member M (see Param in tree/params.h).
 namespace detail {
 template <auto M> struct ArrayOf;
 template <class C, class T, size_t N, T (C::*M)[N]> struct ArrayOf<M> {
@@ -87,21 +85,9 @@ template <auto M, size_t I> const void* ElemCAt(const ProtoType& node) {
 }
 } // namespace detail
 
-template <auto M, size_t I>
-constexpr ParamField ParamElem(const char* key, const char* label, ParamStore store,
-                               ParamControl control, double min, double max, double def,
-                               bool holdOnRead = false) {
+template <auto M, size_t I> constexpr ParamField ParamElem(const ParamSpec& spec) {
     using T = typename detail::ArrayOf<M>::Type;
-    return ParamField{key,
-                      label,
-                      store,
-                      control,
-                      min,
-                      max,
-                      def,
-                      holdOnRead,
-                      params_detail::TypeOf<T>(),
-                      &detail::ElemAt<M, I>,
+    return ParamField{spec, params_detail::TypeOf<T>(), &detail::ElemAt<M, I>,
                       &detail::ElemCAt<M, I>};
 }
 

@@ -20,6 +20,9 @@ void Yield(CNoteEventList& list, float value, uint32_t time) {
     list.Add(new EventValue(value, time));
 }
 
+constexpr ParamChoice kLogBaseChoices[] = {
+    {"Base 2", kLogBase2}, {"Base 10", kLogBase10}, {"Base E", kLogBaseE}};
+
 } // namespace
 
 // ---- templates --------------------------------------------------------------------------------
@@ -77,21 +80,29 @@ template <class T> void BinaryNumeric<T>::Evaluate(EventWave& block) {
 // ---- Constant ---------------------------------------------------------------------------------
 
 const ParamField Constant::kFields[] = {
-    Param<&Constant::value>("value", "Constant", ParamStore::F32, ParamControl::Number, -10000,
-                            10000, 1),
+    Param<&Constant::value>({.key = "value",
+                             .label = "Constant",
+                             .store = ParamStore::F32,
+                             .control = ParamControl::Number,
+                             .min = -10000,
+                             .max = 10000,
+                             .def = 1}),
 };
 
 constinit const NodeTypeInfo Constant::kInfo = {
-    "Constant",
-    "Constant",
-    302,
-    0,
-    0,
-    "This function enables numerical (floating-point) input.  It will not play a note on its "
-    "own, but it can be used to modify a notes' parameters.  It can also be used in the "
-    "generation of waves.  ",
-    "FX_CONSTANT",
-    Constant::kFields};
+    .typeName = "Constant",
+    .displayName = "Constant",
+    .typeId = 302,
+    .bitmapId = 0,
+    .branches = 0,
+    .family = "Numerical",
+    .menuOrder = 30,
+    .info =
+        "This function enables numerical (floating-point) input.  It will not play a note on its "
+        "own, but it can be used to modify a notes' parameters.  It can also be used in the "
+        "generation of waves.  ",
+    .dialogTitle = "FX_CONSTANT",
+    .params = Constant::kFields};
 
 void Constant::Solve(CNoteEventList& list) {
     if (!Passes(*this, list)) return;
@@ -107,9 +118,14 @@ void Constant::Evaluate(EventWave& block) {
 // ---- Random -----------------------------------------------------------------------------------
 
 constinit const NodeTypeInfo Random::kInfo = {
-    "Random", "Random", 318,
-    0,        0,        "This function returns a (pseudo-)random number in the range {-1.0, 1.0}. ",
-    "",       {}};
+    .typeName = "Random",
+    .displayName = "Random",
+    .typeId = 318,
+    .bitmapId = 0,
+    .branches = 0,
+    .family = "Numerical",
+    .menuOrder = 190,
+    .info = "This function returns a (pseudo-)random number in the range {-1.0, 1.0}. "};
 
 void Random::Solve(CNoteEventList& list) {
     if (!Passes(*this, list)) return;
@@ -128,13 +144,24 @@ void Random::Evaluate(EventWave& block) {
 // ---- Temporal ---------------------------------------------------------------------------------
 
 const ParamField Temporal::kFields[] = {
-    Param<&Temporal::temporalUnits>("temporalUnits", "", ParamStore::U32, ParamControl::Hidden,
-                                    -2147483648.0, 2147483647.0, 1920),
+    Param<&Temporal::temporalUnits>({.key = "temporalUnits",
+                                     .store = ParamStore::U32,
+                                     .control = ParamControl::Hidden,
+                                     .min = -2147483648.0,
+                                     .max = 2147483647.0,
+                                     .def = 1920}),
 };
 
-constinit const NodeTypeInfo Temporal::kInfo = {
-    "Temporal", "Temporal",       323, 0, 0, "Temporal returns the current solution time. ",
-    "",         Temporal::kFields};
+constinit const NodeTypeInfo Temporal::kInfo = {.typeName = "Temporal",
+                                                .displayName = "Temporal",
+                                                .typeId = 323,
+                                                .bitmapId = 0,
+                                                .branches = 0,
+                                                .family = "Numerical",
+                                                .menuOrder = 240,
+                                                .info =
+                                                    "Temporal returns the current solution time. ",
+                                                .params = Temporal::kFields};
 
 void Temporal::Solve(CNoteEventList& list) {
     if (!Passes(*this, list)) return;
@@ -150,27 +177,52 @@ void Temporal::Evaluate(EventWave& block) {
 // ---- TemporalPhase ----------------------------------------------------------------------------
 
 const ParamField TemporalPhase::kFields[] = {
-    Param<&TemporalPhase::loopLength>("loopLength", "Loop Length (in ms)", ParamStore::U32,
-                                      ParamControl::Number, 1, 2147483647.0, 4000, kHoldOnRead),
-    Param<&TemporalPhase::phaseOffset>("phaseOffset", "Offset (in ms)", ParamStore::U32,
-                                       ParamControl::Number, 0, 32000, 0),
-    Param<&TemporalPhase::frequency>("frequency", "frequency (hz)", ParamStore::F32,
-                                     ParamControl::Number, -3.4e38, 3.4e38, 440),
-    Param<&TemporalPhase::useHz>("useHz", "Use Hz", ParamStore::U16, ParamControl::Check, 0, 1, 0),
+    Param<&TemporalPhase::loopLength>({.key = "loopLength",
+                                       .label = "Loop Length (in ms)",
+                                       .store = ParamStore::U32,
+                                       .control = ParamControl::Number,
+                                       .min = 1,
+                                       .max = 2147483647.0,
+                                       .def = 4000,
+                                       .holdOnRead = true}),
+    Param<&TemporalPhase::phaseOffset>({.key = "phaseOffset",
+                                        .label = "Offset (in ms)",
+                                        .store = ParamStore::U32,
+                                        .control = ParamControl::Number,
+                                        .min = 0,
+                                        .max = 32000,
+                                        .def = 0}),
+    Param<&TemporalPhase::frequency>({.key = "frequency",
+                                      .label = "frequency (hz)",
+                                      .store = ParamStore::F32,
+                                      .control = ParamControl::Number,
+                                      .min = -3.4e38,
+                                      .max = 3.4e38,
+                                      .def = 440}),
+    Param<&TemporalPhase::useHz>({.key = "useHz",
+                                  .label = "Use Hz",
+                                  .store = ParamStore::U16,
+                                  .control = ParamControl::Check,
+                                  .min = 0,
+                                  .max = 1,
+                                  .def = 0}),
 };
 
 constinit const NodeTypeInfo TemporalPhase::kInfo = {
-    "TemporalPhase",
-    "Temporal Phase",
-    324,
-    0,
-    0,
-    "This function returns a value from (0.0-1.0).  It is useful to establish a trigonometric "
-    "oscillation, when multiplied by 2 pi.  It can be specified in MS per oscillation, or in "
-    "Hertz (oscillations per second).  On its own, it will appear like a saw-tooth waveform, "
-    "with a range of 0-1.  ",
-    "Temporal Phase definition",
-    TemporalPhase::kFields};
+    .typeName = "TemporalPhase",
+    .displayName = "Temporal Phase",
+    .typeId = 324,
+    .bitmapId = 0,
+    .branches = 0,
+    .family = "Numerical",
+    .menuOrder = 250,
+    .info =
+        "This function returns a value from (0.0-1.0).  It is useful to establish a trigonometric "
+        "oscillation, when multiplied by 2 pi.  It can be specified in MS per oscillation, or in "
+        "Hertz (oscillations per second).  On its own, it will appear like a saw-tooth waveform, "
+        "with a range of 0-1.  ",
+    .dialogTitle = "Temporal Phase definition",
+    .params = TemporalPhase::kFields};
 
 void TemporalPhase::ExchangeParams(bool toDialog, ParamDialog& dialog) {
     ProtoType::ExchangeParams(toDialog, dialog);
@@ -218,38 +270,52 @@ void TemporalPhase::Evaluate(EventWave& block) {
 // ---- one-branch functions ---------------------------------------------------------------------
 
 constinit const NodeTypeInfo AbsVal::kInfo = {
-    "AbsVal",
-    "Abs Val",
-    300,
-    0,
-    1,
-    "The absolute value function will return the absolute value of the number returned by the "
-    "left branch.  If the number is positive, this function has no effect.  ",
-    "",
-    {}};
+    .typeName = "AbsVal",
+    .displayName = "Abs Val",
+    .typeId = 300,
+    .bitmapId = 0,
+    .branches = 1,
+    .family = "Numerical",
+    .menuOrder = 10,
+    .info =
+        "The absolute value function will return the absolute value of the number returned by the "
+        "left branch.  If the number is positive, this function has no effect.  "};
 
 double AbsVal::Apply(double v) const {
     return std::fabs(v);
 }
 
 const ParamField Limit::kFields[] = {
-    Param<&Limit::upperBound>("upperBound", "Upper Bound:", ParamStore::F32, ParamControl::Number,
-                              -3.4e38, 3.4e38, 1),
-    Param<&Limit::lowerBound>("lowerBound", "Lower Bound:", ParamStore::F32, ParamControl::Number,
-                              -3.4e38, 3.4e38, 0),
+    Param<&Limit::upperBound>({.key = "upperBound",
+                               .label = "Upper Bound:",
+                               .store = ParamStore::F32,
+                               .control = ParamControl::Number,
+                               .min = -3.4e38,
+                               .max = 3.4e38,
+                               .def = 1}),
+    Param<&Limit::lowerBound>({.key = "lowerBound",
+                               .label = "Lower Bound:",
+                               .store = ParamStore::F32,
+                               .control = ParamControl::Number,
+                               .min = -3.4e38,
+                               .max = 3.4e38,
+                               .def = 0}),
 };
 
 constinit const NodeTypeInfo Limit::kInfo = {
-    "Limit",
-    "Limit",
-    309,
-    0,
-    1,
-    "This function puts boundaries on the answer supplied by its left branch.  It is useful for "
-    "insuring that wave generation, for example, does not exceed it's specified -1 to +1 "
-    "domain.  ",
-    "Limit",
-    Limit::kFields};
+    .typeName = "Limit",
+    .displayName = "Limit",
+    .typeId = 309,
+    .bitmapId = 0,
+    .branches = 1,
+    .family = "Numerical",
+    .menuOrder = 100,
+    .info = "This function puts boundaries on the answer supplied by its left branch.  It is "
+            "useful for "
+            "insuring that wave generation, for example, does not exceed it's specified -1 to +1 "
+            "domain.  ",
+    .dialogTitle = "Limit",
+    .params = Limit::kFields};
 
 double Limit::Apply(double v) const {
     if (v > upperBound) return upperBound;
@@ -263,19 +329,29 @@ double Limit::ApplySample(double v) const {
 }
 
 const ParamField Log::kFields[] = {
-    Param<&Log::logBase>("logBase", "Base", ParamStore::U16, ParamControl::Number, 0, 65535, 1),
+    Param<&Log::logBase>({.key = "logBase",
+                          .label = "Base",
+                          .store = ParamStore::U16,
+                          .control = ParamControl::List,
+                          .min = 0,
+                          .max = 65535,
+                          .def = 1,
+                          .choices = kLogBaseChoices}),
 };
 
-constinit const NodeTypeInfo Log::kInfo = {
-    "Log",
-    "Log",
-    310,
-    0,
-    1,
-    "This function returns the logarithm of its left branch.  The base is alterable, and can be "
-    "either e, 2, or 10",
-    "Logarithm",
-    Log::kFields};
+constinit const NodeTypeInfo Log::kInfo = {.typeName = "Log",
+                                           .displayName = "Log",
+                                           .typeId = 310,
+                                           .bitmapId = 0,
+                                           .branches = 1,
+                                           .family = "Numerical",
+                                           .menuOrder = 110,
+                                           .info =
+                                               "This function returns the logarithm of its left "
+                                               "branch.  The base is alterable, and can be "
+                                               "either e, 2, or 10",
+                                           .dialogTitle = "Logarithm",
+                                           .params = Log::kFields};
 
 double Log::Apply(double v) const {
     switch (logBase) {
@@ -292,41 +368,47 @@ double Log::Apply(double v) const {
 
 // ---- two-branch operators ---------------------------------------------------------------------
 
-#define BINARY_INFO(Name, display, id, text)                                                       \
-    constinit const NodeTypeInfo Name::kInfo = {#Name, display, id, 0, 2, text, "", {}};
+#define BINARY_INFO(Name, display, id, order, text)                                                \
+    constinit const NodeTypeInfo Name::kInfo = {.typeName = #Name,                                 \
+                                                .displayName = display,                            \
+                                                .typeId = id,                                      \
+                                                .branches = 2,                                     \
+                                                .family = "Numerical",                             \
+                                                .menuOrder = order,                                \
+                                                .info = text};
 
-BINARY_INFO(Add, "Add", 301, "This function adds the numerical result of both branches. ")
-BINARY_INFO(Subtract, "Subtract", 321,
+BINARY_INFO(Add, "Add", 301, 20, "This function adds the numerical result of both branches. ")
+BINARY_INFO(Subtract, "Subtract", 321, 220,
             "Subtract returns the numerical result of the left branch minus the result of the "
             "right branch.  ")
-BINARY_INFO(Multiply, "Multiply", 316,
+BINARY_INFO(Multiply, "Multiply", 316, 170,
             "This function returns the numerical result of the left branch multiplied by the "
             "right branch. ")
-BINARY_INFO(Divide, "Divide", 304,
+BINARY_INFO(Divide, "Divide", 304, 50,
             "This function divides the numerical result of the left branch by that of the right.")
-BINARY_INFO(Modulus, "Modulus", 315,
+BINARY_INFO(Modulus, "Modulus", 315, 160,
             "This function returns the numerical result of the left branch which is left over "
             "after division by the result of the right (i.e., MOD(4,3) = 1, MOD(3,3) = 0), "
             "MOD(2,3) = 2).")
-BINARY_INFO(RoundTo, "RoundTo", 319,
+BINARY_INFO(RoundTo, "RoundTo", 319, 200,
             "The rounding function returns the largest amount of the numerical answer of the left "
             "branch which is evenly divisible by that of the second.  ")
-BINARY_INFO(Exponential, "Exponential", 306,
+BINARY_INFO(Exponential, "Exponential", 306, 70,
             "This function returns the value of the left branch raised to the power of the "
             "numerical result of the right branch.  ")
-BINARY_INFO(Max, "Max", 313, "This function returns the greater of its two arguments.  ")
-BINARY_INFO(Min, "Min", 314,
+BINARY_INFO(Max, "Max", 313, 140, "This function returns the greater of its two arguments.  ")
+BINARY_INFO(Min, "Min", 314, 150,
             "This function returns the lesser of its two arguments.  It has a common use in wave "
             "file generation, where it can insure that a divisor is not equal to zero.  ")
-BINARY_INFO(Sine, "Sine", 320,
+BINARY_INFO(Sine, "Sine", 320, 210,
             "Sine returns the sine of (the numerical answer of the left branch multiplied by the "
             "answer of the right branch).  The input must domain is from 0 to 2*Pi.")
-BINARY_INFO(Cosine, "Cosine", 303,
+BINARY_INFO(Cosine, "Cosine", 303, 40,
             "This function multiplies the parameters of both children, and takes the cosine of "
             "the result.  The input should be in radians (0-2 pi), which can be generated by the "
             "temporal phase function as one branch (0-1), and a Constant  of 2 Pi in the other "
             "(the Constant function).  ")
-BINARY_INFO(Tangent, "Tangent", 322,
+BINARY_INFO(Tangent, "Tangent", 322, 230,
             "Tangent returns the tangent of (the numerical answer of the left branch multiplied "
             "by the answer of the right branch.  ")
 #undef BINARY_INFO

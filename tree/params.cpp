@@ -27,6 +27,12 @@ double Hold(const ParamField& f, double v) {
     return std::clamp(v, f.min, f.max);
 }
 
+// A text field's dialog takes at most max characters when max is above 0.
+std::string HoldText(const ParamField& f, const std::string& text) {
+    if (!(f.max > 0.0) || text.size() <= f.max) return text;
+    return text.substr(0, static_cast<size_t>(f.max));
+}
+
 } // namespace
 
 double GetParamNumber(const ParamField& f, const ProtoType& node) {
@@ -166,10 +172,17 @@ void SerializeParams(ParamTable table, ProtoType& node, CArchive& ar) {
 void ApplyParamDefaults(ParamTable table, ProtoType& node) {
     for (const ParamField& f : table) {
         if (f.type == ParamType::Text)
-            SetParamText(f, node, "");
+            SetParamText(f, node, f.defText ? f.defText : "");
         else
             SetParamNumber(f, node, f.def);
     }
+}
+
+const ParamField* FindParam(ParamTable table, std::string_view key) {
+    for (const ParamField& f : table) {
+        if (f.key && key == f.key) return &f;
+    }
+    return nullptr;
 }
 
 void ParamsToDialog(ParamTable table, const ProtoType& node, ParamDialog& dialog) {
@@ -192,7 +205,13 @@ void ParamsFromDialog(ParamTable table, ProtoType& node, const ParamDialog& dial
         case ParamControl::Hidden:
             break;
         case ParamControl::Text:
-            SetParamText(f, node, v.text);
+            SetParamText(f, node, HoldText(f, v.text));
+            break;
+        case ParamControl::List:
+            if (f.type == ParamType::Text)
+                SetParamText(f, node, HoldText(f, v.text));
+            else
+                SetParamNumber(f, node, Hold(f, v.number));
             break;
         case ParamControl::Check:
             SetParamNumber(f, node, v.number != 0.0 ? 1.0 : 0.0);

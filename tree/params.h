@@ -2,27 +2,36 @@
 //
 // Every node type lists its own fields once, in a static table of ParamField entries, in the
 // order they are stored after the node's base record. Each entry names the field (the key the
-// JSON dump uses), its dialog label, its width on file, its dialog control, its accepted range
-// and its default. Copy, Serialize, the JSON dump and the parameter dialogs all walk that table,
-// so a new node type declares its fields in exactly one place:
+// JSON dump uses), its dialog label, its width on file, its dialog control, its accepted range,
+// its default and the choices its control offers. Copy, Serialize, the JSON dump, `dendra-cli
+// types` and the parameter dialogs all walk that table, so a new node type declares its fields in
+// exactly one place, every number named:
 //
-//     // loop.h                              // loop.cpp
-//     class Loop : public TypedNode<Loop> {    const ParamField Loop::kFields[] = {
-//     public:                                      Param<&Loop::loopPoint>("loopPoint",
-//         uint32_t loopPoint = 480;                    "Loop Point:", ParamStore::U32,
-//         static const ParamField kFields[];           ParamControl::Seconds, 1, 4294967295.0,
-//         static const NodeTypeInfo kInfo;             480, kHoldOnRead)};
+//     // loop.h
+//     class Loop : public TypedNode<Loop> {
+//     public:
+//         uint32_t loopPoint = 480;
+//         static const ParamField kFields[];
+//         static const NodeTypeInfo kInfo;
+//     };
+//     // loop.cpp
+//     const ParamField Loop::kFields[] = {
+//         Param<&Loop::loopPoint>({.key = "loopPoint", .label = "Loop Point:",
+//                                  .store = ParamStore::U32, .control = ParamControl::Seconds,
+//                                  .min = 1, .max = 4294967295.0, .def = 480,
+//                                  .holdOnRead = true}),
 //     };
 //
-// The in-class initialisers are the defaults a new node gets; `def` repeats them for the
-// dialog's reset and for the dump (a test checks that both agree for every registered type).
-// Fields marked kHoldOnRead are held to [min, max] when read from a file, for values that would
-// otherwise divide by zero or explode.
+// The in-class initialisers are the defaults a new node gets; `def` (`defText` for text fields)
+// repeats them for the dialog's reset and for the listings (a test checks that both agree for
+// every registered type). Fields with holdOnRead are held to [min, max] when read from a file,
+// for values that would otherwise divide by zero or explode.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <vector>
 
@@ -41,28 +50,42 @@ enum class ParamStore : uint8_t {
 
 // The dialog control of a field.
 enum class ParamControl : uint8_t {
-    Check,        // check box; the value is 0 or 1
-    Number,       // numeric edit field, held to [min, max]
-    Seconds,      // numeric edit shown in seconds (value × 0.001), stored in ms, truncated
-    Text,         // text edit
+    Check,   // check box; the value is 0 or 1
+    Number,  // numeric edit field, held to [min, max]; with choices, they are offered beside it
+    Seconds, // numeric edit shown in seconds (value × 0.001), stored in ms, truncated
+    Text,    // text edit; with choices, they are offered beside it
     ReadOnlyText, // text shown, not edited
     Hidden,       // no control
+    List,         // a list of the field's choices only: a number field takes the chosen entry's
+                  // value, a text field its label
 };
 
 // The in-memory type of a field, deduced from the member.
 enum class ParamType : uint8_t { Bool, Int32, UInt32, Float, Text };
 
-constexpr bool kHoldOnRead = true;
+// One entry a field's control offers.
+struct ParamChoice {
+    const char* label; // the text shown (and what a text field stores)
+    int value;         // the number a numeric field takes
+};
 
-struct ParamField {
-    const char* key;   // code and JSON name
-    const char* label; // dialog label, the system's own text
-    ParamStore store;
-    ParamControl control;
-    double min;
-    double max;
-    double def;
-    bool holdOnRead;
+// A field as a node type writes it, with designated initialisers; Param<M> (or a family's
+// element helper) makes the table entry. A field that is neither stored nor shown is a mistake
+// (a test looks for one).
+struct ParamSpec {
+    const char* key;        // code and JSON name
+    const char* label = ""; // dialog label, the system's own text
+    ParamStore store = ParamStore::None;
+    ParamControl control = ParamControl::Hidden;
+    double min = 0.0;         // numbers: the accepted range
+    double max = 0.0;         // text: the longest text the dialog takes (0: no limit)
+    double def = 0.0;         // numbers: the default
+    const char* defText = ""; // text: the default
+    bool holdOnRead = false;  // held to [min, max] when read from a file
+    std::span<const ParamChoice> choices = {};
+};
+
+struct ParamField : ParamSpec {
     ParamType type;
     void* (*at)(ProtoType&);
     const void* (*cat)(const ProtoType&);
@@ -101,21 +124,9 @@ template <class T> constexpr ParamType TypeOf() {
 } // namespace params_detail
 
 // One table entry for the member M (a pointer to a data member of the node class).
-template <auto M>
-constexpr ParamField Param(const char* key, const char* label, ParamStore store,
-                           ParamControl control, double min, double max, double def,
-                           bool holdOnRead = false) {
+template <auto M> constexpr ParamField Param(const ParamSpec& spec) {
     using T = typename params_detail::MemberOf<M>::Type;
-    return ParamField{key,
-                      label,
-                      store,
-                      control,
-                      min,
-                      max,
-                      def,
-                      holdOnRead,
-                      params_detail::TypeOf<T>(),
-                      &params_detail::At<M>,
+    return ParamField{spec, params_detail::TypeOf<T>(), &params_detail::At<M>,
                       &params_detail::CAt<M>};
 }
 
@@ -130,10 +141,12 @@ void SetParamText(const ParamField& field, ProtoType& node, const std::string& t
 // Copies every field of the table from source to target (both of the table's type).
 void CopyParams(ParamTable table, ProtoType& target, const ProtoType& source);
 // Stores or loads the fields in table order (ParamStore::None fields are skipped). On load,
-// kHoldOnRead fields are held to [min, max]; a failed archive leaves the remaining fields alone.
+// holdOnRead fields are held to [min, max]; a failed archive leaves the remaining fields alone.
 void SerializeParams(ParamTable table, ProtoType& node, CArchive& ar);
-// Sets every field to its table default.
+// Sets every field to its table default (def, or defText for text fields).
 void ApplyParamDefaults(ParamTable table, ProtoType& node);
+// The field of the table with this key, or null.
+const ParamField* FindParam(ParamTable table, std::string_view key);
 
 // One field's value in a parameter dialog.
 struct ParamValue {
@@ -152,7 +165,9 @@ struct ParamDialog {
     std::vector<ParamValue> fields;
 };
 
-// Fills dialog.fields from the node / stores them back (held to each field's range; Seconds
-// values × 1000 truncated; ReadOnlyText, Hidden and missing values are left unchanged).
+// Fills dialog.fields from the node / stores them back (numbers held to each field's range, text
+// cut to its longest length; Seconds values × 1000 truncated; a List takes the number of a
+// numeric field and the text of a text field; ReadOnlyText, Hidden and missing values are left
+// unchanged).
 void ParamsToDialog(ParamTable table, const ProtoType& node, ParamDialog& dialog);
 void ParamsFromDialog(ParamTable table, ProtoType& node, const ParamDialog& dialog);

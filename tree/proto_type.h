@@ -8,9 +8,10 @@
 // A node type is written once:
 //   - derive from TypedNode<T> (or TypedNode<T, SomeBase>),
 //   - give T a `static const NodeTypeInfo kInfo` (type name, display name, ids, branch count,
-//     description text, dialog title and the parameter table of tree/params.h),
+//     family and place in the type-choice list, description text, dialog title and the
+//     parameter table of tree/params.h),
 //   - override Solve and whatever else differs,
-//   - list it in its family's factory table (tree/registry.h).
+//   - list it in its family's factory table (tree/registry.h); the type-choice list follows.
 // Copy and Serialize of the base already walk the parameter table after the base record, so
 // only types with data beyond their table (Word's events, Pointer's path, Accrete's paths)
 // override them.
@@ -36,16 +37,28 @@ constexpr uint32_t kFixedStep = 0;
 // The tree file version written and assumed when no Root says otherwise.
 constexpr int kTreeFileVersion = 5;
 
-// The fixed description of a node type (see TypedNode).
+// The fixed description of a node type (see TypedNode), written with designated initialisers:
+//
+//     constinit const NodeTypeInfo Loop::kInfo = {
+//         .typeName = "Loop", .displayName = "Loop", .typeId = 9, .bitmapId = 2038,
+//         .branches = 1, .family = "Basic", .menuOrder = 60, .info = "...",
+//         .dialogTitle = "Loop definition", .params = Loop::kFields};
+//
+// The type-choice list of the tree editor (tree/registry.h) is built from these: a type is
+// offered under its family, the families in the system's order, and within a family by
+// menuOrder (numbered in tens, so that a type can be placed between two others).
 struct NodeTypeInfo {
-    const char* typeName;    // registry name; GetFxTypeName; stored in tree files
-    const char* displayName; // the node's name at creation
-    int typeId;
-    int bitmapId;
-    int branches;            // Null branches the constructor makes (0, 1 or 2)
-    const char* info;        // GetInfo text
-    const char* dialogTitle; // the type's own parameter page, or "" when it has none
-    ParamTable params;       // stored fields after the base record, in order
+    const char* typeName;         // registry name; GetFxTypeName; stored in tree files
+    const char* displayName = ""; // the node's name at creation
+    int typeId = 0;
+    int bitmapId = 0;
+    int branches = 0;             // Null branches the constructor makes (0, 1 or 2)
+    const char* family = "";      // the family it is offered under; "" when it is not offered
+                                  // (the Root, Accrete)
+    int menuOrder = 0;            // its place within its family, ascending
+    const char* info = "";        // GetInfo text
+    const char* dialogTitle = ""; // the type's own parameter page, or "" when it has none
+    ParamTable params = {};       // stored fields after the base record, in order
 };
 
 class ProtoType {

@@ -1,6 +1,7 @@
 #include "tree/registry.h"
 
 #include <algorithm>
+#include <cstring>
 #include <unordered_map>
 
 namespace {
@@ -14,27 +15,13 @@ constexpr Alias kAliases[] = {
     {"Input", "MidiInput"}, {"WaveSource", "WaveFile"},
 };
 
-struct FamilyList {
-    const char* family;
-    std::initializer_list<const char*> names;
-};
-
-const FamilyList kBuiltins[] = {
-    {"Basic",
-     {"And", "Counter", "Every", "IfThen", "Initialize", "Loop", "MetaWord", "Null", "Or",
-      "Pointer", "Quantize", "Stretch", "Substitute", "Tempo", "Word"}},
-    {"Midi",
-     {"Arpeggiate", "ChordBuilder", "Delay", "MidiDrumNote", "MidiInput", "Interpolate", "Invert",
-      "MidiController", "MidiData", "MidiNote", "MidiNoteProperty", "PitchBend", "Scale"}},
-    {"Numerical", {"AbsVal",  "Add",         "Constant",    "Cosine",   "Divide",
-                   "EqualTo", "Exponential", "GreaterThan", "LessThan", "Limit",
-                   "Log",     "LogicalAnd",  "LogicalOr",   "Max",      "Min",
-                   "Modulus", "Multiply",    "Not",         "Random",   "RoundTo",
-                   "Sine",    "Subtract",    "Tangent",     "Temporal", "TemporalPhase"}},
-    {"Set", {"Complement", "ExclusiveUnion", "Intersection", "Set", "SubtractSet", "Union"}},
-    {"Sound Blaster", {"SbEffects", "SbEnvelope", "SbFilter", "SbLFO", "SbPitch"}},
-    {"Wave", {"Envelope", "WaveFile", "WaveCompiler"}},
-};
+// The system's families in the order of the family menu (after "All Types") ...
+constexpr const char* kFamilyMenu[] = {"Basic", "Numerical",     "Midi",
+                                       "Set",   "Sound Blaster", "Wave"};
+// ... and in the order the registry lists their types (what "All Types" shows).
+constexpr const char* kFamilyListing[] = {"Basic", "Midi",          "Numerical",
+                                          "Set",   "Sound Blaster", "Wave"};
+constexpr const char* kWaveFamily = "Wave";
 
 std::vector<std::span<const NodeFactoryEntry>>& Families() {
     static std::vector<std::span<const NodeFactoryEntry>> families;
@@ -104,14 +91,54 @@ ProtoType* ReplaceWith(ProtoType* x, const std::string& name, bool loading) {
 
 // ---- Registry ---------------------------------------------------------------------------
 
-void NodeRegistry::BuildBuiltins(bool waveSupport) {
-    families_ = {kAllTypes, "Basic", "Numerical", "Midi", "Set", "Sound Blaster"};
-    if (waveSupport) families_.push_back("Wave");
-    entries_.clear();
-    for (const FamilyList& f : kBuiltins) {
-        if (!waveSupport && std::string(f.family) == "Wave") continue;
-        for (const char* n : f.names) entries_.push_back({n, f.family, ""});
+void NodeRegistry::BuildBuiltins(bool waveSupport,
+                                 std::span<const std::span<const NodeFactoryEntry>> families) {
+    struct Offered {
+        const NodeTypeInfo* info;
+        size_t familyRank;
+    };
+    std::vector<std::string> others; // families beyond the system's, in order of appearance
+    std::vector<Offered> offered;
+    auto known = [&](const char* name) {
+        for (const Offered& o : offered) {
+            if (std::strcmp(o.info->typeName, name) == 0) return true;
+        }
+        return false;
+    };
+    for (std::span<const NodeFactoryEntry> family : families) {
+        for (const NodeFactoryEntry& e : family) {
+            const NodeTypeInfo* info = e.info;
+            if (!info || !info->typeName || !info->family || !*info->family) continue;
+            if (!waveSupport && std::strcmp(info->family, kWaveFamily) == 0) continue;
+            if (known(info->typeName)) continue; // the factory makes the first one registered
+            const auto system =
+                std::find_if(std::begin(kFamilyListing), std::end(kFamilyListing),
+                             [&](const char* f) { return std::strcmp(f, info->family) == 0; });
+            size_t rank = static_cast<size_t>(system - std::begin(kFamilyListing));
+            if (system == std::end(kFamilyListing)) {
+                auto other = std::find(others.begin(), others.end(), info->family);
+                if (other == others.end()) other = others.insert(others.end(), info->family);
+                rank += static_cast<size_t>(other - others.begin());
+            }
+            offered.push_back({info, rank});
+        }
     }
+    std::stable_sort(offered.begin(), offered.end(), [](const Offered& a, const Offered& b) {
+        if (a.familyRank != b.familyRank) return a.familyRank < b.familyRank;
+        return a.info->menuOrder < b.info->menuOrder;
+    });
+
+    entries_.clear();
+    for (const Offered& o : offered) entries_.push_back({o.info->typeName, o.info->family, ""});
+    families_ = {kAllTypes};
+    auto has = [&](const std::string& family) {
+        return std::any_of(entries_.begin(), entries_.end(),
+                           [&](const RegistryEntry& e) { return e.family == family; });
+    };
+    for (const char* f : kFamilyMenu) {
+        if (has(f)) families_.push_back(f);
+    }
+    families_.insert(families_.end(), others.begin(), others.end());
     for (LibrarySlot& s : slots) {
         s.handle = nullptr;
         s.name.clear();

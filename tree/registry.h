@@ -5,8 +5,10 @@
 // find a type by its registry name, after the old aliases ("Note", "DrumNote", ...) and the
 // "Fx" rule. Adding a type means adding one line to its family's table.
 //
-// Registry: built once at start-up (BuildRegistry): the families in menu order, the built-in
-// entries in their fixed order, then whatever the effect libraries add through the answer of
+// Registry: the type-choice list of the tree editor, built once at start-up from the factory's
+// registered types (BuildBuiltins), so it offers nothing the factory cannot make: each type under
+// the family its NodeTypeInfo names, the system's families first in their fixed order, within a
+// family by the type's menuOrder; then whatever the effect libraries add through the answer of
 // their "GetFxList" export (AddLibraryEntries). CreateByName hands the chosen type to the
 // document's Define-node operation (NodeDefiner).
 //
@@ -80,9 +82,16 @@ public:
 
 class NodeRegistry {
 public:
-    // The families in menu order and the built-in entries in order ("Wave" only when wave
-    // support is enabled). Library slots keep their paths; their names and handles are cleared.
-    void BuildBuiltins(bool waveSupport);
+    // The built-in entries from the factory's types (`families`, the registered ones unless a
+    // caller gives its own): every type that names a family, once per type name, "Wave" types
+    // only when wave support is enabled. Entries are listed family by family (Basic, Midi,
+    // Numerical, Set, Sound Blaster, Wave, then other families in the order they first appear),
+    // within a family by menuOrder (ties keep the factory's order). The family list is
+    // "All Types", then the system's families in menu order, then the others; a family without
+    // an entry is left out. Library slots keep their paths; their names and handles are cleared.
+    void
+    BuildBuiltins(bool waveSupport,
+                  std::span<const std::span<const NodeFactoryEntry>> families = NodeFamilies());
 
     // Parses a "GetFxList" answer of the library in `slot` (pairs of tokens, type name then
     // family, each closed by "|"; at most 500 characters are read) and appends its entries
@@ -110,7 +119,8 @@ private:
     std::vector<RegistryEntry> entries_;
 };
 
-// The application's registry.
+// The application's registry, built on first use (without wave support) from the families
+// registered by then: the programs register the node library (RegisterBuiltinNodeTypes) first.
 NodeRegistry& Registry();
 
 // One token pair of a "GetFxList" answer.

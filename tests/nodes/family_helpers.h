@@ -13,7 +13,8 @@ namespace famtest {
 // Yields a fixed list of events (copies, in the order given) at each solve.
 class Fixed : public TypedNode<Fixed> {
 public:
-    static inline const NodeTypeInfo kInfo = {"Fixed", "Fixed", 9998, 0, 0, "fixed", "", {}};
+    static inline const NodeTypeInfo kInfo = {
+        .typeName = "Fixed", .displayName = "Fixed", .typeId = 9998, .info = "fixed"};
     void Solve(CNoteEventList& list) override {
         ++solves;
         list.RemoveAll();

@@ -418,13 +418,22 @@ TEST(Families, FieldsThatIndexOrDivideAreHeldWhenRead) {
     }
 }
 
+// The choices a dialog offers, read from each field as the dialogs and listings read them.
+std::span<const ParamChoice> ChoicesOf(ParamTable table, const char* key) {
+    const ParamField* f = FindParam(table, key);
+    return f ? f->choices : std::span<const ParamChoice>{};
+}
+
 TEST(Families, ChoicesOfferedByTheDialogs) {
-    auto drums = nodes::FindChoices("MidiDrumNote", "pitch");
+    auto drums = ChoicesOf(MidiDrumNote::kInfo.params, "pitch");
     ASSERT_EQ(drums.size(), 47u);
     EXPECT_STREQ(drums.front().label, "Acoustic Bass Drum");
+    EXPECT_EQ(drums.front().value, 35);
     EXPECT_STREQ(drums.back().label, "Open Triangle");
     EXPECT_EQ(drums.back().value, 81);
-    EXPECT_STREQ(nodes::FindChoices("MidiDrumNote", "channel")[9].label, "9 -> GM Drum Setting");
+    EXPECT_STREQ(ChoicesOf(MidiDrumNote::kInfo.params, "channel")[9].label, "9 -> GM Drum Setting");
+    EXPECT_STREQ(ChoicesOf(MidiNote::kInfo.params, "channel")[9].label, "9");
+    EXPECT_TRUE(ChoicesOf(MidiNote::kInfo.params, "pitch").empty()) << "a melodic pitch is typed";
     // A new drum note sounds on the percussion channel of a General MIDI instrument.
     MidiDrumNote drum;
     CNoteEventList list;
@@ -432,11 +441,29 @@ TEST(Families, ChoicesOfferedByTheDialogs) {
     drum.Solve(list);
     ASSERT_NE(list.head, nullptr);
     EXPECT_EQ(list.head->GetMessageBytes()[0], 0x99);
-    EXPECT_EQ(nodes::FindChoices("Scale", "scaleName").size(), 12u);
-    EXPECT_STREQ(nodes::FindChoices("Scale", "key")[3].label, "C");
-    EXPECT_EQ(nodes::FindChoices("MidiController", "controllerNumber").back().value, 121);
-    EXPECT_EQ(nodes::ChordChoices().size(), 10u);
-    EXPECT_TRUE(nodes::FindChoices("Add", "value").empty());
+    auto scales = ChoicesOf(Scale::kInfo.params, "scaleName");
+    ASSERT_EQ(scales.size(), 12u);
+    EXPECT_STREQ(ChoicesOf(Scale::kInfo.params, "key")[3].label, "C");
+    EXPECT_STREQ(ChoicesOf(Scale::kInfo.params, "fitName")[3].label, "Seamless");
+    EXPECT_EQ(ChoicesOf(MidiController::kInfo.params, "controllerNumber").back().value, 121);
+    EXPECT_STREQ(ChoicesOf(MidiController::kInfo.params, "channel")[0].label, "1");
+    EXPECT_EQ(ChoicesOf(MidiInput::kInfo.params, "inputParameter").back().value, kInputTime);
+    EXPECT_EQ(ChoicesOf(Log::kInfo.params, "logBase")[1].value, kLogBase10);
+    EXPECT_TRUE(ChoicesOf(Constant::kInfo.params, "value").empty());
+
+    // Every chord offered is one ApplyChord knows, and every scale one ApplyScale knows.
+    auto chords = ChoicesOf(ChordBuilder::kInfo.params, "chordType");
+    ASSERT_EQ(chords.size(), 10u);
+    for (const ParamChoice& c : chords) {
+        ChordBuilder cb;
+        nodes::ApplyChord(cb, c.label);
+        EXPECT_GE(cb.chordSize, 2) << c.label;
+    }
+    for (const ParamChoice& c : scales) {
+        Scale sc;
+        nodes::ApplyScale(sc, c.label, "Seamless");
+        EXPECT_GT(sc.scaleTable[12], 0) << c.label;
+    }
 }
 
 } // namespace

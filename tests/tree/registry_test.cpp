@@ -1,27 +1,77 @@
+#include "events/archive.h"
 #include "tests/tree/tree_helpers.h"
+#include "tree/node_io.h"
 #include "tree/params.h"
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
+
 namespace {
 
-TEST(Registry, FamiliesAndEntriesInMenuOrder) {
+using Names = std::vector<std::string>;
+
+TEST(Registry, BuiltFromTheFactoryInMenuOrder) {
     NodeRegistry r;
     r.BuildBuiltins(false);
-    EXPECT_EQ(r.Families(), (std::vector<std::string>{"All Types", "Basic", "Numerical", "Midi",
-                                                      "Set", "Sound Blaster"}));
-    ASSERT_EQ(r.Entries().size(), 15u + 13 + 25 + 6 + 5);
-    EXPECT_EQ(r.Entries()[0].typeName, "And");
-    EXPECT_EQ(r.Entries()[15].typeName, "Arpeggiate"); // Midi follows Basic in the list
-    EXPECT_EQ(r.Entries()[28].typeName, "AbsVal");
-    EXPECT_EQ(r.Entries().back().typeName, "SbPitch");
-    EXPECT_EQ(r.NamesInFamily("Set"),
-              (std::vector<std::string>{"Complement", "ExclusiveUnion", "Intersection", "Set",
-                                        "SubtractSet", "Union"}));
-    EXPECT_EQ(r.NamesInFamily("All Types").size(), r.Entries().size());
-    r.BuildBuiltins(true);
-    EXPECT_EQ(r.Families().back(), "Wave");
-    EXPECT_EQ(r.Entries().back().typeName, "WaveCompiler");
+    EXPECT_EQ(r.Families(), (Names{"All Types", "Basic", "Numerical", "Midi"}))
+        << "a family appears once it has a type";
+    const Names basic = {"And",      "Counter",  "Every",      "IfThen", "Initialize",
+                         "Loop",     "MetaWord", "Null",       "Or",     "Pointer",
+                         "Quantize", "Stretch",  "Substitute", "Tempo",  "Word"};
+    const Names midi = {
+        "Arpeggiate",       "ChordBuilder", "Delay",          "MidiDrumNote", "MidiInput",
+        "Interpolate",      "Invert",       "MidiController", "MidiData",     "MidiNote",
+        "MidiNoteProperty", "PitchBend",    "Scale"};
+    const Names numerical = {"AbsVal",  "Add",         "Constant",    "Cosine",   "Divide",
+                             "EqualTo", "Exponential", "GreaterThan", "LessThan", "Limit",
+                             "Log",     "LogicalAnd",  "LogicalOr",   "Max",      "Min",
+                             "Modulus", "Multiply",    "Not",         "Random",   "RoundTo",
+                             "Sine",    "Subtract",    "Tangent",     "Temporal", "TemporalPhase"};
+    EXPECT_EQ(r.NamesInFamily("Basic"), basic);
+    EXPECT_EQ(r.NamesInFamily("Midi"), midi);
+    EXPECT_EQ(r.NamesInFamily("Numerical"), numerical);
+    Names all = basic;
+    all.insert(all.end(), midi.begin(), midi.end()); // Midi follows Basic in the list
+    all.insert(all.end(), numerical.begin(), numerical.end());
+    EXPECT_EQ(r.NamesInFamily("All Types"), all);
+    EXPECT_TRUE(r.NamesInFamily("Set").empty());
+    for (const char* hidden : {"Root", "Accrete"}) EXPECT_EQ(r.Find(hidden), nullptr) << hidden;
+    for (const RegistryEntry& e : r.Entries()) {
+        EXPECT_EQ(e.library, "");
+        const NodeFactoryEntry* made = FindNodeType(e.typeName);
+        ASSERT_NE(made, nullptr) << e.typeName << " is offered but the factory cannot make it";
+        EXPECT_EQ(e.family, made->info->family);
+    }
+}
+
+// A made-up factory: the order comes from the families and menuOrder, not from registration.
+const NodeTypeInfo kSetB = {.typeName = "SetB", .family = "Set", .menuOrder = 20};
+const NodeTypeInfo kSetA = {.typeName = "SetA", .family = "Set", .menuOrder = 10};
+const NodeTypeInfo kWave = {.typeName = "WaveA", .family = "Wave", .menuOrder = 10};
+const NodeTypeInfo kExtra = {.typeName = "ExtraA", .family = "Extra", .menuOrder = 10};
+const NodeTypeInfo kNum = {.typeName = "NumA", .family = "Numerical", .menuOrder = 990};
+const NodeTypeInfo kHidden = {.typeName = "HiddenA"};
+const NodeTypeInfo kTwin = {.typeName = "SetA", .family = "Extra", .menuOrder = 5};
+const NodeFactoryEntry kFirst[] = {{&kSetB, &CreateTyped<Null>},
+                                   {&kWave, &CreateTyped<Null>},
+                                   {&kExtra, &CreateTyped<Null>},
+                                   {&kHidden, &CreateTyped<Null>},
+                                   {&kSetA, &CreateTyped<Null>}};
+const NodeFactoryEntry kSecond[] = {{&kTwin, &CreateTyped<Null>}, {&kNum, &CreateTyped<Null>}};
+
+TEST(Registry, FamiliesOrderAndWaveSupportOfAnyFactory) {
+    const std::span<const NodeFactoryEntry> families[] = {kFirst, kSecond};
+    NodeRegistry r;
+    r.BuildBuiltins(true, families);
+    EXPECT_EQ(r.Families(), (Names{"All Types", "Numerical", "Set", "Wave", "Extra"}));
+    EXPECT_EQ(r.NamesInFamily("All Types"), (Names{"NumA", "SetA", "SetB", "WaveA", "ExtraA"}))
+        << "a type name is offered once, as the factory makes the first one registered";
+    EXPECT_EQ(r.Find("SetA")->family, "Set");
+    r.BuildBuiltins(false, families);
+    EXPECT_EQ(r.Families(), (Names{"All Types", "Numerical", "Set", "Extra"}));
+    EXPECT_EQ(r.Find("WaveA"), nullptr) << "wave types need wave support";
 }
 
 TEST(Factory, NamesAliasesAndTheFxRule) {
@@ -110,6 +160,12 @@ TEST(Registry, GetFxListParseAndLibrarySlots) {
     EXPECT_FALSE(r.CreateByName(doc, &n, "Loop"));
 }
 
+std::vector<uint8_t> Record(ProtoType& node) {
+    CArchive ar;
+    WriteNodeRecord(ar, node);
+    return ar.Buffer();
+}
+
 TEST(Params, TableDefaultsMatchNewNodes) {
     for (std::span<const NodeFactoryEntry> family : NodeFamilies()) {
         for (const NodeFactoryEntry& e : family) {
@@ -118,12 +174,91 @@ TEST(Params, TableDefaultsMatchNewNodes) {
             EXPECT_EQ(node->name, e.info->displayName);
             EXPECT_EQ(node->GetChildCount(), e.info->branches);
             for (const ParamField& f : node->GetParamTable()) {
-                if (f.type == ParamType::Text) continue;
+                if (f.type == ParamType::Text) {
+                    EXPECT_EQ(GetParamText(f, *node), f.defText)
+                        << e.info->typeName << "." << f.key;
+                    continue;
+                }
                 EXPECT_EQ(GetParamNumber(f, *node), f.def) << e.info->typeName << "." << f.key;
                 EXPECT_GE(f.def, f.min) << f.key;
                 EXPECT_LE(f.def, f.max) << f.key;
             }
+            // The dialog's reset gives back exactly what a new node stores.
+            const std::vector<uint8_t> fresh = Record(*node);
+            for (const ParamField& f : node->GetParamTable()) {
+                if (f.type == ParamType::Text)
+                    SetParamText(f, *node, "changed");
+                else
+                    SetParamNumber(f, *node, f.def == f.max ? f.min : f.max);
+            }
+            ApplyParamDefaults(node->GetParamTable(), *node);
+            EXPECT_EQ(Record(*node), fresh) << e.info->typeName;
         }
+    }
+}
+
+// What a dialog or a listing needs from each table; a slip here shows only in the dialogs.
+TEST(Params, TablesAreCompleteAndConsistent) {
+    std::map<std::string, std::set<int>> orders;
+    for (std::span<const NodeFactoryEntry> family : NodeFamilies()) {
+        for (const NodeFactoryEntry& e : family) {
+            const NodeTypeInfo& info = *e.info;
+            SCOPED_TRACE(info.typeName);
+            if (*info.family) {
+                EXPECT_TRUE(orders[info.family].insert(info.menuOrder).second)
+                    << "two types share a place in " << info.family;
+            }
+            std::set<std::string> keys;
+            for (const ParamField& f : info.params) {
+                SCOPED_TRACE(f.key);
+                EXPECT_TRUE(keys.insert(f.key).second) << "keys name fields in the dump";
+                EXPECT_FALSE(f.store == ParamStore::None && f.control == ParamControl::Hidden);
+                if (f.store != ParamStore::None) {
+                    EXPECT_EQ(f.store == ParamStore::Text, f.type == ParamType::Text);
+                }
+                EXPECT_TRUE(f.control == ParamControl::Hidden || *f.label)
+                    << "a shown field has a label";
+                EXPECT_TRUE(f.control != ParamControl::List || !f.choices.empty());
+                for (const ParamChoice& c : f.choices) {
+                    ASSERT_NE(c.label, nullptr);
+                    if (f.type == ParamType::Text) continue;
+                    EXPECT_GE(c.value, f.min) << c.label;
+                    EXPECT_LE(c.value, f.max) << c.label;
+                }
+            }
+        }
+    }
+}
+
+// Every type the tree editor offers is made through the registry and the factory, stored, read
+// back and stored again to the same bytes.
+TEST(Registry, EveryOfferedTypeIsMadeStoredAndReadBack) {
+    struct Definer : NodeDefiner {
+        void DefineNode(ProtoType* node, const std::string& type, void* handle) override {
+            made = handle ? nullptr : ReplaceWith(node, type);
+        }
+        ProtoType* made = nullptr;
+    };
+    NodeRegistry r;
+    r.BuildBuiltins(true);
+    ASSERT_GE(r.Entries().size(), 53u);
+    for (const RegistryEntry& e : r.Entries()) {
+        SCOPED_TRACE(e.typeName);
+        Root root;
+        Definer doc;
+        ASSERT_TRUE(r.CreateByName(doc, root.childOne, e.typeName));
+        ASSERT_NE(doc.made, nullptr) << "offered but not made";
+        EXPECT_EQ(root.childOne, doc.made);
+        EXPECT_EQ(doc.made->TypeName(), e.typeName);
+        doc.made->AlignTimes(0);
+        const std::vector<uint8_t> first = Record(root);
+        CArchive in(first);
+        Root back;
+        NodeReadError err;
+        ASSERT_TRUE(ReadNodeRecord(in, back, &err)) << err.message;
+        EXPECT_TRUE(in.AtEnd());
+        EXPECT_EQ(back.childOne->TypeName(), e.typeName);
+        EXPECT_EQ(Record(back), first);
     }
 }
 
@@ -151,6 +286,19 @@ TEST(Params, ConversionsAndDialogRanges) {
     EXPECT_EQ(s.factor, 2.5f);
     SetParamText(s.GetParamTable()[0], s, "oops");
     EXPECT_EQ(s.factor, 2.5f);
+
+    // Lists: a number is held to the field's range, a text cut to its longest length.
+    Scale scale;
+    ParamsToDialog(scale.GetParamTable(), scale, d);
+    const ParamField* key = FindParam(scale.GetParamTable(), "key");
+    const ParamField* name = FindParam(scale.GetParamTable(), "scaleName");
+    ASSERT_TRUE(key && name);
+    EXPECT_EQ(FindParam(scale.GetParamTable(), "nothing"), nullptr);
+    d.fields[static_cast<size_t>(key - scale.GetParamTable().data())].number = 15;
+    d.fields[static_cast<size_t>(name - scale.GetParamTable().data())].text = std::string(60, 'x');
+    ParamsFromDialog(scale.GetParamTable(), scale, d);
+    EXPECT_EQ(scale.key, 11);
+    EXPECT_EQ(scale.scaleName, std::string(48, 'x'));
 }
 
 } // namespace

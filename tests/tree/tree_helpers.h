@@ -36,7 +36,8 @@ inline Constant* PutConstant(ProtoType* at, float v) {
 // Records every now it is solved at; yields a value 1 at now when `yield` is set.
 class Probe : public TypedNode<Probe> {
 public:
-    static inline const NodeTypeInfo kInfo = {"Probe", "Probe", 9999, 0, 0, "probe", "", {}};
+    static inline const NodeTypeInfo kInfo = {
+        .typeName = "Probe", .displayName = "Probe", .typeId = 9999, .info = "probe"};
     void Solve(CNoteEventList& list) override {
         if (list.next != kFixedStep && !IsActive(list)) return;
         nows.push_back(list.now);

@@ -1,0 +1,268 @@
+// The node types on the command line: `types`, the type-choice list with each type's table.
+#include "cli/commands.h"
+#include "cli/json.h"
+
+#include "tree/params.h"
+#include "tree/registry.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+namespace cli {
+
+namespace {
+
+int RunTypes(const std::vector<std::string>& args);
+
+const Command kCommands[] = {
+    {"types", "[--json]", "list the node types with their parameters",
+     "Lists the node types the tree editor offers, in the order of its type choice (wave types\n"
+     "included): for each its name, type id, family and branch count, and each parameter of its\n"
+     "table in stored order with its kind (bool, int, uint, float or text), default, range and\n"
+     "the choices its dialog offers. The plain listing also shows each parameter's dialog label\n"
+     "and control and how it is stored.\n\n"
+     "  --json   print {\"types\":[{\"name\":S,\"id\":N,\"family\":S,\"branches\":N,\"params\":[\n"
+     "           "
+     "{\"name\":S,\"kind\":S,\"default\":V,\"min\":V,\"max\":V,\"choices\":[S,...]}]}]}\n"
+     "           on one line; keys without a value are left out (a text field's max is the\n"
+     "           longest text its dialog takes; choices are the labels, in the dialog's order)\n",
+     RunTypes},
+};
+
+const char* KindName(ParamType type) {
+    switch (type) {
+    case ParamType::Bool:
+        return "bool";
+    case ParamType::Int32:
+        return "int";
+    case ParamType::UInt32:
+        return "uint";
+    case ParamType::Float:
+        return "float";
+    case ParamType::Text:
+        return "text";
+    }
+    return "";
+}
+
+const char* ControlName(ParamControl control) {
+    switch (control) {
+    case ParamControl::Check:
+        return "check box";
+    case ParamControl::Number:
+        return "number";
+    case ParamControl::Seconds:
+        return "seconds";
+    case ParamControl::Text:
+        return "text";
+    case ParamControl::ReadOnlyText:
+        return "read-only text";
+    case ParamControl::Hidden:
+        return "hidden";
+    case ParamControl::List:
+        return "list";
+    }
+    return "";
+}
+
+const char* StoreName(ParamStore store) {
+    switch (store) {
+    case ParamStore::U16:
+        return "stored u16";
+    case ParamStore::I16:
+        return "stored i16";
+    case ParamStore::U32:
+        return "stored 32-bit";
+    case ParamStore::F32:
+        return "stored f32";
+    case ParamStore::Text:
+        return "stored text";
+    case ParamStore::None:
+        return "not stored";
+    }
+    return "";
+}
+
+// Whole numbers in plain digits; others the shortest text that reads back as the same number.
+bool IsWhole(double v) {
+    return std::trunc(v) == v && std::fabs(v) < 9007199254740992.0;
+}
+
+std::string Number(double v) {
+    if (IsWhole(v)) return std::to_string(static_cast<int64_t>(v));
+    char buf[40];
+    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
+void WriteNumber(JsonWriter& json, double v) {
+    if (IsWhole(v))
+        json.Int(static_cast<int64_t>(v));
+    else
+        json.Double(v);
+}
+
+bool HasRange(const ParamField& f) {
+    return f.type != ParamType::Bool && f.type != ParamType::Text;
+}
+
+std::string DefaultText(const ParamField& f) {
+    if (f.type == ParamType::Text) return '"' + std::string(f.defText ? f.defText : "") + '"';
+    if (f.type == ParamType::Bool) return f.def != 0.0 ? "true" : "false";
+    return Number(f.def);
+}
+
+void WriteDefault(JsonWriter& json, const ParamField& f) {
+    if (f.type == ParamType::Text)
+        json.String(f.defText ? f.defText : "");
+    else if (f.type == ParamType::Bool)
+        json.Bool(f.def != 0.0);
+    else
+        WriteNumber(json, f.def);
+}
+
+void WriteJson(const NodeRegistry& registry) {
+    JsonWriter json;
+    json.BeginObject().Key("types").BeginArray();
+    for (const RegistryEntry& e : registry.Entries()) {
+        const NodeFactoryEntry* made = e.library.empty() ? FindNodeType(e.typeName) : nullptr;
+        json.BeginObject();
+        json.Key("name").String(e.typeName);
+        if (made) json.Key("id").Int(made->info->typeId);
+        json.Key("family").String(e.family);
+        if (made) json.Key("branches").Int(made->info->branches);
+        json.Key("params").BeginArray();
+        for (const ParamField& f : made ? made->info->params : ParamTable{}) {
+            json.BeginObject();
+            json.Key("name").String(f.key);
+            json.Key("kind").String(KindName(f.type));
+            json.Key("default");
+            WriteDefault(json, f);
+            if (HasRange(f)) {
+                json.Key("min");
+                WriteNumber(json, f.min);
+                json.Key("max");
+                WriteNumber(json, f.max);
+            } else if (f.type == ParamType::Text && f.max > 0.0) {
+                json.Key("max");
+                WriteNumber(json, f.max);
+            }
+            if (!f.choices.empty()) {
+                json.Key("choices").BeginArray();
+                for (const ParamChoice& c : f.choices) json.String(c.label ? c.label : "");
+                json.EndArray();
+            }
+            json.EndObject();
+        }
+        json.EndArray();
+        json.EndObject();
+    }
+    json.EndArray().EndObject();
+    std::printf("%s\n", json.Text().c_str());
+}
+
+// Prints the items after `lead`, wrapped before column 100 under an indent of `lead`'s width.
+void PrintWrapped(const std::string& lead, const std::vector<std::string>& items) {
+    std::string line = lead;
+    bool empty = true; // nothing after the lead or the indent yet
+    for (size_t i = 0; i < items.size(); ++i) {
+        std::string item = items[i] + (i + 1 < items.size() ? "," : "");
+        if (!empty && line.size() + 1 + item.size() > 99) {
+            std::printf("%s\n", line.c_str());
+            line.assign(lead.size(), ' ');
+            empty = true;
+        }
+        line += ' ';
+        line += item;
+        empty = false;
+    }
+    std::printf("%s\n", line.c_str());
+}
+
+// One parameter as columns: key, kind, default, range, then its dialog control and storage.
+std::vector<std::string> Columns(const ParamField& f) {
+    std::string range;
+    if (HasRange(f))
+        range = Number(f.min) + ".." + Number(f.max);
+    else if (f.type == ParamType::Text && f.max > 0.0)
+        range = "at most " + Number(f.max) + " characters";
+    std::string rest = ControlName(f.control);
+    if (*f.label) rest += " \"" + std::string(f.label) + "\"";
+    rest += ", ";
+    rest += StoreName(f.store);
+    if (f.holdOnRead) rest += ", held to its range when read";
+    return {f.key, KindName(f.type), "default " + DefaultText(f), range, rest};
+}
+
+void PrintText(const NodeRegistry& registry) {
+    for (const RegistryEntry& e : registry.Entries()) {
+        const NodeFactoryEntry* made = e.library.empty() ? FindNodeType(e.typeName) : nullptr;
+        if (!made) {
+            std::printf("%s  (family %s, library %s)\n", e.typeName.c_str(), e.family.c_str(),
+                        e.library.c_str());
+            continue;
+        }
+        const NodeTypeInfo& info = *made->info;
+        std::printf("%s  (id %d, family %s, %d branch%s)\n", e.typeName.c_str(), info.typeId,
+                    e.family.c_str(), info.branches, info.branches == 1 ? "" : "es");
+        std::vector<std::vector<std::string>> rows;
+        std::vector<size_t> widths;
+        for (const ParamField& f : info.params) {
+            rows.push_back(Columns(f));
+            widths.resize(rows.back().size());
+            for (size_t c = 0; c < widths.size(); ++c)
+                widths[c] = std::max(widths[c], rows.back()[c].size());
+        }
+        for (size_t i = 0; i < rows.size(); ++i) {
+            std::string line = "   ";
+            for (size_t c = 0; c < rows[i].size(); ++c) {
+                if (widths[c] == 0) continue;
+                line += ' ';
+                line += rows[i][c];
+                if (c + 1 < rows[i].size()) line.append(widths[c] - rows[i][c].size() + 1, ' ');
+            }
+            std::printf("%s\n", line.c_str());
+            const ParamField& f = info.params[i];
+            if (f.choices.empty()) continue;
+            std::vector<std::string> items;
+            for (const ParamChoice& c : f.choices) {
+                std::string label = c.label ? c.label : "";
+                const std::string value = std::to_string(c.value);
+                const bool plain = f.type == ParamType::Text || label == value;
+                items.push_back(plain ? label : label + " = " + value);
+            }
+            PrintWrapped(std::string(4 + widths[0] + 1, ' ') + " choices:", items);
+        }
+    }
+}
+
+int RunTypes(const std::vector<std::string>& args) {
+    const Command& self = kCommands[0];
+    if (WantsHelp(args)) {
+        PrintCommandHelp(self);
+        return kExitOk;
+    }
+    bool json = false;
+    for (const std::string& a : args) {
+        if (a == "--json")
+            json = true;
+        else
+            return UsageError(self, "unknown argument: " + a);
+    }
+    NodeRegistry registry;
+    registry.BuildBuiltins(true);
+    if (json)
+        WriteJson(registry);
+    else
+        PrintText(registry);
+    return kExitOk;
+}
+
+} // namespace
+
+extern const CommandGroup kTypesCommands = {"types", kCommands, {}};
+
+} // namespace cli
