@@ -53,13 +53,30 @@ int16_t ToPcm(float f) {
     return int16_t(std::lrint(v));
 }
 
+// The offline wave output, telling what it takes.
+class RenderWaveOut : public CWaveOut {
+public:
+    RenderWaveOut(dsync::mixer::AudioMixer& mixer, dsync::mixer::OfflineSink* sink,
+                  const std::function<void(const EventWave&)>& taken)
+        : CWaveOut(mixer, sink), taken_(taken) {}
+    int AddEvent(EventWave* wave) override {
+        const int took = CWaveOut::AddEvent(wave);
+        if (took && taken_) taken_(*wave);
+        return took;
+    }
+
+private:
+    const std::function<void(const EventWave&)>& taken_;
+};
+
 // What the play engine plays through in a render: the clock on the manual timer, one MIDI output
 // that takes every entry's events (the built-in synthesizer, or the device named), and a wave
 // output on the offline mixer. The synthesizer plays into the same mixer.
 class RenderDevices : public PlayDevices {
 public:
-    RenderDevices(dsync::GmSynth& synth, uint32_t rate)
-        : mixer(rate), sink(mixer, rate), source(synth), wave(mixer, &sink) {
+    RenderDevices(dsync::GmSynth& synth, uint32_t rate,
+                  const std::function<void(const EventWave&)>& waveTaken)
+        : mixer(rate), sink(mixer, rate), source(synth), wave(mixer, &sink, waveTaken) {
         mixer.AddSource(&source);
     }
     ~RenderDevices() override {
@@ -110,7 +127,7 @@ public:
     dsync::mixer::AudioMixer mixer;
     dsync::mixer::OfflineSink sink;
     dsync::mixer::SynthSource source;
-    CWaveOut wave;
+    RenderWaveOut wave;
 
 private:
     bool clockOpen_ = false;
@@ -227,7 +244,7 @@ bool RenderSong(CSongDoc& song, const std::string& outPath, const RenderOptions&
     // The engine outlives the devices, which report to its window.
     CPlayEngine engine;
     platform::Queue().Drain();
-    RenderDevices devices(synth, rate);
+    RenderDevices devices(synth, rate, options.waveTaken);
     why = devices.Open(engine.Window(), options.midiDevice);
     if (!why.empty()) return fail(why);
     CSync& clock = devices.clock;

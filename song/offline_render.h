@@ -28,6 +28,7 @@
 #include <string>
 
 class CSongDoc;
+class EventWave;
 
 struct RenderOptions {
     std::string soundFont; // "" for the usual search
@@ -40,6 +41,8 @@ struct RenderOptions {
     uint32_t midiDevice = 0;
     // Called now and then with the part done, 0..1.
     std::function<void(double)> progress;
+    // Called with each wave event the wave output takes (its time, sound and start offset).
+    std::function<void(const EventWave&)> waveTaken;
 };
 
 struct RenderResult {
