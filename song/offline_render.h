@@ -1,22 +1,25 @@
 // The offline renderer: plays a song faster than real time into a WAV file.
 //
-// The song's merge feeds a MIDI output on the built-in synthesizer and a wave output on an offline
-// mixer, both driven by the clock on the manual timer. The synthesizer places every message on the
-// sample of the tick it was dispatched for, and wave events start at the period their clock time
-// falls in, mixed with their volume, balance and rate. After the song's last event the render goes
-// on until the sound has decayed below -96 dBFS, for at most ten seconds. The output is 16-bit
-// stereo PCM written through a temporary file renamed into place. With the same input, seed and
-// options every render gives the same bytes.
+// The play engine plays the song as Play does (the same fill, beat handling, entry settings and
+// chase), through a MIDI output on the built-in synthesizer and a wave output on an offline
+// mixer, with the clock on the manual timer; the renderer pulls the mix period by period and
+// writes it. The synthesizer places every message on the sample of the tick it was dispatched
+// for, and wave events start at the period their clock time falls in, mixed with their volume,
+// balance and rate. The song part ends when the engine has handed out the whole song and nothing
+// waits to sound, or at the end beat, where every note is ended and every sound stopped; then the
+// render goes on until the sound has decayed below -96 dBFS, for at most ten seconds. The output
+// is 16-bit stereo PCM written by the WAVE writer into a temporary file that is renamed into
+// place. With the same input, seed and options every render gives the same bytes.
 //
 // Like a play, a render first sends every entry's level, balance and program. A render from a
-// later beat then sets up what the events before that beat left behind, so that it sounds as
-// that part of the whole song does: the tempo in effect, and on each MIDI channel the bank and
-// program, the last value of every controller, the registered and non-registered parameters, the
-// pitch bend and the channel pressure; sounds that are still playing resume partway into their
-// data. Notes struck before the start are not struck again.
+// later beat then sets up what the events before that beat left behind (song_chase.h), so that
+// it sounds as that part of the whole song does: the tempo in effect, and on each MIDI channel
+// the bank and program, the last value of every controller, the registered and non-registered
+// parameters, the pitch bend and the channel pressure; sounds that are still playing resume
+// partway into their data. Notes struck before the start are not struck again.
 //
-// Everything here runs on the calling thread (the streaming threads of long sounds aside); it is
-// not real-time code.
+// Everything here runs on the calling thread (the streaming threads of long sounds aside); it
+// drains the posted-message queue while it renders. It is not real-time code.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +28,7 @@
 #include <string>
 
 class CSongDoc;
+class EventWave;
 
 struct RenderOptions {
     std::string soundFont; // "" for the usual search
@@ -37,6 +41,8 @@ struct RenderOptions {
     uint32_t midiDevice = 0;
     // Called now and then with the part done, 0..1.
     std::function<void(double)> progress;
+    // Called with each wave event the wave output takes (its time, sound and start offset).
+    std::function<void(const EventWave&)> waveTaken;
 };
 
 struct RenderResult {

@@ -5,6 +5,7 @@
 #include "events/song_event.h"
 #include "platform/user_messages.h"
 #include "song/entry_settings.h"
+#include "song/song_chase.h"
 #include "song/song_document.h"
 #include "sync/messages.h"
 #include "sync/midi_in.h"
@@ -68,21 +69,41 @@ bool CPlayEngine::Play() {
         return true;
     }
     if (!PrepareToPlay()) return false;
+    ranged_ = false;
+    rangeEnd_ = kNoEnd;
+    devices_->Clock()->SetResolution(kSongPlayResolution);
+    Start(Resolution() * currentBeat_);
+    return true;
+}
+
+bool CPlayEngine::PlayRange(uint32_t startTick, uint64_t endTick) {
+    if (playing_ || recording_) Stop();
+    CSync* clock = devices_ ? devices_->Clock() : nullptr;
+    if (!clock || !song_) return false;
+    if (!song_->IsPrepared()) song_->Prepare();
+    ranged_ = true;
+    rangeEnd_ = endTick;
+    clock->SetResolution(kSongPlayResolution);
+    currentBeat_ = startTick / Resolution();
+    Start(startTick);
+    return true;
+}
+
+void CPlayEngine::Start(uint32_t startTick) {
     CSync* clock = devices_->Clock();
     playing_ = true;
+    handedOut_ = false;
     timeOffset_ = 0;
     std::memset(held_, 0, sizeof held_);
     deferred_.clear();
-    clock->SetResolution(kSongPlayResolution);
     song_->SetTicksPerBeat(0, kSongPlayResolution);
-    const uint32_t startTick = Resolution() * currentBeat_;
-    CWaveOut* wave = devices_->DefaultWaveOut();
-    chased_ = 0;
-    if (wave && currentBeat_ != 0) ChaseWaves(startTick);
-    SendEntryControllers();
-    song_->Seek(double(currentBeat_), recording_);
+    // What goes out at once is stamped with the start tick.
+    clock->Locate(startTick);
+    setupSent_ = uint64_t(SendEntrySettings());
+    Chase(startTick);
+    song_->Seek(double(startTick) / Resolution(), recording_);
     Fill();
-    if (wave) wave->LoadFirst();
+    if (CWaveOut* wave = devices_->DefaultWaveOut()) wave->LoadFirst();
     clock->StartSync(startTick);
     // The MIDI input is started once the clock stands at the start, so that every message is
     // stamped in this pass; armed trees need it too.
@@ -97,16 +118,37 @@ bool CPlayEngine::Play() {
             recordWave_ = nullptr;
         }
     }
-    return true;
 }
 
-void CPlayEngine::ChaseWaves(uint32_t startTick) {
-    CWaveOut* wave = devices_->DefaultWaveOut();
+void CPlayEngine::Chase(uint32_t startTick) {
+    chased_ = 0;
+    chasedWaves_.clear();
+    chasedNext_ = 0;
+    if (startTick == 0) return;
     CSync* clock = devices_->Clock();
+    const std::vector<CMidiOut*> outs = devices_->OpenMidiOuts();
+    ChaseRequest request;
+    request.startTick = startTick;
+    request.tempo = clock->GetTempo();
+    request.recording = recording_;
+    request.followTempo = followTempo_;
+    request.ports = int(outs.size());
+    request.route = [&](int device, std::vector<int>& ports) {
+        if (device == kDeviceNone) return;
+        for (size_t i = 0; i < outs.size(); ++i)
+            if (device == kDeviceAllMidi || outs[i] == OutputFor(device)) ports.push_back(int(i));
+    };
     // The song is seeked again before the fill.
-    std::vector<ChasedWave> sounding = song_->ChaseWaves(startTick, clock->GetTempo());
-    for (ChasedWave& c : sounding)
-        if (wave->AddEvent(c.wave.get())) ++chased_;
+    SongChase chase = ChaseSong(*song_, request);
+    if (chase.tempo) clock->SetTempo(chase.tempo);
+    for (size_t i = 0; i < outs.size(); ++i)
+        for (uint32_t m : chase.messages[i]) {
+            EventMidi e(kSendNow, uint8_t(m), uint8_t(m >> 8), uint8_t(m >> 16));
+            outs[i]->MidiOut(&e);
+            ++setupSent_;
+        }
+    if (devices_->DefaultWaveOut())
+        for (ChasedWave& c : chase.waves) chasedWaves_.push_back(std::move(c.wave));
 }
 
 void CPlayEngine::StopDevices() {
@@ -117,6 +159,8 @@ void CPlayEngine::StopDevices() {
         out->ResetMidiOut();
     }
     if (CWaveOut* wave = devices_->DefaultWaveOut()) wave->Stop();
+    chasedWaves_.clear();
+    chasedNext_ = 0;
     if (CWaveIn* in = devices_->DefaultWaveIn()) in->Stop();
     if (CMidiIn* in = devices_->DefaultMidiIn()) in->Stop();
 }
@@ -131,6 +175,13 @@ void CPlayEngine::Stop() {
     StopDevices();
 }
 
+CMidiOut* CPlayEngine::OutputFor(int device) {
+    if (device == kDeviceNone) return nullptr;
+    CMidiOut* out = device == kDeviceDefault ? nullptr : devices_->MidiOutAt(uint32_t(device));
+    // The default output only for a device that is not open: a full port waits for its refill.
+    return out ? out : devices_->DefaultMidiOut();
+}
+
 bool CPlayEngine::Deliver(int device, EventMidi& event) {
     if (device == kDeviceAllMidi) {
         std::vector<CMidiOut*> outs = devices_->OpenMidiOuts();
@@ -140,9 +191,7 @@ bool CPlayEngine::Deliver(int device, EventMidi& event) {
         for (CMidiOut* out : outs) out->MidiOut(&event);
         return true;
     }
-    CMidiOut* out = device == kDeviceDefault ? nullptr : devices_->MidiOutAt(uint32_t(device));
-    // The default output only for a device that is not open: a full port waits for its refill.
-    if (!out) out = devices_->DefaultMidiOut();
+    CMidiOut* out = OutputFor(device);
     if (!out) return true; // nowhere to play: dropped
     return out->MidiOut(&event) != dsync::kQueueFull;
 }
@@ -151,11 +200,23 @@ void CPlayEngine::Fill() {
     CSync* clock = devices_ ? devices_->Clock() : nullptr;
     if (!playing_ || !song_ || !clock) return;
     ++fills_;
-    const uint64_t endTick = uint64_t(Resolution()) * loopEnd_ + timeOffset_;
+    CWaveOut* wave = devices_->DefaultWaveOut();
+    // The waves resumed at the start go first; what does not fit waits for the next refill.
+    for (; chasedNext_ < chasedWaves_.size(); ++chasedNext_) {
+        if (!wave) break;
+        if (wave->AddEvent(chasedWaves_[chasedNext_].get()) != 0)
+            ++chased_;
+        else if (wave->pendingCount >= CWaveOut::kMaxPending)
+            return;
+    }
+    const uint64_t endTick = ranged_ ? rangeEnd_ : uint64_t(Resolution()) * loopEnd_ + timeOffset_;
     for (;;) {
         int device = 0;
         SongEvent* e = song_->GetNextEvent(device);
-        if (CSongDoc::IsEndMarker(e)) break;
+        if (CSongDoc::IsEndMarker(e)) {
+            handedOut_ = true;
+            break;
+        }
         const uint64_t t = uint64_t(e->time) + timeOffset_;
         if (t >= endTick || t >= CWaveOut::kNoTime) {
             song_->StepBack();
@@ -163,14 +224,14 @@ void CPlayEngine::Fill() {
         }
         if (device == kDeviceNone) continue;
         if (e->IsWave()) {
-            CWaveOut* wave = devices_->DefaultWaveOut();
             if (!wave) continue;
             e->time = uint32_t(t);
-            if (wave->AddEvent(static_cast<EventWave*>(e)) == 0 &&
-                wave->pendingCount >= CWaveOut::kMaxPending) {
+            if (wave->AddEvent(static_cast<EventWave*>(e)) == 0) {
+                if (wave->pendingCount < CWaveOut::kMaxPending) continue;
                 song_->StepBack();
                 break;
             }
+            ++wavesSent_;
             continue;
         }
         auto& m = static_cast<EventMidi&>(*e);
@@ -188,6 +249,8 @@ void CPlayEngine::Fill() {
 void CPlayEngine::OnBeat() {
     if (!playing_ || !song_) return;
     ++currentBeat_;
+    // A range play has no loop and is ended by its owner.
+    if (ranged_) return;
     if (looping_ && loopEnd_ > loopStart_ + 1 && currentBeat_ + 1 == loopEnd_) song_->PreparePass();
     if (currentBeat_ < loopEnd_) return;
     if (looping_ && loopEnd_ > loopStart_) {
@@ -361,31 +424,46 @@ void CPlayEngine::OnCaptureBlock(dsync::WaveInBlock* block) {
 }
 
 void CPlayEngine::SendMidi(uint32_t device, EventMidi& event) {
-    if (!devices_ || device == uint32_t(kDeviceNone)) return;
+    SendNow(device, event);
+}
+
+int CPlayEngine::SendNow(uint32_t device, EventMidi& event) {
+    if (!devices_ || device == uint32_t(kDeviceNone)) return 0;
     if (device == uint32_t(kDeviceAllMidi)) {
-        for (CMidiOut* out : devices_->OpenMidiOuts()) out->MidiOut(&event);
-        return;
+        int n = 0;
+        for (CMidiOut* out : devices_->OpenMidiOuts()) {
+            out->MidiOut(&event);
+            ++n;
+        }
+        return n;
     }
-    CMidiOut* out = device == uint32_t(kDeviceDefault) ? nullptr : devices_->MidiOutAt(device);
-    if (!out) out = devices_->DefaultMidiOut();
-    if (out) out->MidiOut(&event);
+    CMidiOut* out = OutputFor(int(device));
+    if (!out) return 0;
+    out->MidiOut(&event);
+    return 1;
 }
 
 void CPlayEngine::SendEntryControllers() {
-    if (!devices_ || !song_) return;
+    SendEntrySettings();
+}
+
+int CPlayEngine::SendEntrySettings() {
+    if (!devices_ || !song_) return 0;
+    int sent = 0;
     // The MIDI channels, never more than sixteen.
     const int channels = std::min(song_->EntryCount(), 16);
     for (int ch = 0; ch < channels; ++ch) {
         EventMidi v(kSendNow, uint8_t(0xB0 | ch), 7, 127, 0);
-        SendMidi(uint32_t(kDeviceAllMidi), v);
+        sent += SendNow(uint32_t(kDeviceAllMidi), v);
         EventMidi f(kSendNow, uint8_t(0xB0 | ch), 39, 127, 0);
-        SendMidi(uint32_t(kDeviceAllMidi), f);
+        sent += SendNow(uint32_t(kDeviceAllMidi), f);
     }
     for (int i = 0; i < song_->EntryCount(); ++i) {
         const EntrySettings& s = song_->Settings(i);
         if (s.muted) continue;
+        // To where the entry's events go: its device, or the default output when that is not
+        // open.
         const uint32_t device = uint32_t(s.device);
-        if (device != uint32_t(kDeviceDefault) && !devices_->MidiOutAt(device)) continue;
         const uint8_t ch = uint8_t(std::clamp(int(s.channel), 0, 15));
         const uint8_t level = uint8_t(std::clamp(int(s.volume * 127.9f), 0, 127));
         const uint8_t pan = uint8_t(std::clamp(int(s.pan * 127.0f), 0, 127));
@@ -395,8 +473,9 @@ void CPlayEngine::SendEntryControllers() {
                             {kSendNow, status, 39, level, 0},
                             {kSendNow, status, 10, pan, 0},
                             {kSendNow, uint8_t(0xC0 | ch), program, 0, 0}};
-        for (EventMidi& m : msgs) SendMidi(device, m);
+        for (EventMidi& m : msgs) sent += SendNow(device, m);
     }
+    return sent;
 }
 
 void CPlayEngine::QuickPlay(CNoteEventList& list) {

@@ -9,8 +9,15 @@
 // waits until all of them have room; device 100 drops them. Stop leaves no note sounding: the
 // rings and note-off lists are emptied and every sounding note is ended.
 //
-// Play from a beat other than 0 chases the song's waves: a wave that began earlier and still
-// sounds at the start starts at once on the default wave output, that far into its data.
+// Play from a beat other than 0 chases the song (song_chase.h): the tempo in force there, and on
+// each output the state the earlier events left on each MIDI channel, are set up before the first
+// event, after the entries' settings; a wave that began earlier and still sounds at the start
+// starts at once on the default wave output, that far into its data. Notes struck before the
+// start are not struck again. The entries' settings and the chased state go out at once, stamped
+// with the start tick.
+//
+// A range play (PlayRange, for the offline renderer) plays from any tick to an end tick, or until
+// the song runs out, without the loop points: its owner ends it.
 //
 // Recording. Record plays with the recording flag: entries armed for recording do not play, the
 // MIDI input is started and, when the song has an entry armed for audio, the wave input records
@@ -92,6 +99,13 @@ public:
 
     // Starts at the current beat; a Play while playing stops. False when nothing can play.
     bool Play();
+    // Plays from startTick (between beats too) until endTick (kNoEnd: until the song runs out),
+    // not looping: the fill hands out nothing at or after the end, and the play does not stop by
+    // itself; its owner stops it. Stops a play first. False when nothing can play.
+    static constexpr uint64_t kNoEnd = UINT64_MAX;
+    bool PlayRange(uint32_t startTick, uint64_t endTick);
+    // Whether the fill has handed out the whole song (it reached the end of the merge).
+    bool SongHandedOut() const { return handedOut_; }
     void Stop();
     bool IsPlaying() const { return playing_; }
     // Hands events to the devices until one is full or the loop end is reached.
@@ -147,8 +161,12 @@ public:
     uint64_t MidiInputs() const { return midiInputs_; }
     // MIDI input messages not recorded because the record store was full.
     uint64_t RecordDropped() const { return recordDropped_; }
+    // Wave events handed to the wave output.
+    uint64_t WavesSent() const { return wavesSent_; }
     // Waves started part-way in by the last Play.
     int ChasedWaves() const { return chased_; }
+    // Messages the last Play sent before the song: the entries' settings and the chased state.
+    uint64_t SetupSent() const { return setupSent_; }
     // Bytes of audio appended to the record in the current or last recording.
     uint64_t RecordedAudioBytes() const { return audioBytes_; }
     int InputLevel() const { return inputLevel_; }
@@ -168,8 +186,17 @@ private:
     bool Deliver(int device, EventMidi& event);
     // Prepares the song and moves the current beat into the loop; false when nothing can play.
     bool PrepareToPlay();
-    // Starts the waves still sounding at the start tick.
-    void ChaseWaves(uint32_t startTick);
+    // Starts playing at a tick (the clock's resolution set already).
+    void Start(uint32_t startTick);
+    // Sets up what the events before the start tick left, and keeps the waves still sounding.
+    void Chase(uint32_t startTick);
+    // The output a MIDI event of a device goes to (the default one for a device that is not open),
+    // or null when it has nowhere to go.
+    CMidiOut* OutputFor(int device);
+    // Sends at once; returns the outputs it went to.
+    int SendNow(uint32_t device, EventMidi& event);
+    // SendEntryControllers; returns the messages sent.
+    int SendEntrySettings();
     // Takes one MIDI input message into the recording.
     void RecordInput(const MidiEvent& message, uint32_t songTime);
     // Ends the keys still held at songTime (in the record store).
@@ -196,8 +223,16 @@ private:
     uint64_t timeOffset_ = 0;
     uint32_t reportedTempo_ = 0;
     uint64_t sent_ = 0, late_ = 0, fills_ = 0, midiInputs_ = 0, recordDropped_ = 0;
+    uint64_t wavesSent_ = 0, setupSent_ = 0;
     int inputLevel_ = 0;
     int chased_ = 0;
+    // A range play: its end tick (kNoEnd: the song's end).
+    bool ranged_ = false;
+    uint64_t rangeEnd_ = kNoEnd;
+    bool handedOut_ = false;
+    // Waves resumed at the start, handed to the wave output before the song's events.
+    std::vector<std::unique_ptr<EventWave>> chasedWaves_;
+    size_t chasedNext_ = 0;
 
     // Recording.
     bool recording_ = false;

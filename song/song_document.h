@@ -90,14 +90,6 @@ struct SongEntry {
     uint64_t loopAccumulated = 0; // time added by completed loop passes
 };
 
-// A wave that sounds at the moment play starts (the chase).
-struct ChasedWave {
-    int entry = 0;
-    uint32_t time = 0;               // its start, in ticks
-    uint32_t startOffset = 0;        // bytes into its data at which it resumes
-    std::unique_ptr<EventWave> wave; // a reference copy (never releases the sound)
-};
-
 class CSongDoc : public CChanDoc {
 public:
     // Opens a referenced document by path (the application's document manager); null when it
@@ -181,17 +173,6 @@ public:
     uint32_t CurrentTime() const { return currentTime_; }
     int ActiveCount() const { return activeCount_; }
 
-    // The chase at start: BeginWaves seeks to 0 over the entries that are not armed, not muted
-    // and not MIDI documents; NextWaveBefore gives their wave events (the wave buffer) earlier
-    // than `ticks`, in order, then null. Seek again before playing.
-    void BeginWaves();
-    EventWave* NextWaveBefore(uint32_t ticks);
-    // The waves still sounding at `startTicks`, each with the byte offset at which it resumes
-    // (the time already passed at the tempo, in microseconds per beat, aligned to whole
-    // frames). A wave with no duration of its own lasts as long as its sound. Leaves the song
-    // seeked to 0: Seek again before playing.
-    std::vector<ChasedWave> ChaseWaves(uint32_t startTicks, uint32_t microsecondsPerBeat);
-
     // Called one beat before a loop pass ends: on every second call each tree document that
     // was changed is solved again for the next pass (its entries are positioned again at the
     // current time). Returns whether the documents were asked.
@@ -256,7 +237,7 @@ private:
     uint64_t ToSong(const Cursor& c, uint32_t docTime) const;
     uint64_t ToDoc(const Cursor& c, uint64_t songUnits, bool roundUp) const;
     uint32_t ToTicks(uint64_t songUnits) const;
-    void RebuildActive(bool recording, bool wavesOnly);
+    void RebuildActive(bool recording);
     void ReleaseIfUnused(CChanDoc* doc);
     void ResetMerge();
     int AddEntry(std::shared_ptr<CChanDoc> doc, int channel, const EntrySettings* settings);

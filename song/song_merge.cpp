@@ -1,4 +1,4 @@
-// The song's merge, positioning, chase, pass preparation and recording.
+// The song's merge, positioning, pass preparation and recording.
 #include "documents/tree_document.h"
 #include "documents/wave_document.h"
 #include "song/song_document.h"
@@ -180,13 +180,12 @@ void CSongDoc::PositionEntry(int i, uint64_t pos) {
     Settle(i);
 }
 
-void CSongDoc::RebuildActive(bool recording, bool wavesOnly) {
+void CSongDoc::RebuildActive(bool recording) {
     activeCount_ = 0;
     for (int i = 0; i < EntryCount(); ++i) {
         const SongEntry& e = Entry(i);
         if (!cursors_[static_cast<size_t>(i)].store || e.settings.muted) continue;
-        if ((recording || wavesOnly) && e.recordMode != kRecordOff) continue;
-        if (wavesOnly && e.document->GetDocKind() == kDocKindMidi) continue;
+        if (recording && e.recordMode != kRecordOff) continue;
         active_[static_cast<size_t>(activeCount_++)] = i;
     }
     BuildHeap();
@@ -234,7 +233,7 @@ void CSongDoc::Seek(double beat, bool recording) {
         LoadCursor(i);
         PositionEntry(i, position_);
     }
-    RebuildActive(recording, false);
+    RebuildActive(recording);
 }
 
 SongEvent* CSongDoc::GetNextEvent(int& device) {
@@ -320,59 +319,6 @@ SongEvent* CSongDoc::GetNextEvent(int& device) {
 
 void CSongDoc::StepBack() {
     if (last_ >= 0) advanceLast_ = false;
-}
-
-void CSongDoc::BeginWaves() {
-    Seek(0.0, false);
-    RebuildActive(false, true);
-}
-
-EventWave* CSongDoc::NextWaveBefore(uint32_t ticks) {
-    for (;;) {
-        int device = 0;
-        SongEvent* e = GetNextEvent(device);
-        if (IsEndMarker(e)) return nullptr;
-        if (e->time >= ticks) {
-            StepBack();
-            return nullptr;
-        }
-        if (e->IsWave()) return static_cast<EventWave*>(e);
-    }
-}
-
-std::vector<ChasedWave> CSongDoc::ChaseWaves(uint32_t startTicks, uint32_t microsecondsPerBeat) {
-    std::vector<ChasedWave> sounding;
-    if (microsecondsPerBeat == 0) microsecondsPerBeat = 1000000;
-    const double secondsPerTick = double(microsecondsPerBeat) / 1e6 / double(playResolution_);
-    BeginWaves();
-    while (EventWave* w = NextWaveBefore(startTicks)) {
-        const Cursor& c = cursors_[static_cast<size_t>(currentEntry_)];
-        double lengthTicks;
-        if (w->duration > 0)
-            lengthTicks = double(w->duration) * playResolution_ / (double(c.den) * c.rate);
-        else
-            lengthTicks = w->LengthInSeconds() / (secondsPerTick * c.rate);
-        if (double(w->time) + lengthTicks <= double(startTicks)) continue;
-        // The output plays the sound at the entry's rate, so the data moves rate times as fast
-        // as the song.
-        const WAVEFORMATEX& f = w->info.format;
-        double bytes = double(startTicks - w->time) * secondsPerTick * c.rate * f.nAvgBytesPerSec;
-        uint64_t offset = HoldToU64(std::floor(bytes));
-        if (f.nBlockAlign > 1) offset -= offset % f.nBlockAlign;
-        offset += static_cast<uint64_t>(std::max(w->startOffset, 0));
-        ChasedWave chased;
-        chased.entry = currentEntry_;
-        chased.time = w->time;
-        chased.startOffset = Hold32(offset);
-        chased.wave = std::make_unique<EventWave>();
-        chased.wave->flags = kWaveReference;
-        chased.wave->CopyFrom(*w);
-        chased.wave->flags |= kWaveReference;
-        chased.wave->time = startTicks;
-        chased.wave->startOffset = static_cast<int32_t>(std::min<uint64_t>(offset, INT32_MAX));
-        sounding.push_back(std::move(chased));
-    }
-    return sounding;
 }
 
 bool CSongDoc::PreparePass() {

@@ -141,6 +141,11 @@ void CSync::StartSync(uint32_t start) {
     StartState();
 }
 
+void CSync::Locate(uint32_t start) {
+    std::lock_guard<std::mutex> g(tickLock_);
+    StartPosition(start);
+}
+
 void CSync::ReStartSync() {
     std::lock_guard<std::mutex> g(tickLock_);
     StartState();

@@ -76,6 +76,9 @@ public:
                       platform::PeriodicTimer* timer = nullptr);
     unsigned CloseSync();
     void StartSync(uint32_t start);
+    // Places a stopped clock at a tick without starting it: `now` reads it, and what is sent at
+    // once is stamped with it (StartSync places the clock again).
+    void Locate(uint32_t start);
     void ReStartSync();
     void StopSync();
     void PauseSync(int notesOff);

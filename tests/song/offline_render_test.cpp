@@ -1,5 +1,6 @@
 // Renders MIDI files, trees and sounds offline and reads the WAV files back.
 #include "documents/tree_document.h"
+#include "formats/wave_file.h"
 #include "nodes/control.h"
 #include "nodes/midi.h"
 #include "nodes/numeric.h"
@@ -48,21 +49,19 @@ struct Wav {
     }
 };
 
+// Reads a render back through the WAVE reader: 16-bit stereo PCM whose data chunk ends the file.
 bool ReadWav(const std::string& path, Wav& out, std::vector<uint8_t>* bytes = nullptr) {
     std::vector<uint8_t> b;
-    if (!platform::ReadWholeFile(path, b) || b.size() < 44) return false;
-    if (std::memcmp(b.data(), "RIFF", 4) != 0 || std::memcmp(b.data() + 8, "WAVE", 4) != 0)
+    if (!platform::ReadWholeFile(path, b)) return false;
+    sound::CWaveFile f;
+    if (!f.OpenRead(path)) return false;
+    const WAVEFORMATEX& format = f.Format();
+    if (format.wFormatTag != kWaveFormatPcm || format.nChannels != 2 ||
+        format.wBitsPerSample != 16 || f.DataStart() + f.Length() != b.size())
         return false;
-    uint16_t format = 0, channels = 0, bits = 0;
-    uint32_t dataBytes = 0;
-    std::memcpy(&format, b.data() + 20, 2);
-    std::memcpy(&channels, b.data() + 22, 2);
-    std::memcpy(&out.rate, b.data() + 24, 4);
-    std::memcpy(&bits, b.data() + 34, 2);
-    std::memcpy(&dataBytes, b.data() + 40, 4);
-    if (format != 1 || channels != 2 || bits != 16 || dataBytes != b.size() - 44) return false;
-    out.samples.resize(dataBytes / 2);
-    std::memcpy(out.samples.data(), b.data() + 44, dataBytes);
+    out.rate = format.nSamplesPerSec;
+    out.samples.resize(f.Length() / 2);
+    if (f.Read(out.samples.data(), f.Length()) != f.Length()) return false;
     if (bytes) *bytes = std::move(b);
     return true;
 }

@@ -94,7 +94,7 @@ TEST(PlayEngine, ManyEventsPlayOnTimeThroughRefillsOnTheirOwnPort) {
 }
 
 // Stop in the middle ends every sounding note; a device that is not open falls back to the
-// default output; tempo limits.
+// default output, for the entry's settings as for its events; tempo limits.
 TEST(PlayEngine, StopLeavesNoNoteSoundingAndClosedDevicesUseTheDefault) {
     platform::ScopedRecordingMessages messages;
     CPlayEngine engine;
@@ -107,6 +107,7 @@ TEST(PlayEngine, StopLeavesNoNoteSoundingAndClosedDevicesUseTheDefault) {
     song.OnNewDocument();
     song.IncludeDocument(List(1000, notes));
     song.Settings(0).device = 57; // no such device: the default output
+    song.Settings(0).program = 12;
     engine.SetDevices(&dev);
     engine.SetSong(&song);
     ASSERT_TRUE(engine.SetTempoBpm(240));
@@ -115,6 +116,8 @@ TEST(PlayEngine, StopLeavesNoNoteSoundingAndClosedDevicesUseTheDefault) {
     EXPECT_NEAR(engine.TempoBpm(), 240.0, 0.01);
     dsync::Loopback().Output(0).Clear();
     ASSERT_TRUE(engine.Play());
+    const auto setup = dsync::Loopback().Output(0).ShortMessages();
+    EXPECT_NE(std::find(setup.begin(), setup.end(), 0xC0u | 12u << 8), setup.end());
     dev.Run(1000); // four beats: several long notes sound
     EXPECT_FALSE(Balance(dsync::Loopback().Output(0)).empty());
     engine.Stop();

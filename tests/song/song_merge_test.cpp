@@ -204,45 +204,6 @@ TEST(SongMerge, IncludingTheSameDocumentAgainReplacesItsEntries) {
     EXPECT_EQ(song.IncludeDocument(std::make_shared<CSongDoc>()), 0);
 }
 
-TEST(SongMerge, ChaseFindsTheWaveStillSounding) {
-    CSongDoc song;
-    auto list = List(1000, {Note(0, 60)});
-    auto* wave = new EventWave;
-    wave->time = 6000;
-    wave->duration = 4000;
-    wave->info.format.nAvgBytesPerSec = 88200;
-    wave->info.format.nBlockAlign = 4;
-    list->GetEvents().Add(wave);
-    auto* ended = new EventWave;
-    ended->time = 1000;
-    ended->duration = 2000;
-    list->GetEvents().Add(ended);
-    song.IncludeDocument(list);
-    song.Settings(0).waveVolume = 0.5f;
-    song.Prepare();
-    // Starting at beat 8 at 60 beats per minute: two seconds into the wave.
-    auto chased = song.ChaseWaves(8000, 1000000);
-    ASSERT_EQ(chased.size(), 1u);
-    EXPECT_EQ(chased[0].time, 6000u);
-    EXPECT_EQ(chased[0].startOffset, 2u * 88200u);
-    EXPECT_EQ(chased[0].wave->time, 8000u);
-    EXPECT_FLOAT_EQ(chased[0].wave->info.volume, 0.5f);
-    EXPECT_NE(chased[0].wave->flags & kWaveReference, 0u);
-    // At 120 beats per minute two beats are one second.
-    chased = song.ChaseWaves(8000, 500000);
-    ASSERT_EQ(chased.size(), 1u);
-    EXPECT_EQ(chased[0].startOffset, 88200u);
-    EXPECT_TRUE(song.ChaseWaves(10000, 1000000).empty());
-    // At rate 2 the sound moves through its data twice as fast: two beats at 60 beats per minute
-    // are four seconds in.
-    song.Settings(0).rate = 2.0f;
-    song.Prepare();
-    chased = song.ChaseWaves(4000, 1000000);
-    ASSERT_EQ(chased.size(), 1u);
-    EXPECT_EQ(chased[0].time, 3000u);
-    EXPECT_EQ(chased[0].startOffset, 2u * 88200u);
-}
-
 TEST(SongMerge, RecordingMergesIntoTheFirstArmedEntry) {
     CSongDoc song;
     auto a = List(1000, {Note(0, 60)});
