@@ -2,6 +2,7 @@
 
 #include "formats/pcm_convert.h"
 #include "formats/sample_format.h"
+#include "platform/byte_cursor.h"
 #include "platform/temp_names.h"
 #include "platform/user_messages.h"
 
@@ -16,6 +17,12 @@ std::atomic<CWaveDoc::ReleaseHook> g_release{nullptr};
 
 bool Contains(const std::string& s, const char* part) {
     return s.find(part) != std::string::npos;
+}
+
+// What a sound file's reader and decoder wrote about it goes to the user-messages sink, as
+// notes: the standard error stream unless a sink keeps them.
+void PassOn(const formats::Notes& notes) {
+    for (const std::string& note : notes) platform::Messages().Note(note);
 }
 
 std::string FileName(const std::string& path) {
@@ -161,19 +168,22 @@ bool CWaveDoc::OnOpenDocument(const std::string& path) {
     wave->flags = kWavePlaybackCopy | kWaveOwnsSound;
     auto* data = new sound::WaveData;
     wave->sound = data;
-    bool ok;
+    formats::Notes notes;
+    formats::Result opened;
     if (Contains(path, ".wav") || Contains(path, ".WAV")) {
         // Compressed data is decoded into the temporary WAVE file.
-        ok = data->OpenWave(wave->info, path, platform::GetTempName(false));
+        opened = data->OpenWave(wave->info, path, platform::GetTempName(false), &notes);
     } else {
-        ok = data->OpenSoundFile(wave->info, path);
-        if (ok && !Contains(path, ".tmp") && !Contains(path, ".TMP")) {
+        opened = data->OpenSoundFile(wave->info, path, &notes);
+        if (opened && !Contains(path, ".tmp") && !Contains(path, ".TMP")) {
             const std::string temp = platform::GetTempName(true);
-            ok = !temp.empty() && data->CopyToTempAu(wave->info, temp);
+            opened = temp.empty() ? formats::Result(formats::Code::CannotOpen, "no temporary name")
+                                  : data->CopyToTempAu(wave->info, temp, &notes);
         }
-        if (!ok) platform::MessageBox("Could not open wave file.");
     }
-    if (!ok) {
+    PassOn(notes);
+    if (!opened) {
+        platform::MessageBox("Could not open wave file.");
         DeleteSongEvent(wave);
         return false;
     }
@@ -187,11 +197,10 @@ bool CWaveDoc::OnOpenDocument(const std::string& path) {
 
 bool CWaveDoc::OnSaveDocument(const std::string& path) {
     sound::WaveData* data = Data();
-    std::string error;
     bool ok = data != nullptr;
     if (ok) {
         WaveLock lock(wave_);
-        ok = data->SaveAsWave(wave_->info, path, CompressWaves(), &error);
+        ok = data->SaveAsWave(wave_->info, path, CompressWaves()).Ok();
     }
     if (!ok) {
         platform::MessageBox("Could not save file");
@@ -215,7 +224,10 @@ bool CWaveDoc::MakeTempCopy() {
     if (temp.empty()) return false;
     Release();
     WaveLock lock(wave_);
-    return data->CopyToTempAu(wave_->info, temp);
+    formats::Notes notes;
+    const formats::Result copied = data->CopyToTempAu(wave_->info, temp, &notes);
+    PassOn(notes);
+    return copied.Ok();
 }
 
 bool CWaveDoc::MakeMemoryStore() {
@@ -223,7 +235,7 @@ bool CWaveDoc::MakeMemoryStore() {
     if (!data) return false;
     Release();
     WaveLock lock(wave_);
-    return data->MakeMemory(wave_->info);
+    return data->MakeMemory(wave_->info).Ok();
 }
 
 bool CWaveDoc::EnsureWritable() {
@@ -341,11 +353,10 @@ void Mix(uint8_t* a, const uint8_t* b, size_t bytes, int bits, bool add) {
         return;
     }
     for (size_t i = 0; i + 1 < bytes; i += 2) {
-        const int x = static_cast<int16_t>(a[i] | (a[i + 1] << 8));
-        const int y = static_cast<int16_t>(b[i] | (b[i + 1] << 8));
+        const int x = static_cast<int16_t>(platform::LoadLe16(a + i));
+        const int y = static_cast<int16_t>(platform::LoadLe16(b + i));
         const int s = add ? std::clamp(x + y, -32768, 32767) : (x + y) / 2;
-        a[i] = static_cast<uint8_t>(s & 0xFF);
-        a[i + 1] = static_cast<uint8_t>((s >> 8) & 0xFF);
+        platform::StoreLe16(a + i, static_cast<uint16_t>(s));
     }
 }
 

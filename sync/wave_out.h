@@ -176,6 +176,11 @@ private:
 
 namespace dsync {
 // Fills up to one segment of a streaming buffer from its wave (the streaming thread's step, also
-// used for the first fill). Returns the bytes written. Holds the wave's mutex while reading.
+// used for the first fill). Returns the bytes written. Holds the wave's mutex while reading. Its
+// messages (the voice cannot be locked; the sound's data proved damaged or unreadable, which
+// also ends the stream) go through platform::PostMessageBox: shown at once on the user-interface
+// thread, posted to it from a streaming thread.
 uint32_t FillSegment(StreamBuffer& s, uint32_t bytes);
+inline constexpr const char* kLockProblemMessage = "Problem Locking Wave";
+inline constexpr const char* kReadProblemMessage = "problem reading buffer.";
 } // namespace dsync
