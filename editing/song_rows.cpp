@@ -142,8 +142,8 @@ bool IsContainedPath(const SongEntry& e) {
 // A change of one field of an entry's settings (or its arm).
 class SongRows::FieldCommand : public Command {
 public:
-    FieldCommand(CSongDoc& song, std::weak_ptr<CPlayEngine> engine, const SongEntry* entry,
-                 int field, std::string label, EntryState before, EntryState after)
+    FieldCommand(CSongDoc& song, std::weak_ptr<CPlayEngine> engine, uint64_t entry, int field,
+                 std::string label, EntryState before, EntryState after)
         : song_(song), engine_(std::move(engine)), entry_(entry), field_(field),
           label_(std::move(label)), before_(std::move(before)), after_(std::move(after)) {}
     std::string Label() const override { return label_; }
@@ -209,7 +209,7 @@ private:
 
     CSongDoc& song_;
     std::weak_ptr<CPlayEngine> engine_;
-    const SongEntry* entry_;
+    uint64_t entry_;
     int field_;
     std::string label_;
     EntryState before_;
@@ -221,7 +221,7 @@ private:
 // edited since, every channel message takes the earlier channel.
 class SongRows::ChannelCommand : public Command {
 public:
-    ChannelCommand(CSongDoc& song, const SongEntry* entry, int before, int after)
+    ChannelCommand(CSongDoc& song, uint64_t entry, int before, int after)
         : song_(song), entry_(entry), before_(before), after_(after) {}
     std::string Label() const override { return "Channel"; }
     bool Do() override {
@@ -277,7 +277,7 @@ private:
     }
 
     CSongDoc& song_;
-    const SongEntry* entry_;
+    uint64_t entry_;
     int before_;
     int after_;
     std::vector<Saved> saved_;
@@ -287,7 +287,7 @@ private:
 // forgotten, so that Undo puts it back where it was.
 class SongRows::RemoveCommand : public Command {
 public:
-    RemoveCommand(CSongDoc& song, std::weak_ptr<CPlayEngine> engine, const SongEntry* entry,
+    RemoveCommand(CSongDoc& song, std::weak_ptr<CPlayEngine> engine, uint64_t entry,
                   std::string label)
         : song_(song), engine_(std::move(engine)), entry_(entry), label_(std::move(label)) {}
     std::string Label() const override { return label_; }
@@ -308,7 +308,7 @@ public:
 private:
     CSongDoc& song_;
     std::weak_ptr<CPlayEngine> engine_;
-    const SongEntry* entry_;
+    uint64_t entry_;
     std::string label_;
     int index_ = 0;
     std::unique_ptr<SongEntry> taken_;
@@ -318,7 +318,7 @@ private:
 // document back; Redo the contained one (the same document, with whatever it holds).
 class SongRows::ContainCommand : public Command {
 public:
-    ContainCommand(CSongDoc& song, std::weak_ptr<CPlayEngine> engine, const SongEntry* entry)
+    ContainCommand(CSongDoc& song, std::weak_ptr<CPlayEngine> engine, uint64_t entry)
         : song_(song), engine_(std::move(engine)), entry_(entry) {}
     std::string Label() const override { return "Contain"; }
     bool Do() override {
@@ -358,7 +358,7 @@ private:
 
     CSongDoc& song_;
     std::weak_ptr<CPlayEngine> engine_;
-    const SongEntry* entry_;
+    uint64_t entry_;
     State before_;
     State after_;
 };
@@ -366,7 +366,8 @@ private:
 // ---- The model ---------------------------------------------------------------------------------
 
 SongRows::SongRows(CSongDoc& song, CPlayEngine* engine, const FrameSettings& settings)
-    : song_(song), engine_(engine), settings_(settings) {
+    : song_(song), engine_(engine ? engine->WeakHandle() : std::weak_ptr<CPlayEngine>()),
+      settings_(settings) {
     DENDRA_UI_THREAD();
     song_.AddView(this);
 }
@@ -436,7 +437,8 @@ void SongRows::SetVolumeType(VolumeType type) {
 
 std::vector<std::string> SongRows::DestinationNames(std::vector<uint32_t>* devices) const {
     std::vector<std::string> names;
-    PlayDevices* dev = engine_ ? engine_->Devices() : nullptr;
+    std::shared_ptr<CPlayEngine> engine = engine_.lock();
+    PlayDevices* dev = engine ? engine->Devices() : nullptr;
     if (!dev) return names;
     for (const PlayPort& p : dev->OpenMidiOutPorts()) {
         names.push_back(p.name);
@@ -548,11 +550,9 @@ bool SongRows::PushField(int row, int field, const std::function<void(SongEntry&
         "Speed",  "Start Time", "Duration", "Pitch",  "Patch",  "Destination"};
     std::string label = kLabels[field];
     if (field == kFieldMuted && !after.settings.muted) label = "Unmute";
-    std::weak_ptr<CPlayEngine> handle;
-    if (engine_) handle = engine_->WeakHandle();
-    return song_.History().Push(
-        std::make_unique<FieldCommand>(song_, std::move(handle), &entry, field, std::move(label),
-                                       std::move(before), std::move(after)));
+    return song_.History().Push(std::make_unique<FieldCommand>(song_, engine_, entry.serial, field,
+                                                               std::move(label), std::move(before),
+                                                               std::move(after)));
 }
 
 bool SongRows::SetName(int row, const std::string& name) {
@@ -640,7 +640,7 @@ bool SongRows::SetChannel(int row, int number) {
                 if (e->IsChannelMessage() && e->GetChannel() != channel) same = false;
     if (same) return true;
     return song_.History().Push(
-        std::make_unique<ChannelCommand>(song_, &entry, entry.settings.channel, channel));
+        std::make_unique<ChannelCommand>(song_, entry.serial, entry.settings.channel, channel));
 }
 
 bool SongRows::SetPitch(int row, int transpose) {
@@ -737,7 +737,7 @@ bool SongRows::Run(int row, EntryCommand command) {
     switch (command) {
     case EntryCommand::kDisplay: {
         if (!IsContainedPath(e) || !e.document || !display_) return false;
-        if (!displayed_.insert(&e).second) return false; // its window is open already
+        if (!displayed_.insert(e.serial).second) return false; // its window is open already
         display_(*e.document, song_.GetTitle() + " :: " + e.settings.name);
         return true;
     }
@@ -757,10 +757,8 @@ bool SongRows::Run(int row, EntryCommand command) {
 }
 
 bool SongRows::Remove(int row, const char* label) {
-    std::weak_ptr<CPlayEngine> handle;
-    if (engine_) handle = engine_->WeakHandle();
     return song_.History().Push(
-        std::make_unique<RemoveCommand>(song_, std::move(handle), &song_.Entry(row), label));
+        std::make_unique<RemoveCommand>(song_, engine_, song_.Entry(row).serial, label));
 }
 
 bool SongRows::Contain(int row) {
@@ -776,19 +774,17 @@ bool SongRows::Contain(int row) {
         return false;
     }
     if (kind != kDocKindMidi && kind != kDocKindDendra && kind != kDocKindWordList) return false;
-    std::weak_ptr<CPlayEngine> handle;
-    if (engine_) handle = engine_->WeakHandle();
-    return song_.History().Push(std::make_unique<ContainCommand>(song_, std::move(handle), &e));
+    return song_.History().Push(std::make_unique<ContainCommand>(song_, engine_, e.serial));
 }
 
 void SongRows::DisplayClosed(int row) {
-    if (Valid(row)) displayed_.erase(&song_.Entry(row));
+    if (Valid(row)) displayed_.erase(song_.Entry(row).serial);
 }
 
 void SongRows::OnUpdate(CDocView*, long hint) {
     if (hint < kHintSongEntry) {
         // Entries came or went: forget windows of entries that left, keep the rows in range.
-        std::erase_if(displayed_, [&](const SongEntry* e) { return song_.IndexOf(e) < 0; });
+        std::erase_if(displayed_, [&](uint64_t e) { return song_.IndexOf(e) < 0; });
         firstRow_ = std::clamp(firstRow_, 0, std::max(0, RowCount() - kVisibleRows));
     }
     if (listener_) listener_(hint >= kHintSongEntry ? int(hint - kHintSongEntry) : -1);

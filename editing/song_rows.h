@@ -112,7 +112,8 @@ public:
     static constexpr const char* kDeleteContainedQuestion =
         "The document of this entry is kept inside the song and goes with it. Delete the entry?";
 
-    // engine: where sends go (null: nothing is sent). settings: the time style.
+    // engine: where sends go (null: nothing is sent; the model and its steps stop sending when
+    // the engine is destroyed). settings: the time style (must outlive the model).
     SongRows(CSongDoc& song, CPlayEngine* engine, const FrameSettings& settings);
     ~SongRows() override;
     SongRows(const SongRows&) = delete;
@@ -186,12 +187,12 @@ private:
     bool PushField(int row, int field, const std::function<void(SongEntry&)>& change);
 
     CSongDoc& song_;
-    CPlayEngine* engine_;
+    std::weak_ptr<CPlayEngine> engine_;
     const FrameSettings& settings_;
     int firstRow_ = 0;
     VolumeType volumeType_ = VolumeType::kMidi;
     DisplayHandler display_;
-    std::set<const SongEntry*> displayed_;
+    std::set<uint64_t> displayed_; // serials of entries whose window is open
     std::function<void(int)> listener_;
 };
 

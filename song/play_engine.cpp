@@ -639,9 +639,11 @@ void CPlayEngine::HandleMessage(uint32_t message, uintptr_t wParam, intptr_t lPa
             loopStart_ = 0;
             loopEnd_ = song_->GetLength(1);
         }
+        Notify(Change::kRegion);
         break;
     case kMsgSetBeat:
         currentBeat_ = uint32_t(lParam);
+        Notify(Change::kRegion);
         break;
     case kMsgCaptureLevel:
         inputLevel_ = int(wParam);

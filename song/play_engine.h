@@ -119,6 +119,7 @@ public:
         kStopped, // playing ended (Stop, End record, the end of the song)
         kTempo,   // the clock reported a tempo event
         kSync,    // the synchronization source changed
+        kRegion,  // a message set the loop points or the current beat
     };
     using Listener = std::function<void(Change)>;
     // Returns an id for RemoveListener. Listeners are called on the user-interface thread.

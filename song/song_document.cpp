@@ -175,9 +175,14 @@ int CSongDoc::InsertEntry(int index, std::unique_ptr<SongEntry>& entry) {
     return index;
 }
 
-int CSongDoc::IndexOf(const SongEntry* entry) const {
+uint64_t SongEntry::NextSerial() {
+    static uint64_t next = 0;
+    return ++next;
+}
+
+int CSongDoc::IndexOf(uint64_t serial) const {
     for (size_t i = 0; i < entries_.size(); ++i)
-        if (entries_[i].get() == entry) return static_cast<int>(i);
+        if (entries_[i]->serial == serial) return static_cast<int>(i);
     return -1;
 }
 

@@ -80,6 +80,11 @@ std::string MissingFileQuestion(const std::string& path);
 
 // One included channel of a document.
 struct SongEntry {
+    // Tells this entry apart from every other entry the process ever made (an address can be
+    // used again after an entry is freed).
+    uint64_t serial = NextSerial();
+    static uint64_t NextSerial();
+
     // Null when the file's document could not be found or read: the entry keeps its settings,
     // so saving the song keeps the reference.
     std::shared_ptr<CChanDoc> document;
@@ -134,8 +139,8 @@ public:
     // Puts an entry taken out back at index (held to 0..count): its document is included again.
     // Returns the index, or -1 when the song is full (the entry is then not taken).
     int InsertEntry(int index, std::unique_ptr<SongEntry>& entry);
-    // The index of an entry, or -1 when it is not (or no longer) in the song.
-    int IndexOf(const SongEntry* entry) const;
+    // The index of the entry with that serial, or -1 when it is not (or no longer) in the song.
+    int IndexOf(uint64_t serial) const;
     // Gives an entry another document (an undone or redone Contain): the entry plays channel
     // `channel` of `document` and is contained or not; a document no entry uses any more is
     // released from the song.

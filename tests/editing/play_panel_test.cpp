@@ -1,6 +1,7 @@
 // The play panel driving the play engine on loopback outputs and the manual timer.
 #include "editing/play_panel.h"
 
+#include "platform/message_queue.h"
 #include "platform/thread_check.h"
 #include "platform/user_messages.h"
 #include "song/play_engine.h"
@@ -243,6 +244,13 @@ TEST_F(PlayPanelTest, EndGrowsWhilePlayingAndPlayStopsAtEnd) {
     for (const auto& on : NoteOns(0)) keys.push_back(on.second);
     EXPECT_EQ(keys, (std::vector<int>{40, 41, 42, 43, 44, 45}));
     EXPECT_EQ(Sounding(0), 0);
+
+    // Loop points an editor posts show on the panel at once.
+    changes = 0;
+    ASSERT_TRUE(platform::PostMessage(engine.Window(), kMsgLoopPoints, 1, 30));
+    platform::Queue().Drain();
+    EXPECT_EQ(panel.End(), 30);
+    EXPECT_EQ(changes, 1);
 }
 
 // With the loop on, play returns to Start at End and goes on.

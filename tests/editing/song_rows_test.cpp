@@ -294,6 +294,18 @@ TEST_F(SongRowsTest, ArmTogglesByKindAndUndoes) {
     EXPECT_EQ(song.Entry(0).recordMode, kRecordMidi);
 }
 
+// An entry removed outside the stack (a document included again, a new song) takes its steps
+// with it: they fail rather than change the entry made in its place, whatever its address.
+TEST_F(SongRowsTest, StepsOfAnEntryRemovedElsewhereTouchNoOtherEntry) {
+    ASSERT_TRUE(rows.SetMuted(1, true));
+    song.RemoveEntry(1);
+    song.IncludeDocument(List(1000, {Note(0, 50)}, "third"));
+    ASSERT_EQ(song.EntryCount(), 2);
+    song.Settings(1).muted = 1;
+    EXPECT_FALSE(song.History().Undo());
+    EXPECT_EQ(song.Settings(1).muted, 1);
+}
+
 // The entry menu: Contain and Un-Include for a referenced document, Display and Delete(!) for a
 // contained one; removals and Contain undo to exactly the song they began with.
 TEST_F(SongRowsTest, EntryMenuCommandsUndoToTheSameSong) {
