@@ -7,6 +7,7 @@
 #include "platform/user_messages.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 namespace {
@@ -176,7 +177,7 @@ int CSongDoc::InsertEntry(int index, std::unique_ptr<SongEntry>& entry) {
 }
 
 uint64_t SongEntry::NextSerial() {
-    static uint64_t next = 0;
+    static std::atomic<uint64_t> next{0};
     return ++next;
 }
 
