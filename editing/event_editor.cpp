@@ -212,6 +212,19 @@ bool NoteEditor::Click(int channel, SongEvent* event, uint32_t time, SelectMode 
     return true;
 }
 
+uint32_t NoteEditor::Longest(int channel) {
+    CEventTree* tree = Track(channel);
+    if (!tree || channel < 1) return 0;
+    if (longest_.size() < size_t(channel)) longest_.resize(size_t(channel), -1);
+    int64_t& longest = longest_[size_t(channel - 1)];
+    if (longest < 0) {
+        longest = 0;
+        for (SongEvent* e = tree->First(); e; e = tree->Next())
+            longest = std::max<int64_t>(longest, e->GetDuration());
+    }
+    return uint32_t(longest);
+}
+
 void NoteEditor::SelectRect(uint32_t from, uint32_t to, int keyLow, int keyHigh, SelectMode mode) {
     if (from > to) std::swap(from, to);
     if (keyLow > keyHigh) std::swap(keyLow, keyHigh);
@@ -219,7 +232,9 @@ void NoteEditor::SelectRect(uint32_t from, uint32_t to, int keyLow, int keyHigh,
     for (int ch : SelectedTracks()) {
         CEventTree* tree = Track(ch);
         if (!tree) continue;
-        for (SongEvent* e = tree->First(); e && tree->CurrentTime() <= to; e = tree->Next()) {
+        const uint32_t longest = Longest(ch);
+        tree->Seek(from > longest ? from - longest : 0);
+        for (SongEvent* e = tree->Next(); e && tree->CurrentTime() <= to; e = tree->Next()) {
             const uint32_t t = tree->CurrentTime();
             if (!e->IsNoteOn() || e->GetData1() < keyLow || e->GetData1() > keyHigh) continue;
             if (uint64_t(t) + std::max<uint32_t>(e->GetDuration(), 1) > from)
@@ -252,7 +267,9 @@ std::optional<EventRef> NoteEditor::NoteAt(int channel, uint32_t time, int key) 
     CEventTree* tree = Track(channel);
     if (!tree) return std::nullopt;
     std::optional<EventRef> found;
-    for (SongEvent* e = tree->First(); e && tree->CurrentTime() <= time; e = tree->Next()) {
+    const uint32_t longest = Longest(channel);
+    tree->Seek(time > longest ? time - longest : 0);
+    for (SongEvent* e = tree->Next(); e && tree->CurrentTime() <= time; e = tree->Next()) {
         const uint32_t t = tree->CurrentTime();
         if (e->IsNoteOn() && e->GetData1() == key &&
             uint64_t(t) + std::max<uint32_t>(e->GetDuration(), 1) > time)
@@ -293,6 +310,7 @@ std::vector<EventRef> NoteEditor::Targets() {
 }
 
 void NoteEditor::OnUpdate(CDocView*, long) {
+    longest_.clear();
     const EditNotice* notice = CurrentEditNotice();
     if (notice && notice->doc == &doc_ && notice->select) {
         selection_ = notice->placed;

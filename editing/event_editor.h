@@ -21,7 +21,8 @@
 // step changed (the gap included).
 //
 // After each change of the document, of the selection or of the range the listener is called.
-// A step undone or redone from anywhere (the Edit menu) selects what it placed or restored.
+// A step undone or redone from anywhere (the Edit menu) selects what it placed or restored. The
+// editor is a view of its document and must not outlive it; the steps it made do not refer to it.
 //
 // Used on the user-interface thread only.
 #pragma once
@@ -212,6 +213,9 @@ private:
     void SortSelection();
     void Changed();
     CEventTree* Track(int channel) { return doc_.GetChannelEvents(channel); }
+    // The longest duration of the channel's events, so that a search for what sounds at a time
+    // starts no earlier than it must; worked out once and forgotten when the document changes.
+    uint32_t Longest(int channel);
 
     CChanDoc& doc_;
     std::function<void()> listener_;
@@ -223,6 +227,7 @@ private:
     uint32_t insertionPoint_ = 0;
     std::vector<EventRef> selection_;
     std::unordered_set<const SongEvent*> selected_; // the events of selection_
+    std::vector<int64_t> longest_;                  // by channel - 1; -1: not known
 };
 
 } // namespace editing

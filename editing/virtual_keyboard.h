@@ -45,7 +45,8 @@ public:
     static constexpr const char* kSendPrompt = "Send the notes out\nPlay";
     static constexpr const char* kTunePrompt = "Reset the pitch tuning\nTune";
 
-    // Messages go to the engine (null: nowhere, for a keyboard without devices).
+    // Messages go to the engine (null: nowhere, for a keyboard without devices), which must
+    // outlive the keyboard or be replaced first.
     explicit VirtualKeyboard(CPlayEngine* engine = nullptr);
 
     void SetEngine(CPlayEngine* engine) { engine_ = engine; }
