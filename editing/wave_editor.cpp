@@ -6,7 +6,7 @@
 
 namespace editing {
 
-WaveEditor::WaveEditor(CWaveDoc& doc) : doc_(doc) {
+WaveEditor::WaveEditor(CWaveDoc& doc) : doc_(doc), rate_(Rate()), frames_(doc.FrameCount()) {
     DENDRA_UI_THREAD();
     doc_.AddView(this);
 }
@@ -109,56 +109,36 @@ bool WaveEditor::InsertSilence(uint32_t frames) {
     return true;
 }
 
-void WaveEditor::FollowRate(uint32_t oldRate) {
-    const uint32_t rate = doc_.Wave() ? doc_.Wave()->info.format.nSamplesPerSec : 0;
-    if (oldRate && rate && rate != oldRate) {
-        anchor_ = uint32_t(uint64_t(anchor_) * rate / oldRate);
-        cursor_ = uint32_t(uint64_t(cursor_) * rate / oldRate);
-    }
-    Clamp();
-    Changed();
-}
-
 bool WaveEditor::ChangeFormat(uint32_t flag) {
-    const uint32_t rate = doc_.Wave() ? doc_.Wave()->info.format.nSamplesPerSec : 0;
-    if (!doc_.ChangeFormat(flag)) return false;
-    FollowRate(rate);
-    return true;
+    return doc_.ChangeFormat(flag);
 }
 
 bool WaveEditor::SetSampleRate(uint32_t rate) {
-    // A new rate relabels the samples: the selection keeps its frames.
-    if (!doc_.SetSampleRate(rate)) return false;
-    Clamp();
-    Changed();
-    return true;
+    return doc_.SetSampleRate(rate);
 }
 
 bool WaveEditor::Undo() {
-    const uint32_t rate = doc_.Wave() ? doc_.Wave()->info.format.nSamplesPerSec : 0;
-    const bool format = doc_.History().UndoLabel() == CWaveDoc::kChangeFormatLabel;
-    if (!doc_.Undo()) return false;
-    if (format)
-        FollowRate(rate);
-    else
-        Clamp();
-    Changed();
-    return true;
+    return doc_.Undo();
 }
 
 bool WaveEditor::Redo() {
-    const uint32_t rate = doc_.Wave() ? doc_.Wave()->info.format.nSamplesPerSec : 0;
-    const bool format = doc_.History().RedoLabel() == CWaveDoc::kChangeFormatLabel;
-    if (!doc_.Redo()) return false;
-    if (format)
-        FollowRate(rate);
-    else
-        Clamp();
-    Changed();
-    return true;
+    return doc_.Redo();
+}
+
+uint32_t WaveEditor::Rate() const {
+    return doc_.Wave() ? doc_.Wave()->info.format.nSamplesPerSec : 0;
 }
 
 void WaveEditor::OnUpdate(CDocView*, long) {
+    // A conversion to another rate changes the frames with it: the selection keeps its time. A
+    // new rate alone relabels the same frames.
+    const uint32_t rate = Rate(), frames = doc_.FrameCount();
+    if (rate != rate_ && frames != frames_ && rate && rate_) {
+        anchor_ = uint32_t(uint64_t(anchor_) * rate / rate_);
+        cursor_ = uint32_t(uint64_t(cursor_) * rate / rate_);
+    }
+    rate_ = rate;
+    frames_ = frames;
     Clamp();
     Changed();
 }

@@ -5,8 +5,9 @@
 //
 // The selection runs from an anchor to the cursor, held to the sound's frames; a press puts both
 // at a frame (or, extending, moves only the cursor), a drag moves the cursor. After an edit the
-// selection covers what was pasted or inserted, or shrinks to the cut's start; after a change of
-// sample rate or format it keeps its place in time.
+// selection covers what was pasted or inserted, or shrinks to the cut's start; after a
+// conversion to another rate (made or undone from anywhere) it keeps its place in time, while a
+// new sample rate alone keeps its frames.
 //
 // Used on the user-interface thread only.
 #pragma once
@@ -75,8 +76,7 @@ public:
 private:
     void Changed();
     void Clamp();
-    // Keeps the selection at the same time when the rate changes.
-    void FollowRate(uint32_t oldRate);
+    uint32_t Rate() const;
 
     CWaveDoc& doc_;
     std::function<void()> listener_;
@@ -84,6 +84,9 @@ private:
     CWaveDoc::PasteMode pasteMode_ = CWaveDoc::PasteMode::Insert;
     uint32_t anchor_ = 0;
     uint32_t cursor_ = 0;
+    // The sound's rate and frames when the editor last looked.
+    uint32_t rate_ = 0;
+    uint32_t frames_ = 0;
 };
 
 } // namespace editing

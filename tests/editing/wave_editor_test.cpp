@@ -118,4 +118,12 @@ TEST_F(WaveEditorTest, TheSelectionKeepsItsTimeAcrossAFormatChange) {
     EXPECT_EQ(doc.FrameCount(), 11025u);
     ASSERT_TRUE(ed.Redo());
     EXPECT_EQ(ed.SelectionEnd(), 8000u);
+    // Down to a lower rate from the Edit menu: the selection is not cut short by the frames
+    // the sound had before.
+    ed.Select(40000, 44000);
+    ASSERT_TRUE(doc.ChangeFormat(1)); // 11025 Hz
+    EXPECT_EQ(ed.SelectionStart(), 10000u);
+    EXPECT_EQ(ed.SelectionEnd(), 11000u);
+    ASSERT_TRUE(doc.History().Undo());
+    EXPECT_EQ(ed.SelectionEnd(), 44000u);
 }
