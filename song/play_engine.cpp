@@ -437,20 +437,31 @@ void CPlayEngine::ReadMidiInput() {
     if (!in) return;
     while (MidiEvent* m = in->MidiIn()) {
         ++midiInputs_;
-        EventMidi event;
-        event.SetFromMidiEvent(*m);
-        // Not playing, a message has no place in the song.
-        event.time = playing_ ? SongTimeOfTick(m->time) : 0;
-        if (playing_ && recording_) {
-            if (PastPassEnd(m->time) && deferred_.size() < kMaxDeferred)
-                // Played after the loop end, read before the beat handler merged the pass:
-                // recorded once the next pass has begun.
-                deferred_.push_back(*m);
-            else
-                RecordInput(*m, event.time);
-        }
-        if (song_) song_->LiveMidiInput(event, *live_);
+        TakeInput(*m);
     }
+}
+
+void CPlayEngine::LiveInput(const MidiEvent& message) {
+    MidiEvent m = message;
+    CSync* clock = devices_ ? devices_->Clock() : nullptr;
+    m.time = clock ? clock->now.load() : 0;
+    TakeInput(m);
+}
+
+void CPlayEngine::TakeInput(const MidiEvent& m) {
+    EventMidi event;
+    event.SetFromMidiEvent(m);
+    // Not playing, a message has no place in the song.
+    event.time = playing_ ? SongTimeOfTick(m.time) : 0;
+    if (playing_ && recording_) {
+        if (PastPassEnd(m.time) && deferred_.size() < kMaxDeferred)
+            // Played after the loop end, read before the beat handler merged the pass:
+            // recorded once the next pass has begun.
+            deferred_.push_back(m);
+        else
+            RecordInput(m, event.time);
+    }
+    if (song_) song_->LiveMidiInput(event, *live_);
 }
 
 void CPlayEngine::OnCaptureBlock(dsync::WaveInBlock* block) {

@@ -154,6 +154,9 @@ public:
     bool IsRecordingAudio() const { return recordingAudio_; }
     // The handler of the MIDI input's data message: reads every waiting message.
     void ReadMidiInput();
+    // A message played live in the program (the virtual keyboard), taken as MIDI input stamped
+    // with the clock's current tick: recorded while recording, passed to the armed trees.
+    void LiveInput(const MidiEvent& message);
     // The handler of a captured block: appends it to the record while recording audio, and
     // always completes it.
     void OnCaptureBlock(dsync::WaveInBlock* block);
@@ -237,6 +240,8 @@ private:
     int SendEntrySettings();
     // Takes one MIDI input message into the recording.
     void RecordInput(const MidiEvent& message, uint32_t songTime);
+    // Records (while recording) and hands to the armed trees one message stamped with a tick.
+    void TakeInput(const MidiEvent& message);
     // Ends the keys still held at songTime (in the record store).
     void EndHeldKeys(uint32_t songTime);
     // Whether a tick lies at or past the end of the current loop pass.

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 
 using soundtest::ScratchDir;
@@ -166,9 +167,43 @@ TEST_F(WaveDoc, EditsUndoAndRedoManyStepsBackWithTheirLabels) {
         EXPECT_EQ(Bytes(doc), states[i]) << "after redoing step " << i;
     }
     EXPECT_TRUE(doc.IsModified());
-    // A format change cannot be taken back step by step: it forgets the steps.
-    ASSERT_TRUE(doc.ChangeFormat(1));
-    EXPECT_FALSE(doc.CanUndo());
+    // A format change is a step too: undone, it gives back the very samples and the format.
+    const WAVEFORMATEX format = doc.Wave()->info.format;
+    ASSERT_TRUE(doc.ChangeFormat(1)); // 11025 Hz, mono, 8 bits
+    EXPECT_EQ(doc.History().UndoLabel(), CWaveDoc::kChangeFormatLabel);
+    const std::vector<uint8_t> converted = Bytes(doc);
+    EXPECT_EQ(converted.size(), states.back().size() / 2);
+    ASSERT_TRUE(doc.SetSampleRate(22050));
+    EXPECT_EQ(doc.GetTicksPerBeat(kUnitsPerBeat), 22050u);
+    ASSERT_TRUE(doc.Undo());
+    EXPECT_EQ(doc.GetTicksPerBeat(kUnitsPerBeat), 11025u);
+    ASSERT_TRUE(doc.Undo());
+    EXPECT_EQ(Bytes(doc), states.back());
+    EXPECT_EQ(std::memcmp(&doc.Wave()->info.format, &format, sizeof format), 0);
+    ASSERT_TRUE(doc.Undo());
+    EXPECT_EQ(Bytes(doc), states[states.size() - 2]);
+    ASSERT_TRUE(doc.Redo());
+    ASSERT_TRUE(doc.Redo());
+    EXPECT_EQ(Bytes(doc), converted);
+    EXPECT_EQ(doc.Wave()->info.format.wBitsPerSample, 8);
+}
+
+TEST_F(WaveDoc, InsertSilenceIsAStep) {
+    CWaveDoc doc;
+    Fill(doc, Le16({1, 2, 3}), 16);
+    ASSERT_TRUE(doc.InsertSilence(1, 2));
+    EXPECT_EQ(Bytes(doc), Le16({1, 0, 0, 2, 3}));
+    ASSERT_TRUE(doc.InsertSilence(99, 1)); // at the end
+    EXPECT_EQ(Bytes(doc), Le16({1, 0, 0, 2, 3, 0}));
+    EXPECT_FALSE(doc.InsertSilence(0, 0));
+    EXPECT_EQ(doc.History().UndoLabel(), "Insert Silence");
+    ASSERT_TRUE(doc.Undo());
+    ASSERT_TRUE(doc.Undo());
+    EXPECT_EQ(Bytes(doc), Le16({1, 2, 3}));
+    CWaveDoc eight;
+    Fill(eight, {10, 20}, 8);
+    ASSERT_TRUE(eight.InsertSilence(0, 1));
+    EXPECT_EQ(Bytes(eight), (std::vector<uint8_t>{0x80, 10, 20}));
 }
 
 TEST_F(WaveDoc, PasteMixesAtTheirLimits) {
