@@ -1,7 +1,6 @@
 // The wave editor's model: the selection in frames, what each command does to it, the main
 // frame's delete-or-silence toggle, and undo through the document's stack.
 #include "editing/wave_editor.h"
-#include "formats/diagnostics.h"
 #include "platform/temp_names.h"
 #include "platform/user_messages.h"
 #include "tests/common/sound_test_util.h"
@@ -15,13 +14,11 @@ namespace {
 class WaveEditorTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        previous_ = sound::SetDiagnosticSink(&sound::DiscardDiagnostic);
         platform::SetTempFolder(dir_.path());
     }
     void TearDown() override {
         platform::DeleteTempFiles();
         platform::SetTempFolder("");
-        sound::SetDiagnosticSink(previous_);
     }
     // A writable 8-bit mono document at 11025 Hz holding the samples.
     void Fill(CWaveDoc& doc, const std::vector<uint8_t>& bytes) {
@@ -35,7 +32,6 @@ protected:
         doc.Data()->ReadAt(0, out.data(), uint32_t(out.size()));
         return out;
     }
-    sound::DiagnosticSink previous_ = nullptr;
     soundtest::ScratchDir dir_;
     platform::ScopedRecordingMessages messages_;
 };
