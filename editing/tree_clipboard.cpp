@@ -17,10 +17,7 @@ bool TreeClipboard::IsEmpty() const {
 void TreeClipboard::Set(const ProtoType* node) {
     Clear();
     if (!node || !node->parent) return;
-    ProtoType* copy = ReplaceWith(holder_->childOne, node->TypeName());
-    if (!copy) return;
-    copy->Copy(*node);
-    CopyInnerReferences(*node, *copy);
+    Transplant(*holder_->childOne, DetachedCopy(*node));
 }
 
 TreeClipboard& ApplicationTreeClipboard() {

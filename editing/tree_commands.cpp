@@ -75,6 +75,29 @@ ProtoType* LoadSubtree(ProtoType& at, const std::vector<uint8_t>& bytes) {
     return q;
 }
 
+std::unique_ptr<ProtoType> DetachedCopy(const ProtoType& source) {
+    std::unique_ptr<ProtoType> copy(CreateNode(source.TypeName()));
+    if (!copy) return nullptr;
+    copy->duration = source.duration;
+    copy->Copy(source);
+    CopyInnerReferences(source, *copy);
+    return copy;
+}
+
+ProtoType* Transplant(ProtoType& at, std::unique_ptr<ProtoType> made) {
+    ProtoType* p = at.parent;
+    if (!made || !p || p->WhichChild(&at) == 0) return nullptr;
+    ProtoType* q = made.release();
+    q->parent = p;
+    (p->childOne == &at ? p->childOne : p->childTwo) = q;
+    if (at.childOne) at.childOne->AnnounceRemoval();
+    if (at.childTwo) at.childTwo->AnnounceRemoval();
+    q->GetRoot()->ReplaceNode(&at, q);
+    at.parent = nullptr;
+    delete &at;
+    return q;
+}
+
 void CopyInnerReferences(const ProtoType& source, ProtoType& copy) {
     std::vector<std::pair<const ProtoType*, ProtoType*>> stack{{&source, &copy}};
     while (!stack.empty()) {

@@ -44,6 +44,13 @@ std::vector<uint8_t> SaveSubtree(ProtoType& node);
 // the factory does not know.
 ProtoType* LoadSubtree(ProtoType& at, const std::vector<uint8_t>& bytes);
 
+// A deep copy of `source` made apart from any tree (Copy, then CopyInnerReferences), so that
+// copying a large subtree does not walk the document's tree once per copied node.
+std::unique_ptr<ProtoType> DetachedCopy(const ProtoType& source);
+// Puts `made` (a node of no tree) in place of `at` as Replace-with does: references to `at`
+// follow it, references into at's branches are dropped, `at` is destroyed. Returns the node.
+ProtoType* Transplant(ProtoType& at, std::unique_ptr<ProtoType> made);
+
 // After `copy` was made from `source` by Copy (same shape): each reference the source holds to
 // a node inside the source, which Copy could not keep, is given to the copy's node at the same
 // place, so a copied Pointer points into the copy as the original pointed into the original.

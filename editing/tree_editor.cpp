@@ -262,14 +262,8 @@ bool TreeEditor::DefineFromFile(ProtoType* node, const std::string& path) {
     const ProtoType* branch = source.GetRoot().childOne;
     if (!branch) return false;
     return Push(std::make_unique<SubtreeCommand>(
-        doc_, TypeChoice::kFromFileText, PathOf(*node), [branch](ProtoType& x) -> ProtoType* {
-            ProtoType* q = ReplaceWith(&x, branch->TypeName());
-            if (q) {
-                q->Copy(*branch);
-                CopyInnerReferences(*branch, *q);
-            }
-            return q;
-        }));
+        doc_, TypeChoice::kFromFileText, PathOf(*node),
+        [branch](ProtoType& x) { return Transplant(x, DetachedCopy(*branch)); }));
 }
 
 // ---- Parameters -------------------------------------------------------------------------------
@@ -334,13 +328,7 @@ bool TreeEditor::Paste() {
     if (!Push(std::make_unique<SubtreeCommand>(
             doc_, "Paste", path, [&clipboard](ProtoType& x) -> ProtoType* {
                 if (!IsType(&x, Null::kInfo) || clipboard.IsEmpty()) return nullptr;
-                const ProtoType& source = clipboard.Subtree();
-                ProtoType* q = ReplaceWith(&x, source.TypeName());
-                if (q) {
-                    q->Copy(source);
-                    CopyInnerReferences(source, *q);
-                }
-                return q;
+                return Transplant(x, DetachedCopy(clipboard.Subtree()));
             }))) {
         return false;
     }
