@@ -159,6 +159,8 @@ void CDendraDoc::SetPickMode(int mode, ProtoType* picker) {
 }
 
 void CDendraDoc::NodesRemoved(const ProtoType* top) {
+    // Outside a step nodes went away: the steps name places in a tree that is no longer there.
+    if (!History().Busy()) History().Clear();
     // The kept nodes are alive, so asking where they lie is safe.
     if (selected_ && selected_->IsWithin(top)) SetSelectedNode(root_.get());
     if (top_ && top_->IsWithin(top)) SetTopNode(root_.get());
@@ -166,6 +168,7 @@ void CDendraDoc::NodesRemoved(const ProtoType* top) {
 }
 
 void CDendraDoc::NodeReplaced(const ProtoType* old, ProtoType* replacement) {
+    if (!History().Busy()) History().Clear();
     if (selected_ == old) SetSelectedNode(replacement);
     if (top_ == old) SetTopNode(replacement);
     // A pick waits for one node's answer; a different node cannot take it over.

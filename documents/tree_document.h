@@ -81,6 +81,8 @@ public:
     // names a destroyed node: when a node is replaced they follow the replacement, when it is
     // removed the selected and top node fall back to the Root and a pick it waits for ends.
     // Setting one that changes tells the views (kHintSelectionChanged, kHintPickChanged).
+    // A node replaced or removed outside an undo step (not through the tree editor) also
+    // forgets the undo steps, which name nodes by their place in the tree.
     ProtoType* SelectedNode() const { return selected_; }
     void SetSelectedNode(ProtoType* node);
     ProtoType* TopNode() const { return top_; }

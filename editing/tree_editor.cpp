@@ -1,6 +1,7 @@
 #include "editing/tree_editor.h"
 
 #include "editing/tree_commands.h"
+#include "nodes/builtin_nodes.h"
 #include "nodes/control.h"
 #include "platform/user_messages.h"
 #include "tree/node_host.h"
@@ -21,6 +22,8 @@ ProtoType* BranchAt(ProtoType* parent, int which) {
 } // namespace
 
 // ---- TypeChoice -------------------------------------------------------------------------------
+
+TypeChoice::TypeChoice() : TypeChoice((RegisterBuiltinNodeTypes(), Registry())) {}
 
 TypeChoice::TypeChoice(const NodeRegistry& registry)
     : registry_(registry), families_(registry.Families()) {

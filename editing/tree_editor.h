@@ -91,7 +91,9 @@ public:
     static constexpr const char* kNameLabel = "Function Name";
     static constexpr const char* kFromFileText = "Add From File";
 
-    explicit TypeChoice(const NodeRegistry& registry = Registry());
+    // The application's registry (the node library registered first).
+    TypeChoice();
+    explicit TypeChoice(const NodeRegistry& registry);
 
     const std::vector<std::string>& Families() const { return families_; }
     int Family() const { return family_; }

@@ -518,8 +518,11 @@ TEST(TreeEditor, SelectionAndPickNeverOutliveTheirNodes) {
     f.doc.SetSelectedNode(f.every->childOne);
     f.doc.SetTopNode(f.note);
     // Removing the subtree outside the editor (the factory directly) ends the pick and moves
-    // the kept nodes to the Root; nothing keeps the freed nodes.
+    // the kept nodes to the Root; nothing keeps the freed nodes, and no step can be undone in
+    // the changed tree.
+    ASSERT_TRUE(f.editor.CanUndo());
     ReplaceWith(f.every, "Null");
+    EXPECT_FALSE(f.editor.CanUndo());
     EXPECT_EQ(f.doc.PickMode(), 0);
     EXPECT_EQ(f.doc.Picker(), nullptr);
     EXPECT_EQ(f.doc.SelectedNode(), &f.doc.GetRoot());
