@@ -139,11 +139,55 @@ void CSync::StartSync(uint32_t start) {
     std::lock_guard<std::mutex> g(tickLock_);
     StartPosition(start);
     StartState();
+    PublishLine(platform::MonotonicNs(), start, 0, (state.load() & kAdvancing) != 0);
 }
 
 void CSync::ReStartSync() {
     std::lock_guard<std::mutex> g(tickLock_);
     StartState();
+    PublishLine(platform::MonotonicNs(), now.load(), accumulator, (state.load() & kAdvancing) != 0);
+}
+
+void CSync::PublishLine(int64_t ns, uint32_t tick, uint64_t acc, bool advancing) {
+    const uint32_t seq = lineSeq_.load(std::memory_order_relaxed);
+    lineSeq_.store(seq + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    lineNs_.store(ns, std::memory_order_relaxed);
+    lineTick_.store(tick, std::memory_order_relaxed);
+    lineAccumulator_.store(acc, std::memory_order_relaxed);
+    lineTempo_.store(tempo.load(), std::memory_order_relaxed);
+    lineResolution_.store(resolution.load(), std::memory_order_relaxed);
+    lineAdvancing_.store(advancing, std::memory_order_relaxed);
+    lineSeq_.store(seq + 2, std::memory_order_release);
+}
+
+uint32_t CSync::TickAt(int64_t ns) const {
+    int64_t lineNs = 0;
+    uint32_t tick = 0, res = 0;
+    uint64_t acc = 0, t = 0;
+    bool advancing = false;
+    for (int attempt = 0;; ++attempt) {
+        const uint32_t seq = lineSeq_.load(std::memory_order_acquire);
+        lineNs = lineNs_.load(std::memory_order_relaxed);
+        tick = lineTick_.load(std::memory_order_relaxed);
+        acc = lineAccumulator_.load(std::memory_order_relaxed);
+        t = lineTempo_.load(std::memory_order_relaxed);
+        res = lineResolution_.load(std::memory_order_relaxed);
+        advancing = lineAdvancing_.load(std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if ((seq & 1) == 0 && lineSeq_.load(std::memory_order_relaxed) == seq) break;
+        // The writer holds the line for a few stores only; past that it was preempted there.
+        if (attempt >= 64) return now.load();
+    }
+    if (!advancing || t == 0 || !(state.load() & kAdvancing)) return now.load();
+    // One accumulator unit is 1 / (256 × resolution) µs: ns × 256 × resolution / 1000 units.
+    const __int128 units = __int128(acc) + __int128(ns - lineNs) * 256 * res / 1000;
+    __int128 ticks = units / __int128(t);
+    if (units < 0 && ticks * __int128(t) != units) --ticks; // floor
+    const __int128 at = __int128(tick) + ticks;
+    if (at < 0) return 0;
+    if (at > 0xFFFFFFFF) return 0xFFFFFFFFu;
+    return uint32_t(at);
 }
 
 void CSync::SendToSyncOutputs(uint8_t status) {
@@ -163,6 +207,7 @@ void CSync::StopSync() {
         std::lock_guard<std::mutex> g(tickLock_);
         // Keep the in-tick bit: a tick that is waiting to enter sees a stopped clock.
         state.fetch_and(kInTick);
+        PublishLine(platform::MonotonicNs(), now.load(), accumulator, false);
         if (mode != 1) SendToSyncOutputs(0xFC);
         for (CMidiOut* o : outputs)
             if (o) outs.push_back(o);
@@ -180,6 +225,7 @@ void CSync::PauseSync(int notesOff) {
             s = old & ~(kStarted | kAdvancing | kPaused);
             if (old & kAdvancing) s |= kPaused;
         } while (!state.compare_exchange_weak(old, s));
+        PublishLine(platform::MonotonicNs(), now.load(), accumulator, false);
         if (notesOff) {
             if (mode != 1) SendToSyncOutputs(0xFC);
             for (CMidiOut* o : outputs)
@@ -376,6 +422,7 @@ void CSync::Tick(uint64_t periods, int64_t deadlineNs) {
         }
     }
     if (!anyQueued && longInFlight.load() == 0) state.fetch_or(kIdle);
+    PublishLine(deadlineNs, cur, accumulator, true);
 }
 
 void CSync::ExternalClock() {

@@ -142,7 +142,7 @@ bool CWaveOut::OpenBackend(const uint8_t* identity) {
     std::string error;
     if (dev.api == AudioApi::Jack) {
         jack_ = std::make_unique<JackOutput>(*mixer_);
-        if (jack_->Open("dendra-waveout", &error) && jack_->Start(true, &error)) return true;
+        if (jack_->Open("out", &error) && jack_->Start(true, &error)) return true;
         jack_.reset();
         return false;
     }

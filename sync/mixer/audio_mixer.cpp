@@ -392,12 +392,15 @@ void AudioMixer::WaitForCallback() const {
         std::this_thread::sleep_for(std::chrono::microseconds(100));
 }
 
-void AudioMixer::Render(float* left, float* right, uint32_t frames) {
+void AudioMixer::Render(float* left, float* right, uint32_t frames, const jack::BlockTime* at) {
     DENDRA_REALTIME();
     inside_.fetch_add(1);
+    jack::BlockTime block;
+    if (at) block = *at;
     while (frames > 0) {
         uint32_t n = std::min(frames, kBlock);
-        RenderBlock(left, right, n);
+        RenderBlock(left, right, n, at ? &block : nullptr);
+        block.frame += n;
         left += n;
         right += n;
         frames -= n;
@@ -405,7 +408,8 @@ void AudioMixer::Render(float* left, float* right, uint32_t frames) {
     inside_.fetch_add(1);
 }
 
-void AudioMixer::RenderBlock(float* left, float* right, uint32_t frames) {
+void AudioMixer::RenderBlock(float* left, float* right, uint32_t frames,
+                             const jack::BlockTime* at) {
     std::memset(left, 0, frames * sizeof(float));
     std::memset(right, 0, frames * sizeof(float));
     const uint32_t rate = rate_.load(std::memory_order_relaxed);
@@ -419,7 +423,10 @@ void AudioMixer::RenderBlock(float* left, float* right, uint32_t frames) {
     for (auto& s : sources_) {
         AudioSource* source = s.load(std::memory_order_acquire);
         if (!source) continue;
-        source->Render(sourceLeft_, sourceRight_, frames, position);
+        if (at)
+            source->RenderAt(sourceLeft_, sourceRight_, frames, position, *at);
+        else
+            source->Render(sourceLeft_, sourceRight_, frames, position);
         for (uint32_t i = 0; i < frames; ++i) {
             left[i] += sourceLeft_[i];
             right[i] += sourceRight_[i];

@@ -36,6 +36,7 @@
 //     until a running callback has left the mixer (one audio period at most).
 #pragma once
 
+#include "sync/drivers/jack/jack_timeline.h"
 #include "sync/mixer/resampler.h"
 
 #include <atomic>
@@ -87,6 +88,13 @@ public:
     // Real-time: overwrite left and right with frames frames starting at the mixer's frame
     // framePosition. No allocation, no blocking.
     virtual void Render(float* left, float* right, uint32_t frames, uint64_t framePosition) = 0;
+    // The same, for an output that plays on a server's frame time line (JACK): at tells where the
+    // block lies on it. Sources that place events in time override this one.
+    virtual void RenderAt(float* left, float* right, uint32_t frames, uint64_t framePosition,
+                          const jack::BlockTime& at) {
+        (void)at;
+        Render(left, right, frames, framePosition);
+    }
 };
 
 struct VoiceDesc {
@@ -226,8 +234,9 @@ public:
     void SetOffline(bool offline) { offline_.store(offline); }
     bool Offline() const { return offline_.load(); }
 
-    // Real-time: overwrites left and right with the next frames of the mix.
-    void Render(float* left, float* right, uint32_t frames);
+    // Real-time: overwrites left and right with the next frames of the mix. at: where they lie on
+    // the output's frame time line, for an output that has one (JACK).
+    void Render(float* left, float* right, uint32_t frames, const jack::BlockTime* at = nullptr);
     // Frames rendered so far.
     uint64_t FramePosition() const { return position_.load(std::memory_order_acquire); }
 
@@ -235,7 +244,7 @@ public:
     void WaitForCallback() const;
 
 private:
-    void RenderBlock(float* left, float* right, uint32_t frames);
+    void RenderBlock(float* left, float* right, uint32_t frames, const jack::BlockTime* at);
 
     std::atomic<uint32_t> rate_;
     std::atomic<int32_t> masterAttenuation_{0};

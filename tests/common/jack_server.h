@@ -44,17 +44,25 @@ inline bool ServerAnswers() {
     return true;
 }
 
-// Starts `jackd -n NAME -d dummy -r RATE -p PERIOD` (extra arguments appended) with its output
-// discarded, makes NAME the default server of this process, and waits up to 10 s for it to
-// answer. Returns the server's process id, or -1 when it could not be started.
+// Starts `jackd [SERVER OPTIONS] -n NAME -d dummy -r RATE -p PERIOD` (extra arguments appended)
+// with its output discarded, makes NAME the default server of this process, and waits up to 10 s
+// for it to answer. Returns the server's process id, or -1 when it could not be started.
+//
+// Tests that compare positions in frames between clients start the server synchronous ("-S"):
+// it then waits for every client in every cycle instead of leaving out one that is late, so all
+// clients count the same cycles even on a busy machine.
 inline pid_t StartDummyServer(const std::string& name, const std::string& rate,
-                              const std::string& period,
-                              const std::vector<std::string>& extra = {}) {
+                              const std::string& period, const std::vector<std::string>& extra = {},
+                              const std::vector<std::string>& serverOptions = {}) {
     const std::string jackd = FindJackd();
     if (jackd.empty()) return -1;
     setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
     setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
-    std::vector<std::string> args = {"jackd", "-n", name, "-d", "dummy", "-r", rate, "-p", period};
+    std::vector<std::string> args = {"jackd"};
+    args.insert(args.end(), serverOptions.begin(), serverOptions.end());
+    for (const char* a :
+         {"-n", name.c_str(), "-d", "dummy", "-r", rate.c_str(), "-p", period.c_str()})
+        args.push_back(a);
     args.insert(args.end(), extra.begin(), extra.end());
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
