@@ -161,24 +161,39 @@ void CSync::PublishLine(int64_t ns, uint32_t tick, uint64_t acc, bool advancing)
     lineSeq_.store(seq + 2, std::memory_order_release);
 }
 
-uint32_t CSync::TickAt(int64_t ns) const {
-    int64_t lineNs = 0;
-    uint32_t tick = 0, res = 0;
-    uint64_t acc = 0, t = 0;
-    bool advancing = false;
-    for (int attempt = 0;; ++attempt) {
+bool CSync::ReadLine(Line& line) const {
+    for (int attempt = 0; attempt < 64; ++attempt) {
         const uint32_t seq = lineSeq_.load(std::memory_order_acquire);
-        lineNs = lineNs_.load(std::memory_order_relaxed);
-        tick = lineTick_.load(std::memory_order_relaxed);
-        acc = lineAccumulator_.load(std::memory_order_relaxed);
-        t = lineTempo_.load(std::memory_order_relaxed);
-        res = lineResolution_.load(std::memory_order_relaxed);
-        advancing = lineAdvancing_.load(std::memory_order_relaxed);
+        line.ns = lineNs_.load(std::memory_order_relaxed);
+        line.tick = lineTick_.load(std::memory_order_relaxed);
+        line.accumulator = lineAccumulator_.load(std::memory_order_relaxed);
+        line.tempo = lineTempo_.load(std::memory_order_relaxed);
+        line.resolution = lineResolution_.load(std::memory_order_relaxed);
+        line.advancing = lineAdvancing_.load(std::memory_order_relaxed);
         std::atomic_thread_fence(std::memory_order_acquire);
-        if ((seq & 1) == 0 && lineSeq_.load(std::memory_order_relaxed) == seq) break;
-        // The writer holds the line for a few stores only; past that it was preempted there.
-        if (attempt >= 64) return now.load();
+        if ((seq & 1) == 0 && lineSeq_.load(std::memory_order_relaxed) == seq) return true;
     }
+    // The writer holds the line for a few stores only; past that it was preempted there.
+    return false;
+}
+
+int64_t CSync::TimeOfTick(uint32_t tick) const {
+    Line line;
+    if (!ReadLine(line) || !line.advancing || line.tempo == 0 || line.resolution == 0 ||
+        !(state.load() & kAdvancing))
+        return INT64_MIN;
+    const __int128 units =
+        __int128(int64_t(tick) - int64_t(line.tick)) * line.tempo - __int128(line.accumulator);
+    return line.ns + int64_t(units * 1000 / (256 * __int128(line.resolution)));
+}
+
+uint32_t CSync::TickAt(int64_t ns) const {
+    Line line;
+    if (!ReadLine(line)) return now.load();
+    const int64_t lineNs = line.ns;
+    const uint32_t tick = line.tick, res = line.resolution;
+    const uint64_t acc = line.accumulator, t = line.tempo;
+    const bool advancing = line.advancing;
     if (!advancing || t == 0 || !(state.load() & kAdvancing)) return now.load();
     // One accumulator unit is 1 / (256 × resolution) µs: ns × 256 × resolution / 1000 units.
     const __int128 units = __int128(acc) + __int128(ns - lineNs) * 256 * res / 1000;
@@ -191,9 +206,12 @@ uint32_t CSync::TickAt(int64_t ns) const {
 }
 
 void CSync::SendToSyncOutputs(uint8_t status) {
+    // Start and Stop go out from the controls, between ticks: as soon as possible, after what the
+    // outputs hold already (the time of the last tick would be long past, or 0 before the first).
     DispatchTime at;
     at.tick = now.load();
-    at.deadlineNs = at.exactNs = tickDeadlineNs_;
+    at.deadlineNs = platform::MonotonicNs();
+    at.exactNs = kAsSoonAsPossible;
     for (CMidiOut* o : outputs) {
         if (!o) break;
         if ((o->flags.load() & CMidiOut::kSendSync) && !Filtered(o->filters.load(), status))

@@ -150,6 +150,9 @@ public:
     // tick's position, remainder and tempo, for inputs that know when a message came. `now` while
     // the clock does not advance. Any thread; real-time safe (no lock, no allocation).
     uint32_t TickAt(int64_t ns) const;
+    // The other way: the time of a tick on the clock's time line (recent ticks and those soon to
+    // come), or INT64_MIN while the clock does not advance. Any thread; real-time safe.
+    int64_t TimeOfTick(uint32_t tick) const;
     // The longest the tick takes to send a message after its exact time: the timer period in the
     // timer modes, 0 in the time-code modes (a tick there runs when its quarter frame arrives).
     uint32_t DispatchPeriodMs() const { return mode >= 2 && mode <= 5 ? 0 : period; }
@@ -169,6 +172,14 @@ private:
     void StartState();
     // Publishes where the clock stands for TickAt (with the tick lock held).
     void PublishLine(int64_t ns, uint32_t tick, uint64_t accumulator, bool advancing);
+    struct Line {
+        int64_t ns = 0;
+        uint32_t tick = 0, resolution = 0;
+        uint64_t accumulator = 0, tempo = 0;
+        bool advancing = false;
+    };
+    // False when the line could not be read (its writer was held up in the middle).
+    bool ReadLine(Line& line) const;
 
     std::mutex tickLock_;
     platform::PeriodicTimer* timer_ = nullptr;

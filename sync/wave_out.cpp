@@ -423,7 +423,10 @@ void CWaveOut::StartNext() {
     if (!s && Prepare(event)) s = FindByName(event->Name(), true);
     if (s && s->voice) {
         ApplyInfo(*s, event->info);
-        s->voice->Play(s->isStatic && event->info.loop != 0);
+        // At the frame of the event's tick where the output has a frame time line (JACK).
+        s->voice->PlayAt(s->isStatic && event->info.loop != 0,
+                         clock ? clock->TimeOfTick(event->time) : INT64_MIN,
+                         clock ? clock->DispatchPeriodMs() : 0);
     }
     for (auto& b : streams)
         if (b && b->preparedFor == event) b->preparedFor = nullptr;

@@ -29,7 +29,13 @@ void PanGains(int32_t pan, float& left, float& right) {
 // ---- Voice ----------------------------------------------------------------------------------
 
 void Voice::Play(bool loop) {
+    PlayAt(loop, INT64_MIN, 0);
+}
+
+void Voice::PlayAt(bool loop, int64_t startNs, uint32_t dispatchPeriodMs) {
     loop_.store(loop, std::memory_order_relaxed);
+    startDispatchMs_.store(dispatchPeriodMs, std::memory_order_relaxed);
+    startNs_.store(startNs, std::memory_order_relaxed);
     playing_.store(true, std::memory_order_release);
 }
 
@@ -416,8 +422,23 @@ void AudioMixer::RenderBlock(float* left, float* right, uint32_t frames,
     const bool offline = offline_.load(std::memory_order_relaxed);
     for (auto& slot : voices_) {
         Voice& v = *slot;
-        if (v.inUse_.load(std::memory_order_acquire) && v.playing_.load(std::memory_order_acquire))
-            v.Mix(left, right, frames, rate, offline);
+        if (!v.inUse_.load(std::memory_order_acquire) ||
+            !v.playing_.load(std::memory_order_acquire))
+            continue;
+        uint32_t offset = 0;
+        int64_t startNs = v.startNs_.load(std::memory_order_relaxed);
+        if (startNs != INT64_MIN) {
+            int64_t frame = 0;
+            if (at && jack::TheTimeline().FrameAt(startNs, frame)) {
+                frame +=
+                    jack::OutputLatencyFrames(at->cycleFrames, at->rate, v.startDispatchMs_.load());
+                if (frame >= at->frame + frames) continue; // its frame is still to come
+                if (frame > at->frame) offset = uint32_t(frame - at->frame);
+            }
+            // Started now (a PlayAt that came meanwhile keeps its own time).
+            v.startNs_.compare_exchange_strong(startNs, INT64_MIN);
+        }
+        v.Mix(left + offset, right + offset, frames - offset, rate, offline);
     }
     const uint64_t position = position_.load(std::memory_order_relaxed);
     for (auto& s : sources_) {

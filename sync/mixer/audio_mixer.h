@@ -29,7 +29,8 @@
 //   - Render (the audio callback, or the offline sink) is real-time: it allocates nothing, takes no
 //     lock and never waits (except offline, see SetOffline).
 //   - Voice parameters and Play/Stop may be changed from any thread; they take effect at the start
-//     of the next mixing block (at most 256 frames).
+//     of the next mixing block (at most 256 frames). On a JACK output PlayAt starts a voice at the
+//     exact frame of its time.
 //   - Lock/Unlock/Write/EndOfStream belong to the voice's one writer (its streaming thread).
 //   - CreateVoice/ReleaseVoice, AddSource/RemoveSource are for non-real-time threads; releasing
 //   waits
@@ -117,6 +118,11 @@ public:
 
     // Any thread.
     void Play(bool loop);
+    // Plays from the frame at which startNs (on the clock's time line) falls on the output's JACK
+    // time line, less nothing and plus the latency every JACK output keeps (dispatchPeriodMs: the
+    // clock's period), so the voice sounds together with the synthesizer and the JACK MIDI
+    // outputs. On other outputs, with INT64_MIN, or once that frame has passed: at once.
+    void PlayAt(bool loop, int64_t startNs, uint32_t dispatchPeriodMs);
     void Stop();
     bool IsPlaying() const { return playing_.load(std::memory_order_acquire); }
     bool IsLooping() const { return loop_.load(std::memory_order_relaxed); }
@@ -179,6 +185,8 @@ private:
 
     std::atomic<bool> inUse_{false};
     std::atomic<bool> playing_{false};
+    std::atomic<int64_t> startNs_{INT64_MIN}; // PlayAt's time, until the mixer starts it
+    std::atomic<uint32_t> startDispatchMs_{0};
     std::atomic<bool> loop_{false};
     std::atomic<int32_t> attenuation_{0};
     std::atomic<int32_t> pan_{0};

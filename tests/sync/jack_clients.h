@@ -66,6 +66,8 @@ public:
     const MidiRecord& Record(size_t i) const { return records_[i]; }
     int64_t Frames() const { return stream_.load(std::memory_order_acquire); }
     uint64_t Xruns() const { return xruns_.load(); }
+    // The longest wait between two cycles so far (ns): a machine that stalls shows here.
+    int64_t LongestGapNs() const { return longestGap_.load(); }
     // Audio recorded so far (frames from the recorder's first cycle).
     size_t AudioFrames() const { return audioCount_.load(std::memory_order_acquire); }
     const std::vector<float>& Left() const { return left_; }
@@ -81,6 +83,12 @@ public:
 private:
     static int Process(jack_nframes_t frames, void* arg) {
         auto* self = static_cast<Recorder*>(arg);
+        const int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                std::chrono::steady_clock::now().time_since_epoch())
+                                .count();
+        const int64_t last = self->lastCycleNs_.exchange(now, std::memory_order_relaxed);
+        if (last != 0 && now - last > self->longestGap_.load(std::memory_order_relaxed))
+            self->longestGap_.store(now - last, std::memory_order_relaxed);
         const int64_t first = self->stream_.load(std::memory_order_relaxed);
         void* buffer = jack_port_get_buffer(self->midi_, frames);
         size_t n = self->count_.load(std::memory_order_relaxed);
@@ -120,6 +128,8 @@ private:
     std::atomic<size_t> audioCount_{0};
     std::atomic<int64_t> stream_{0};
     std::atomic<uint64_t> xruns_{0};
+    std::atomic<int64_t> lastCycleNs_{0};
+    std::atomic<int64_t> longestGap_{0};
 };
 
 // Writes a note-on every `interval` frames of its stream, cycling through keys 40..87, and keeps
