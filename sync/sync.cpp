@@ -184,7 +184,11 @@ int64_t CSync::TimeOfTick(uint32_t tick) const {
         return INT64_MIN;
     const __int128 units =
         __int128(int64_t(tick) - int64_t(line.tick)) * line.tempo - __int128(line.accumulator);
-    return line.ns + int64_t(units * 1000 / (256 * __int128(line.resolution)));
+    // Rounded up: the first nanosecond at which the tick is in effect.
+    const __int128 per = 256 * __int128(line.resolution), scaled = units * 1000;
+    __int128 ns = scaled / per;
+    if (scaled > 0 && ns * per != scaled) ++ns;
+    return line.ns + int64_t(ns);
 }
 
 uint32_t CSync::TickAt(int64_t ns) const {
