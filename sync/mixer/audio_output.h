@@ -1,4 +1,4 @@
-// Where the mixer plays: a JACK client, an ALSA or PulseAudio device through RtAudio (the offline
+// Where the mixer plays: JACK (ports of the library's JACK client), an ALSA or PulseAudio device
 // sink is in audio_mixer.h), and the list of audio devices for the device table.
 //
 // Every audio device of the library is mixer-backed: a wave output opened by device number and one

@@ -63,8 +63,24 @@ TEST(JackTimeline, MovesWhenTheServerRunsEarlierThanPlacedMessagesAllow) {
     EXPECT_TRUE(t.TimeOf(f, ns));
     EXPECT_EQ(ns, t0 + f * 1000000000 / kRate);
     // Cycles that start late by less than the limit move nothing while in use.
-    Cycles(t, f, 20, t0, 3 * kMs, true);
+    f = Cycles(t, f, 20, t0, 3 * kMs, true);
     EXPECT_EQ(t.Moves(), 1u);
+    // A server 0.6 s behind: the phase slides back 0.5 ms a block, so frames placed later never
+    // come before frames placed earlier.
+    const uint64_t moves = t.Moves();
+    int64_t lastFrame = 0, lastNs = t0 + f * 1000000000 / kRate + 600 * kMs;
+    EXPECT_TRUE(t.FrameAt(lastNs, lastFrame));
+    for (int block = 0; block < 20; ++block) {
+        f = Cycles(t, f, 5, t0, 600 * kMs, true);
+        int64_t frame = 0;
+        const int64_t ns = t0 + f * 1000000000 / kRate + 600 * kMs;
+        EXPECT_TRUE(t.FrameAt(ns, frame));
+        EXPECT_GT(frame, lastFrame);
+        lastFrame = frame;
+        lastNs = ns;
+    }
+    EXPECT_EQ(t.Moves(), moves + 20);
+    EXPECT_NEAR(double(t.LastLagNs()), 590.5 * kMs, 1.0 * kMs);
     t.Detach();
 }
 

@@ -101,8 +101,13 @@ void Timeline::EndBlock(int64_t lag, int64_t wallNs) {
     }
     idleLateBlocks_ = 0;
     idleLateMin_ = INT64_MAX;
-    if (lag < -kEarlyLimitNs || lag > kLateLimitNs) {
+    if (lag < -kEarlyLimitNs) {
+        // Frames come earlier than placed messages allow: take the server's phase at once (what
+        // follows moves later, behind what waits already).
         anchorNs_.fetch_add(lag, std::memory_order_acq_rel);
+        moves_.fetch_add(1, std::memory_order_relaxed);
+    } else if (lag > kLateLimitNs) {
+        anchorNs_.fetch_add(std::min(kSlewNs, lag - kLateLimitNs / 2), std::memory_order_acq_rel);
         moves_.fetch_add(1, std::memory_order_relaxed);
     }
 }

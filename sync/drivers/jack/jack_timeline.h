@@ -18,9 +18,9 @@
 //   - when nothing has been placed for kIdleNs (before and between plays);
 //   - when the server runs earlier than mapped by more than kEarlyLimitNs (placed messages would
 //     otherwise start to come too late for their cycle);
-//   - when it runs later than mapped by more than kLateLimitNs (what a falling-behind server adds
-//   to
-//     the latency stays bounded).
+//   - when it runs later than mapped by more than kLateLimitNs: then the phase slides by kSlewNs
+//     a block (1%), so what a falling-behind server adds to the latency stays bounded, and placed
+//     messages keep their order (a jump back would put new ones before ones still waiting).
 //
 // OutputLatencyFrames is the one latency of every JACK output of the library, MIDI ports and the
 // synthesizer's audio alike, so that they sound together.
@@ -57,6 +57,7 @@ public:
     static constexpr int64_t kEarlyLimitNs = kWakeRoomNs * 3 / 4;
     static constexpr int64_t kLateLimitNs = 500000000;
     static constexpr int64_t kBlockNs = 50000000;
+    static constexpr int64_t kSlewNs = kBlockNs / 100;
 
     // The session starts or stops reporting cycles. Detached, the time line forgets its anchor
     // (the next server may count differently).
