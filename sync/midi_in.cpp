@@ -306,11 +306,13 @@ void CMidiIn::Stop() {
 void CMidiIn::Close() {
     if (!port_) return;
     if (flags.load() & kRunning) Stop();
-    if (clock) clock->DetachMidiIn(this);
-    clock = nullptr;
     longActive_.store(false);
     port_->Reset();
+    // Closing the port waits for a message the driver's thread is handing over; only then may
+    // the clock go (that thread reads it to stamp the message).
     port_.reset();
+    if (clock) clock->DetachMidiIn(this);
+    clock = nullptr;
     if (systemDevice_) ReleaseSystemDevices();
     systemDevice_ = false;
     FreeLongBuffers();

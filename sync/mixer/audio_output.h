@@ -1,5 +1,6 @@
 // Where the mixer plays: JACK (ports of the library's JACK client), an ALSA or PulseAudio device
-// sink is in audio_mixer.h), and the list of audio devices for the device table.
+// through RtAudio (the offline sink is in audio_mixer.h), and the list of audio devices for the
+// device table.
 //
 // Every audio device of the library is mixer-backed: a wave output opened by device number and one
 // opened by a 16-byte device identity both end in an AudioMixer playing through one of these

@@ -27,7 +27,7 @@ class JackMidi : public testing::Test {
 public:
     static void SetUpTestSuite() {
         g_server =
-            jacktest::StartDummyServer("dendra-jackmidi-" + std::to_string(getpid()),
+            jacktest::StartDummyServer(jacktest::ServerName("dendra-jackmidi"),
                                        std::to_string(kRate), std::to_string(kCycle), {}, {"-S"});
     }
     static void TearDownTestSuite() { jacktest::StopServer(g_server); }

@@ -134,9 +134,9 @@ protected:
     }
     // A synchronous dummy server of this test's own at the given period.
     pid_t StartServer(int period) {
-        return jacktest::StartDummyServer(
-            "dendra-jackplay-" + std::to_string(getpid()) + "-" + std::to_string(period),
-            std::to_string(kRate), std::to_string(period), {}, {"-S"});
+        return jacktest::StartDummyServer(jacktest::ServerName("dendra-jackplay"),
+                                          std::to_string(kRate), std::to_string(period), {},
+                                          {"-S"});
     }
 
     static inline testutil::TempDir* dir_ = nullptr;

