@@ -172,6 +172,7 @@ private:
     void Process(const jack::CycleInfo& cycle) override {
         void* buffer = jack_port_get_buffer(port_, cycle.frames);
         jack_midi_clear_buffer(buffer);
+        const size_t room = jack_midi_max_event_size(buffer); // what an empty buffer takes
         jack::Timeline& timeline = jack::TheTimeline();
         const int64_t first = cycle.frame;
         const int64_t latency = LatencyFrames(cycle.frames, cycle.rate);
@@ -213,6 +214,10 @@ private:
         }
         for (size_t i = 0; i < due; ++i) {
             Record* x = due_[i];
+            if (x->length > room) {
+                x->state = kDone; // it could never go, and must not hold up what follows
+                continue;
+            }
             jack_midi_data_t* out =
                 jack_midi_event_reserve(buffer, jack_nframes_t(key(x) - first), x->length);
             if (!out) break; // the cycle's buffer is full: the rest go in the next cycle

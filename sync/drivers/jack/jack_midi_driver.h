@@ -12,9 +12,10 @@
 // order (equal frames in the order they were sent), so a message is never written before one
 // already written. A message whose frame has passed when its cycle is processed goes out at the
 // cycle's first frame and is counted as late (CMidiOut::LateMessages); a message the cycle's
-// buffer has no room for waits for the next cycle. Nothing is dropped. A message sent outside the
-// clock's tick (kAsSoonAsPossible) goes out after everything the port holds already, so a note-off
-// sent at stop never overtakes the note-on it ends.
+// buffer has no room for waits for the next cycle. Nothing is dropped, but for a system-exclusive
+// message longer than the server's MIDI buffer (32 KB), which could never go. A message sent
+// outside the clock's tick (kAsSoonAsPossible) goes out after everything the port holds already, so
+// a note-off sent at stop never overtakes the note-on it ends.
 //
 // Input: each message gets the time of its frame (the cycle's first frame plus its offset) on
 // the clock's time line, so the clock stamps it with the tick of that moment, not the cycle's.
