@@ -246,7 +246,6 @@ private:
     ImaState state_[2];
 };
 
-
 // Reads until n bytes are in or the source has ended (a source may hand out fewer than asked
 // before its end, so a sample is never split here).
 size_t ReadFull(ByteSource& source, uint8_t* out, size_t n) {

@@ -38,18 +38,18 @@ constexpr uint16_t kWaveTagExtensible = 0xFFFE;
 
 // Encodings the readers know, named for diagnostics and the command line.
 enum class Encoding {
-    PcmU8,    // 8-bit unsigned (excess 128)
-    PcmS8,    // 8-bit signed
-    PcmS16LE, // 16-bit little-endian
-    PcmS16BE, // 16-bit big-endian
-    MuLaw,    // ITU G.711 mu-law
-    ALaw,     // ITU G.711 A-law
-    ImaMs,    // IMA ADPCM, Microsoft blocks
-    ImaApple, // IMA ADPCM, Apple packets
-    PcmS24LE, // 24-bit little-endian
-    PcmS24BE, // 24-bit big-endian
-    PcmS32LE, // 32-bit little-endian
-    PcmS32BE, // 32-bit big-endian
+    PcmU8,     // 8-bit unsigned (excess 128)
+    PcmS8,     // 8-bit signed
+    PcmS16LE,  // 16-bit little-endian
+    PcmS16BE,  // 16-bit big-endian
+    MuLaw,     // ITU G.711 mu-law
+    ALaw,      // ITU G.711 A-law
+    ImaMs,     // IMA ADPCM, Microsoft blocks
+    ImaApple,  // IMA ADPCM, Apple packets
+    PcmS24LE,  // 24-bit little-endian
+    PcmS24BE,  // 24-bit big-endian
+    PcmS32LE,  // 32-bit little-endian
+    PcmS32BE,  // 32-bit big-endian
     Float32LE, // IEEE 754 single precision, little-endian
     Float32BE, // IEEE 754 single precision, big-endian
     Float64LE, // IEEE 754 double precision, little-endian

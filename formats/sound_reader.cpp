@@ -23,10 +23,9 @@ std::string IdText(const char id[4]) {
 // A GUID as it is usually written: {00000001-0000-0010-8000-00AA00389B71}.
 std::string GuidText(const uint8_t g[16]) {
     char text[40];
-    std::snprintf(text, sizeof text,
-                  "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", platform::LoadLe32(g),
-                  platform::LoadLe16(g + 4), platform::LoadLe16(g + 6), g[8], g[9], g[10], g[11],
-                  g[12], g[13], g[14], g[15]);
+    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  platform::LoadLe32(g), platform::LoadLe16(g + 4), platform::LoadLe16(g + 6), g[8],
+                  g[9], g[10], g[11], g[12], g[13], g[14], g[15]);
     return text;
 }
 
@@ -438,9 +437,12 @@ private:
         const bool little = IdIs(type, "sowt");
         if (IdIs(type, "NONE") || little) {
             if (bits <= 8) return MakePlain(Encoding::PcmS8, true);
-            if (bits <= 16) return MakePlain(little ? Encoding::PcmS16LE : Encoding::PcmS16BE, true);
-            if (bits <= 24) return MakePlain(little ? Encoding::PcmS24LE : Encoding::PcmS24BE, true);
-            if (bits <= 32) return MakePlain(little ? Encoding::PcmS32LE : Encoding::PcmS32BE, true);
+            if (bits <= 16)
+                return MakePlain(little ? Encoding::PcmS16LE : Encoding::PcmS16BE, true);
+            if (bits <= 24)
+                return MakePlain(little ? Encoding::PcmS24LE : Encoding::PcmS24BE, true);
+            if (bits <= 32)
+                return MakePlain(little ? Encoding::PcmS32LE : Encoding::PcmS32BE, true);
             return Fail(Code::Unsupported,
                         "I don't support AIFF sample size " + std::to_string(bits) + "\n");
         }
@@ -604,7 +606,7 @@ bool SoundReader::SeekDecoded(uint64_t position) {
     if (!in_->Seek(dataStart_ + encoded)) return false;
     dataLeft_ = dataLength_ - encoded;
     decoder_->Reset(); // no half sample or decoded block is carried over
-    if (halfFrame) { // the left sample of the frame is before the position
+    if (halfFrame) {   // the left sample of the frame is before the position
         int16_t left;
         if (decoder_->Decode(&left, 1) != 1) return false;
     }

@@ -114,9 +114,10 @@ protected:
 //     "fl64"/"FL64", "alaw"/"ALAW", "ulaw"/"ULAW", "raw " (unsigned 8-bit) and "ima4";
 //   - AU: encodings 1 (mu-law), 2, 3, 4, 5 (8 to 32-bit PCM), 6, 7 (float), 27 (A-law) and the
 //     temporary file's own 240 and 241.
-// Plain encodings of more than two channels (up to kMaxMixedChannels) are mixed down to two. Failures: CannotOpen (no input, or the
-// path cannot be opened as a regular file), NotRecognized (none of those), and the reader's own:
-// NotRecognized, Malformed or Unsupported with the text it wrote.
+// Plain encodings of more than two channels (up to kMaxMixedChannels) are mixed down to two.
+// Failures: CannotOpen (no input, or the path cannot be opened as a regular file), NotRecognized
+// (none of those), and the reader's own: NotRecognized, Malformed or Unsupported with the text it
+// wrote.
 OpenedSound OpenSoundReader(std::unique_ptr<InputStream> in);
 OpenedSound OpenSoundReader(const std::string& path);
 

@@ -563,8 +563,16 @@ Result WaveData::OpenWave(WaveInfo& info, const std::string& path, const std::st
         return Result(code, why);
     };
     auto file = std::make_unique<CWaveFile>();
-    if (Result r = file->OpenRead(path); !r) return r;
+    if (Result r = file->OpenRead(path); !r) {
+        // What the layer cannot hold (wider PCM, more than two channels) the reader converts.
+        if (r.GetCode() == Code::Unsupported) return OpenSoundFile(info, path, notes);
+        return r;
+    }
     const WAVEFORMATEX src = file->Format();
+    if (src.wFormatTag == kWaveTagIeeeFloat || src.wFormatTag == kWaveTagExtensible) {
+        file->Close();
+        return OpenSoundFile(info, path, notes);
+    }
     if (src.wFormatTag == kWaveFormatPcm) {
         Adopt(info, std::make_unique<WaveFileStore>(std::move(file)), src);
         sourceTag_ = kWaveFormatPcm;
