@@ -1,5 +1,7 @@
 #include "formats/wave_data.h"
 
+#include "platform/atomic_file.h"
+
 #include "events/archive.h"
 #include "events/song_event.h"
 #include "formats/au_temp_file.h"
@@ -723,6 +725,7 @@ std::string TempBeside(const std::string& target) {
     const mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
     ::fchmod(fd, mode);
     ::close(fd);
+    platform::RegisterPendingTemporary(buf.data()); // removed should the program be stopped
     return std::string(buf.data());
 }
 
@@ -815,8 +818,10 @@ Result WaveData::SaveAsWave(WaveInfo& info, const std::string& path, bool compre
     if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
         const std::string why = std::strerror(errno);
         ::unlink(temp.c_str());
+        platform::ForgetPendingTemporary(temp);
         return Result(Code::WriteFailed, "cannot write " + path + ": " + why);
     }
+    platform::ForgetPendingTemporary(temp);
     if (overSource) {
         // The old file is gone from its name; go on reading the same samples from the new one.
         auto file = std::make_unique<CWaveFile>();
