@@ -4,6 +4,7 @@
 #include "documents/channel_document.h"
 #include "documents/document.h"
 #include "nodes/builtin_nodes.h"
+#include "platform/atomic_file.h"
 #include "platform/temp_names.h"
 #include "platform/user_messages.h"
 #include "tree/random.h"
@@ -131,7 +132,10 @@ std::string FileFilter(uint32_t kinds) {
 
 CDendraApp::CDendraApp(std::string settingsPath)
     : settings_(settingsPath.empty() ? CSettings::DefaultPath() : std::move(settingsPath)),
-      config_(DefaultAppSettings()), devices_(settings_) {}
+      config_(DefaultAppSettings()), devices_(settings_) {
+    // A save under way when the program is stopped by a signal leaves no temporary file behind.
+    platform::RemoveTemporariesWhenStopped();
+}
 
 CDendraApp::~CDendraApp() {
     Exit();

@@ -33,10 +33,11 @@ int MatchSound(const std::string& ext, const std::vector<uint8_t>& head) {
     return 0;
 }
 
-// Opens path as the wave document does; false with the reason reported.
+// Opens path as the wave document does (without a writable copy until a change needs one); false
+// with the reason reported.
 bool OpenSound(const std::string& path, CWaveDoc& doc) {
     if (!CheckReadable(path)) return false;
-    if (!doc.OnOpenDocument(path)) {
+    if (!doc.OpenForReading(path)) {
         InputError(path, "not a sound file dendra-cli can read");
         return false;
     }

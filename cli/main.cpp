@@ -3,6 +3,7 @@
 
 #include "formats/wave_data.h"
 #include "nodes/builtin_nodes.h"
+#include "platform/atomic_file.h"
 #include "platform/temp_names.h"
 #include "platform/user_messages.h"
 
@@ -212,6 +213,9 @@ int main(int argc, char** argv) {
     platform::SetMessages(nullptr);
     // Stored wave events read their sounds through the sound-file layer.
     sound::InstallWaveSoundFactory();
+    // A command stopped by Ctrl-C or SIGTERM leaves no temporary output behind (the start-up
+    // command line stops cleanly instead, with handlers of its own).
+    platform::RemoveTemporariesWhenStopped();
     int status;
     if (startup) {
         status = cli::RunStartup(args);

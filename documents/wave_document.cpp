@@ -166,6 +166,14 @@ bool CWaveDoc::OnNewDocument() {
 }
 
 bool CWaveDoc::OnOpenDocument(const std::string& path) {
+    return Open(path, true);
+}
+
+bool CWaveDoc::OpenForReading(const std::string& path) {
+    return Open(path, false);
+}
+
+bool CWaveDoc::Open(const std::string& path, bool writableCopy) {
     auto* wave = new EventWave;
     wave->flags = kWavePlaybackCopy | kWaveOwnsSound;
     auto* data = new sound::WaveData;
@@ -177,7 +185,7 @@ bool CWaveDoc::OnOpenDocument(const std::string& path) {
         opened = data->OpenWave(wave->info, path, platform::GetTempName(false), &notes);
     } else {
         opened = data->OpenSoundFile(wave->info, path, &notes);
-        if (opened && !Contains(path, ".tmp") && !Contains(path, ".TMP")) {
+        if (opened && writableCopy && !Contains(path, ".tmp") && !Contains(path, ".TMP")) {
             const std::string temp = platform::GetTempName(true);
             opened = temp.empty() ? formats::Result(formats::Code::CannotOpen, "no temporary name")
                                   : data->CopyToTempAu(wave->info, temp, &notes);

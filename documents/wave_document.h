@@ -49,6 +49,10 @@ public:
     uint32_t GetDocKind() const override { return kDocKindWave; }
     bool OnNewDocument() override;
     bool OnOpenDocument(const std::string& path) override;
+    // Opens as OnOpenDocument does, but leaves AIFF and AU files in their read-only reader
+    // instead of copying them into a temporary file first: for reading the sound once (dump,
+    // convert); MakeTempCopy makes it writable when needed.
+    bool OpenForReading(const std::string& path);
     // Writes the sound as a WAVE file; on failure "Could not save file" is shown, false is
     // returned and the document stays modified. The existing file is never destroyed.
     bool OnSaveDocument(const std::string& path) override;
@@ -111,6 +115,7 @@ public:
     static Clipboard& GetClipboard();
 
 private:
+    bool Open(const std::string& path, bool writableCopy);
     class SpliceCommand;
     class FormatCommand;
 

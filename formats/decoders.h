@@ -1,6 +1,13 @@
 // Sample decoders: each pulls the bytes of a file's sound data from its source and yields the
-// samples the wave data holds: unsigned 8-bit bytes (excess 128) for 8-bit PCM, 16-bit signed
-// host-order samples for everything else.
+// samples the wave data holds: unsigned 8-bit bytes (excess 128) for 8-bit PCM of one or two
+// channels, 16-bit signed host-order samples for everything else.
+//
+// Wider samples (24- and 32-bit PCM, 32- and 64-bit IEEE float) are converted to 16 bits as they
+// are read: rounded to the nearest step, a value exactly halfway between two steps going to the
+// upper one (toward plus infinity), and held to -32768 .. 32767; no dither, so the same file
+// always gives the same samples. Float full scale is 1.0 (32768 steps); NaN gives 0. A sound of
+// more than two channels is mixed down to two (MakePlainDecoder), each side the mean of the
+// channels that feed it, rounded once.
 //
 // Decoding may run on a streaming thread, so a decoder records what it meets without
 // allocating: damage it reads past and the failure that stops it are kept as texts (literals, or
@@ -25,16 +32,28 @@ public:
     virtual size_t ReadBytes(void* out, size_t n) = 0;
 };
 
+// WAVE format tags read beside those of events/wave_format.h.
+constexpr uint16_t kWaveTagIeeeFloat = 3;
+constexpr uint16_t kWaveTagExtensible = 0xFFFE;
+
 // Encodings the readers know, named for diagnostics and the command line.
 enum class Encoding {
-    PcmU8,    // 8-bit unsigned (excess 128)
-    PcmS8,    // 8-bit signed
-    PcmS16LE, // 16-bit little-endian
-    PcmS16BE, // 16-bit big-endian
-    MuLaw,    // ITU G.711 mu-law
-    ALaw,     // ITU G.711 A-law
-    ImaMs,    // IMA ADPCM, Microsoft blocks
-    ImaApple, // IMA ADPCM, Apple packets
+    PcmU8,     // 8-bit unsigned (excess 128)
+    PcmS8,     // 8-bit signed
+    PcmS16LE,  // 16-bit little-endian
+    PcmS16BE,  // 16-bit big-endian
+    MuLaw,     // ITU G.711 mu-law
+    ALaw,      // ITU G.711 A-law
+    ImaMs,     // IMA ADPCM, Microsoft blocks
+    ImaApple,  // IMA ADPCM, Apple packets
+    PcmS24LE,  // 24-bit little-endian
+    PcmS24BE,  // 24-bit big-endian
+    PcmS32LE,  // 32-bit little-endian
+    PcmS32BE,  // 32-bit big-endian
+    Float32LE, // IEEE 754 single precision, little-endian
+    Float32BE, // IEEE 754 single precision, big-endian
+    Float64LE, // IEEE 754 double precision, little-endian
+    Float64BE, // IEEE 754 double precision, big-endian
 };
 const char* EncodingName(Encoding e);
 // The line that names an encoding on the standard error stream ("Encoding: 16-bit LSB PCM\n",
@@ -90,8 +109,50 @@ private:
     size_t problemCount_ = 0;
 };
 
-// Makes a decoder of a plain encoding (PCM or G.711); null for the IMA encodings.
+// Makes a decoder of a plain encoding (PCM, float or G.711) of one or two channels; null for the
+// IMA encodings.
 std::unique_ptr<SampleDecoder> MakePcmOrG711Decoder(Encoding e, ByteSource& source);
+
+// The plain encodings: every sample stands alone in a fixed number of bytes.
+bool IsPlainEncoding(Encoding e);
+// Bytes of one sample of a plain encoding in the file; 0 for the IMA encodings.
+unsigned EncodedSampleBytes(Encoding e);
+
+// The largest channel count a plain sound may have (each frame is mixed down to two).
+constexpr unsigned kMaxMixedChannels = 256;
+
+// How a file lays out the samples of a plain encoding.
+struct PlainLayout {
+    Encoding encoding = Encoding::PcmS16LE;
+    unsigned channels = 1; // in the file, 1 .. kMaxMixedChannels
+    // Where the channels sound, for the mix-down of more than two: the WAVE speaker positions
+    // (bit 0 front left, 1 front right, 2 front centre, 3 low-frequency effects, 4 back left,
+    // ... 17 top back right) of the channels in order. Without a mask, WAVE files follow the
+    // speaker order itself; other files alternate left and right.
+    uint32_t channelMask = 0;
+    bool waveSpeakerOrder = false;
+};
+// The channels a decoder of the layout yields: the file's, or two for more than two.
+inline unsigned DecodedChannels(const PlainLayout& l) {
+    return l.channels > 2 ? 2 : l.channels;
+}
+// The decoder of a plain layout: MakePcmOrG711Decoder for one or two channels; for more, a
+// decoder that mixes each frame down to two 16-bit channels. Null for an IMA encoding, or no
+// channels or more than kMaxMixedChannels.
+//
+// The mix-down: each channel feeds the left side, the right side, both (centre positions), or
+// neither (low-frequency effects). Positions with left in their name feed the left; front and
+// back centre and the top centre positions feed both. Each side is the mean of the channels that
+// feed it, so it never clips; a side that nothing feeds takes the other side.
+std::unique_ptr<SampleDecoder> MakePlainDecoder(const PlainLayout& layout, ByteSource& source);
+
+// A value in 16-bit steps rounded to a 16-bit sample as the decoders round (see above).
+int16_t RoundToPcm16(double steps);
+// A 32-bit sample (24-bit samples shifted up by 8) rounded to 16 bits the same way.
+inline int16_t RoundPcm32To16(int32_t v) {
+    const int64_t r = (int64_t(v) + 0x8000) >> 16;
+    return static_cast<int16_t>(r > 32767 ? 32767 : r);
+}
 std::unique_ptr<SampleDecoder> MakeImaMsDecoder(ByteSource& source, unsigned channels,
                                                 unsigned samplesPerBlock, size_t blockBytes);
 std::unique_ptr<SampleDecoder> MakeImaAppleDecoder(ByteSource& source, unsigned channels);
@@ -100,7 +161,8 @@ std::unique_ptr<SampleDecoder> MakeImaAppleDecoder(ByteSource& source, unsigned 
 const int16_t* MuLawTable();
 const int16_t* ALawTable();
 
-// Samples a decoder yields for encodedBytes of data (whole blocks or packets only for IMA).
+// Samples a decoder yields for encodedBytes of data (whole blocks or packets only for IMA) of a
+// sound of one or two channels.
 uint64_t DecodedSamples(Encoding e, uint64_t encodedBytes, unsigned channels,
                         unsigned samplesPerBlock, size_t blockBytes);
 

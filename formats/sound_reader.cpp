@@ -3,6 +3,7 @@
 #include "platform/byte_cursor.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace sound {
@@ -17,6 +18,15 @@ bool IdIs(const char id[4], const char* four) {
 }
 std::string IdText(const char id[4]) {
     return std::string(id, 4);
+}
+
+// A GUID as it is usually written: {00000001-0000-0010-8000-00AA00389B71}.
+std::string GuidText(const uint8_t g[16]) {
+    char text[40];
+    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  platform::LoadLe32(g), platform::LoadLe16(g + 4), platform::LoadLe16(g + 6), g[8],
+                  g[9], g[10], g[11], g[12], g[13], g[14], g[15]);
+    return text;
 }
 
 constexpr int kMaxDepth = 5;
@@ -254,6 +264,21 @@ protected:
         case 3:
             e = Encoding::PcmS16BE;
             break;
+        case 4:
+            e = Encoding::PcmS24BE;
+            break;
+        case 5:
+            e = Encoding::PcmS32BE;
+            break;
+        case 6:
+            e = Encoding::Float32BE;
+            break;
+        case 7:
+            e = Encoding::Float64BE;
+            break;
+        case 27:
+            e = Encoding::ALaw;
+            break;
         case 240: // the temporary file's own encodings: the samples as the wave data holds them
             e = Encoding::PcmU8;
             note = false;
@@ -330,12 +355,40 @@ private:
         fmt.Le32(); // bytes per second
         const unsigned blockAlign = fmt.Le16();
         const unsigned bits = fmt.Le16();
-        switch (formatTag_) {
+        unsigned tag = formatTag_;
+        uint32_t mask = 0;
+        const bool extensible = formatTag_ == kWaveTagExtensible;
+        if (extensible) {
+            if (f.size() < 40)
+                return Fail(Code::Malformed, "The extensible `fmt' chunk is too short (" +
+                                                 std::to_string(f.size()) + " bytes).\n");
+            fmt.Le16(); // the extra size
+            fmt.Le16(); // valid bits: the samples are read at their container size
+            mask = fmt.Le32();
+            uint8_t guid[16];
+            fmt.Bytes(guid, sizeof guid);
+            // Sub-formats of the registered tags: the tag, then the fixed tail of the GUID.
+            static const uint8_t kTail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
+                                              0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+            const uint32_t sub = platform::LoadLe32(guid);
+            if (std::memcmp(guid + 4, kTail, sizeof kTail) != 0 || sub > 0xFFFF)
+                return Fail(Code::Unsupported,
+                            "I don't support WAVE sub-format " + GuidText(guid) + "\n");
+            tag = sub;
+        }
+        switch (tag) {
         case kWaveFormatPcm:
-            if (bits <= 8) return MakePlain(Encoding::PcmU8, true);
-            if (bits <= 16) return MakePlain(Encoding::PcmS16LE, true);
+            if (bits <= 8) return MakePlain(Encoding::PcmU8, true, mask);
+            if (bits <= 16) return MakePlain(Encoding::PcmS16LE, true, mask);
+            if (bits <= 24) return MakePlain(Encoding::PcmS24LE, true, mask);
+            if (bits <= 32) return MakePlain(Encoding::PcmS32LE, true, mask);
+            break;
+        case kWaveTagIeeeFloat:
+            if (bits == 32) return MakePlain(Encoding::Float32LE, true, mask);
+            if (bits == 64) return MakePlain(Encoding::Float64LE, true, mask);
             break;
         case kWaveFormatImaAdpcm: {
+            if (extensible) break;
             if (bits != 4)
                 return Fail(Code::Malformed, "IMA ADPCM requires 4 bits per sample, not " +
                                                  std::to_string(bits) + "\n");
@@ -356,16 +409,16 @@ private:
             return Result();
         }
         case kWaveFormatAlaw:
-            return MakePlain(Encoding::ALaw, true);
+            return MakePlain(Encoding::ALaw, true, mask);
         case kWaveFormatMulaw:
-            return MakePlain(Encoding::MuLaw, true);
+            return MakePlain(Encoding::MuLaw, true, mask);
         case 2:
             return Fail(Code::Unsupported, "I don't support MS ADPCM compression.\n");
         default:
             break;
         }
         return Fail(Code::Unsupported,
-                    "I don't support WAVE compression type " + std::to_string(formatTag_) + "\n");
+                    "I don't support WAVE compression type " + std::to_string(tag) + "\n");
     }
 
     Result ChooseAiff() {
@@ -381,13 +434,23 @@ private:
             return Fail(Code::Unsupported, "AIFF sample rate out of range.\n");
         char type[4] = {'N', 'O', 'N', 'E'};
         if (f.size() >= 22) comm.Bytes(type, 4);
-        if (IdIs(type, "NONE")) {
+        const bool little = IdIs(type, "sowt");
+        if (IdIs(type, "NONE") || little) {
             if (bits <= 8) return MakePlain(Encoding::PcmS8, true);
-            if (bits <= 16) return MakePlain(Encoding::PcmS16BE, true);
+            if (bits <= 16)
+                return MakePlain(little ? Encoding::PcmS16LE : Encoding::PcmS16BE, true);
+            if (bits <= 24)
+                return MakePlain(little ? Encoding::PcmS24LE : Encoding::PcmS24BE, true);
+            if (bits <= 32)
+                return MakePlain(little ? Encoding::PcmS32LE : Encoding::PcmS32BE, true);
             return Fail(Code::Unsupported,
                         "I don't support AIFF sample size " + std::to_string(bits) + "\n");
         }
-        if (IdIs(type, "ulaw")) return MakePlain(Encoding::MuLaw, true);
+        if (IdIs(type, "fl32") || IdIs(type, "FL32")) return MakePlain(Encoding::Float32BE, true);
+        if (IdIs(type, "fl64") || IdIs(type, "FL64")) return MakePlain(Encoding::Float64BE, true);
+        if (IdIs(type, "ulaw") || IdIs(type, "ULAW")) return MakePlain(Encoding::MuLaw, true);
+        if (IdIs(type, "alaw") || IdIs(type, "ALAW")) return MakePlain(Encoding::ALaw, true);
+        if (IdIs(type, "raw ")) return MakePlain(Encoding::PcmU8, true);
         if (IdIs(type, "ima4")) {
             if (Result r = CheckShape(); !r) return r;
             decoder_ = MakeImaAppleDecoder(*this, channels_);
@@ -402,9 +465,10 @@ private:
     bool aiff_;
 };
 
-bool IsPcm(Encoding e) {
-    return e == Encoding::PcmU8 || e == Encoding::PcmS8 || e == Encoding::PcmS16LE ||
-           e == Encoding::PcmS16BE;
+// G.711 is named once its decoder is made; every other plain encoding before the shape is
+// checked.
+bool NamedFirst(Encoding e) {
+    return e != Encoding::MuLaw && e != Encoding::ALaw;
 }
 
 } // namespace
@@ -443,16 +507,30 @@ Result SoundReader::CheckShape() {
         return Fail(Code::Unsupported,
                     "Sounds of " + std::to_string(channels_) + " channels are not supported.\n");
     if (rate_ == 0) return Fail(Code::Malformed, "A sample rate of 0 is not supported.\n");
+    fileChannels_ = channels_;
     return Result();
 }
 
-Result SoundReader::MakePlain(Encoding e, bool note) {
-    // PCM is named before the shape is checked, G.711 once its decoder is made.
-    if (note && IsPcm(e)) Note(EncodingNote(e, channels_));
-    if (Result r = CheckShape(); !r) return r;
-    decoder_ = MakePcmOrG711Decoder(e, *this);
+Result SoundReader::MakePlain(Encoding e, bool note, uint32_t mask) {
+    if (note && NamedFirst(e)) Note(EncodingNote(e, channels_));
+    const unsigned fileChannels = channels_;
+    if (fileChannels > 2 && fileChannels <= kMaxMixedChannels) channels_ = 2; // mixed down
+    const Result shape = CheckShape();
+    channels_ = fileChannels;
+    if (!shape) return shape;
+    PlainLayout layout;
+    layout.encoding = e;
+    layout.channels = fileChannels;
+    layout.channelMask = mask;
+    layout.waveSpeakerOrder = container_ == Container::Wave;
+    decoder_ = MakePlainDecoder(layout, *this);
     if (!decoder_) return Result(Code::Unsupported, EncodingName(e));
-    if (note && !IsPcm(e)) Note(EncodingNote(e, channels_));
+    fileChannels_ = fileChannels;
+    channels_ = DecodedChannels(layout);
+    sampleBytes_ = EncodedSampleBytes(e);
+    if (note && !NamedFirst(e)) Note(EncodingNote(e, channels_));
+    if (fileChannels_ > 2)
+        Note("Mixing " + std::to_string(fileChannels_) + " channels down to stereo.\n");
     return Result();
 }
 
@@ -479,8 +557,11 @@ WAVEFORMATEX SoundReader::TargetFormat() const {
 }
 
 uint64_t SoundReader::DecodedBytes() const {
+    const uint64_t bps = static_cast<uint64_t>(BytesPerSample());
+    if (fileChannels_ > 2) // mixed down: two samples a frame
+        return dataLength_ / (uint64_t(sampleBytes_) * fileChannels_) * 2 * bps;
     return DecodedSamples(GetEncoding(), dataLength_, channels_, samplesPerBlock_, blockBytes_) *
-           static_cast<uint64_t>(BytesPerSample());
+           bps;
 }
 
 size_t SoundReader::ReadBytes(void* out, size_t n) {
@@ -508,17 +589,27 @@ bool SoundReader::CanSeek() const {
 bool SoundReader::SeekDecoded(uint64_t position) {
     if (!haveData_ || Failed()) return false;
     uint64_t encoded = 0;
+    bool halfFrame = false;
     if (position != 0) {
         if (!CanSeek()) return false;
-        const Encoding e = GetEncoding();
-        const bool wide = e == Encoding::MuLaw || e == Encoding::ALaw;
-        if (wide && (position & 1)) return false;
-        encoded = wide ? position / 2 : position;
+        const uint64_t bps = static_cast<uint64_t>(BytesPerSample());
+        if (position % bps) return false;
+        const uint64_t sample = position / bps;
+        if (fileChannels_ > 2) { // a mixed frame gives two samples
+            encoded = sample / 2 * sampleBytes_ * fileChannels_;
+            halfFrame = sample & 1;
+        } else {
+            encoded = sample * sampleBytes_;
+        }
     }
     if (encoded > dataLength_) return false;
     if (!in_->Seek(dataStart_ + encoded)) return false;
     dataLeft_ = dataLength_ - encoded;
     decoder_->Reset(); // no half sample or decoded block is carried over
+    if (halfFrame) {   // the left sample of the frame is before the position
+        int16_t left;
+        if (decoder_->Decode(&left, 1) != 1) return false;
+    }
     return true;
 }
 

@@ -38,7 +38,11 @@ public:
 
     Container GetContainer() const { return container_; }
     Encoding GetEncoding() const { return decoder_->GetEncoding(); }
+    // The channels the decoded samples have: the file's, or two when the file's more than two
+    // are mixed down.
     unsigned Channels() const { return channels_; }
+    // The channels the file holds.
+    unsigned FileChannels() const { return fileChannels_; }
     uint32_t Rate() const { return rate_; }
     // Bytes of one output sample (1 for 8-bit PCM, 2 otherwise).
     int BytesPerSample() const { return decoder_->BytesPerSample(); }
@@ -53,7 +57,8 @@ public:
     size_t ReadDecoded(void* out, size_t n);
     // Back to the first sample.
     bool Rewind();
-    // Moves to a decoded byte position when the encoding allows it (PCM and G.711).
+    // Moves to a decoded byte position (a whole sample) when the encoding allows it (PCM, float
+    // and G.711).
     bool SeekDecoded(uint64_t position);
     bool CanSeek() const;
     // The decoder found the data malformed: reads give nothing more.
@@ -72,11 +77,12 @@ protected:
     friend OpenedSound OpenSoundReader(std::unique_ptr<InputStream> in);
     // Reads the headers and chooses the decoder, noting what it sees.
     virtual formats::Result StartUp() = 0;
-    // The channel count and rate the wave data can hold.
+    // The channel count and rate the wave data can hold (one or two channels).
     formats::Result CheckShape();
-    // Makes the decoder of a PCM or G.711 encoding, with its encoding note (none for the AU
-    // temporary file's own encodings).
-    formats::Result MakePlain(Encoding e, bool note);
+    // Makes the decoder of a plain encoding (PCM, float or G.711) of channels_ channels, mixing
+    // more than two down to two, with its encoding note (none for the AU temporary file's own
+    // encodings). mask: the WAVE speaker positions, when the file gives them.
+    formats::Result MakePlain(Encoding e, bool note, uint32_t mask = 0);
     void Note(std::string text) { notes_.push_back(std::move(text)); }
     // Notes the text and returns it as the failure.
     formats::Result Fail(formats::Code code, std::string text);
@@ -84,9 +90,11 @@ protected:
     std::unique_ptr<InputStream> in_;
     Container container_;
     std::unique_ptr<SampleDecoder> decoder_;
-    unsigned channels_ = 0;
+    unsigned channels_ = 0; // as read from the file until MakePlain; then as decoded
+    unsigned fileChannels_ = 0;
     uint32_t rate_ = 0;
     uint16_t formatTag_ = 0;
+    unsigned sampleBytes_ = 0; // of one sample in the file, plain encodings
     unsigned samplesPerBlock_ = 0;
     size_t blockBytes_ = 0;
     uint64_t dataStart_ = 0;
@@ -98,9 +106,18 @@ protected:
 };
 
 // Recognizes the file (".snd" at 0 → AU; "RIFF" at 0 and "WAVE" at 8 → WAVE; "FORM" at 0 and
-// "AIFF" or "AIFC" at 8 → AIFF) and starts its reader. Failures: CannotOpen (no input, or the
-// path cannot be opened as a regular file), NotRecognized (none of those), and the reader's own:
-// NotRecognized, Malformed or Unsupported with the text it wrote.
+// "AIFF" or "AIFC" at 8 → AIFF) and starts its reader. The encodings read:
+//   - WAVE: PCM of 1 to 32 bits, IEEE float of 32 and 64 bits (tag 3), A-law and mu-law (6, 7),
+//     IMA ADPCM (17), and the extensible record (0xFFFE) with the PCM, float, A-law and mu-law
+//     sub-formats (any valid-bits value; the samples are read at their container size);
+//   - AIFF: PCM of 1 to 32 bits; AIFF-C: "NONE", "sowt" (little-endian PCM), "fl32"/"FL32",
+//     "fl64"/"FL64", "alaw"/"ALAW", "ulaw"/"ULAW", "raw " (unsigned 8-bit) and "ima4";
+//   - AU: encodings 1 (mu-law), 2, 3, 4, 5 (8 to 32-bit PCM), 6, 7 (float), 27 (A-law) and the
+//     temporary file's own 240 and 241.
+// Plain encodings of more than two channels (up to kMaxMixedChannels) are mixed down to two.
+// Failures: CannotOpen (no input, or the path cannot be opened as a regular file), NotRecognized
+// (none of those), and the reader's own: NotRecognized, Malformed or Unsupported with the text it
+// wrote.
 OpenedSound OpenSoundReader(std::unique_ptr<InputStream> in);
 OpenedSound OpenSoundReader(const std::string& path);
 

@@ -1,5 +1,7 @@
 #include "formats/wave_data.h"
 
+#include "platform/atomic_file.h"
+
 #include "events/archive.h"
 #include "events/song_event.h"
 #include "formats/au_temp_file.h"
@@ -563,8 +565,16 @@ Result WaveData::OpenWave(WaveInfo& info, const std::string& path, const std::st
         return Result(code, why);
     };
     auto file = std::make_unique<CWaveFile>();
-    if (Result r = file->OpenRead(path); !r) return r;
+    if (Result r = file->OpenRead(path); !r) {
+        // What the layer cannot hold (wider PCM, more than two channels) the reader converts.
+        if (r.GetCode() == Code::Unsupported) return OpenSoundFile(info, path, notes);
+        return r;
+    }
     const WAVEFORMATEX src = file->Format();
+    if (src.wFormatTag == kWaveTagIeeeFloat || src.wFormatTag == kWaveTagExtensible) {
+        file->Close();
+        return OpenSoundFile(info, path, notes);
+    }
     if (src.wFormatTag == kWaveFormatPcm) {
         Adopt(info, std::make_unique<WaveFileStore>(std::move(file)), src);
         sourceTag_ = kWaveFormatPcm;
@@ -715,6 +725,7 @@ std::string TempBeside(const std::string& target) {
     const mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
     ::fchmod(fd, mode);
     ::close(fd);
+    platform::RegisterPendingTemporary(buf.data()); // removed should the program be stopped
     return std::string(buf.data());
 }
 
@@ -807,8 +818,10 @@ Result WaveData::SaveAsWave(WaveInfo& info, const std::string& path, bool compre
     if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
         const std::string why = std::strerror(errno);
         ::unlink(temp.c_str());
+        platform::ForgetPendingTemporary(temp);
         return Result(Code::WriteFailed, "cannot write " + path + ": " + why);
     }
+    platform::ForgetPendingTemporary(temp);
     if (overSource) {
         // The old file is gone from its name; go on reading the same samples from the new one.
         auto file = std::make_unique<CWaveFile>();

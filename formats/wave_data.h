@@ -60,7 +60,10 @@ public:
     void Serialize(CArchive& ar, WaveInfo& info) override;
 
     // Opens a WAVE file through the WAVE layer for reading. Compressed data (IMA ADPCM, G.711)
-    // is decoded into tempPath, a hidden temporary WAVE file, which becomes the store. Fails with
+    // is decoded into tempPath, a hidden temporary WAVE file, which becomes the store. What the
+    // layer cannot hold (PCM wider than 16 bits, IEEE float, the extensible record, more than two
+    // channels) is opened as OpenSoundFile does: read only, converted to 16 bits as it is read,
+    // failing with the reader's result. Otherwise fails with
     // the WAVE layer's result, the decoder's (its text also the last note), or Refused when
     // compressed data has no tempPath; the sound is then unchanged. Notes get the encoding of
     // compressed data and what decoding met (may be null).

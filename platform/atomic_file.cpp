@@ -1,6 +1,8 @@
 #include "platform/atomic_file.h"
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -47,11 +49,65 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, std::stri
     return true;
 }
 
+namespace {
+
+// A slot is free (0), being filled or emptied (1), or holds a path (2).
+struct PendingSlot {
+    std::atomic<int> state{0};
+    char path[kMaxPendingPath];
+};
+PendingSlot g_pending[kMaxPendingTemporaries];
+
+void RemovePendingAndEnd(int sig) {
+    for (PendingSlot& slot : g_pending)
+        if (slot.state.load(std::memory_order_acquire) == 2) ::unlink(slot.path);
+    struct sigaction sa {};
+    sa.sa_handler = SIG_DFL;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(sig, &sa, nullptr);
+    ::raise(sig);
+}
+
+} // namespace
+
+bool RegisterPendingTemporary(const std::string& path) {
+    if (path.empty() || path.size() >= kMaxPendingPath) return false;
+    for (PendingSlot& slot : g_pending) {
+        int expected = 0;
+        if (!slot.state.compare_exchange_strong(expected, 1, std::memory_order_acquire)) continue;
+        std::memcpy(slot.path, path.c_str(), path.size() + 1);
+        slot.state.store(2, std::memory_order_release);
+        return true;
+    }
+    return false;
+}
+
+void ForgetPendingTemporary(const std::string& path) {
+    for (PendingSlot& slot : g_pending) {
+        if (slot.state.load(std::memory_order_acquire) != 2 || path != slot.path) continue;
+        int expected = 2;
+        if (slot.state.compare_exchange_strong(expected, 1, std::memory_order_acquire)) {
+            slot.path[0] = '\0';
+            slot.state.store(0, std::memory_order_release);
+            return;
+        }
+    }
+}
+
+void RemoveTemporariesWhenStopped() {
+    struct sigaction sa {};
+    sa.sa_handler = RemovePendingAndEnd;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+}
+
 AtomicFileWriter::AtomicFileWriter(std::string target) : target_(std::move(target)) {}
 
 AtomicFileWriter::~AtomicFileWriter() {
     if (fd_ >= 0) ::close(fd_);
     if (!committed_ && !temp_.empty()) ::unlink(temp_.c_str());
+    if (!committed_ && !temp_.empty()) ForgetPendingTemporary(temp_);
 }
 
 bool AtomicFileWriter::Open() {
@@ -64,6 +120,7 @@ bool AtomicFileWriter::Open() {
         return false;
     }
     temp_ = name.data();
+    RegisterPendingTemporary(temp_);
     // Keep the permissions an ordinary new file would get, or those of the file replaced.
     struct stat st {};
     if (::stat(target_.c_str(), &st) == 0) {
@@ -111,6 +168,7 @@ bool AtomicFileWriter::Commit() {
         return false;
     }
     committed_ = true;
+    ForgetPendingTemporary(temp_);
     return true;
 }
 

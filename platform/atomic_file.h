@@ -17,8 +17,23 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out,
 bool WriteFileAtomically(const std::string& path, const void* data, size_t size,
                          std::string* error = nullptr);
 
+// Temporary output files being written, removed should the process be stopped by SIGINT or
+// SIGTERM before they are renamed into place. Registering, forgetting and the removal allocate
+// nothing and take no lock (any thread; the removal runs in the signal handler). At most
+// kMaxPendingTemporaries at once, of paths shorter than kMaxPendingPath; false when the path
+// cannot be kept (the file is then only removed by its writer).
+constexpr size_t kMaxPendingTemporaries = 32;
+constexpr size_t kMaxPendingPath = 1024;
+bool RegisterPendingTemporary(const std::string& path);
+void ForgetPendingTemporary(const std::string& path);
+// Installs handlers of SIGINT and SIGTERM that remove the pending temporaries and then end the
+// process as the signal does by default. For the batch commands and the desktop program; a
+// command that handles the signals itself installs its own handlers over these for its time.
+void RemoveTemporariesWhenStopped();
+
 // A temporary file beside a target that becomes the target on Commit, or is removed when
-// abandoned. For writers that stream their output.
+// abandoned (or when the process is stopped: it is a pending temporary while open). For writers
+// that stream their output.
 class AtomicFileWriter {
 public:
     explicit AtomicFileWriter(std::string target);

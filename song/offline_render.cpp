@@ -16,8 +16,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <sys/statvfs.h>
 #include <vector>
 
 namespace {
@@ -187,6 +189,33 @@ private:
     sound::CWaveFile wav_;
 };
 
+bool SystemFreeSpace(const std::string& folder, uint64_t* freeBytes) {
+    struct statvfs st {};
+    if (::statvfs(folder.c_str(), &st) != 0) return false;
+    *freeBytes = uint64_t(st.f_bavail) * uint64_t(st.f_frsize);
+    return true;
+}
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string Megabytes(uint64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", double(bytes) / 1e6);
+    return text;
+}
+
+std::string Duration(double seconds) {
+    const uint64_t s = uint64_t(std::ceil(seconds));
+    char text[32];
+    std::snprintf(text, sizeof text, "%llu:%02llu:%02llu", (unsigned long long)(s / 3600),
+                  (unsigned long long)(s / 60 % 60), (unsigned long long)(s % 60));
+    return text;
+}
+
 } // namespace
 
 std::unique_ptr<CSongDoc> OpenRenderInput(const std::string& path, std::string* error) {
@@ -227,6 +256,28 @@ bool RenderSong(CSongDoc& song, const std::string& outPath, const RenderOptions&
         return fail("the start beat must be 0 or more");
     if (options.toBeat >= 0.0 && !(options.toBeat > options.fromBeat && options.toBeat < 1e6))
         return fail("the end beat must lie after the start beat");
+
+    // Refused up front when the sound cannot fit: the song's beats at the starting tempo (what
+    // tempo changes do is not known before playing) and the longest tail.
+    {
+        double beats = double(song.GetLength(1));
+        if (options.toBeat >= 0.0) beats = std::min(beats, options.toBeat);
+        beats = std::max(beats - options.fromBeat, 0.0);
+        const double secondsPerBeat = options.tempoBpm > 0.0 ? 60.0 / options.tempoBpm : 1.0;
+        const double seconds =
+            std::min(beats * secondsPerBeat, double(kMaxSongSeconds)) + kMaxTailSeconds;
+        const uint64_t need =
+            std::min<uint64_t>(uint64_t(seconds * rate) * 4, kMaxDataBytes) + 1024; // + headers
+        uint64_t freeBytes = 0;
+        const std::string folder = FolderOf(outPath);
+        const bool known = options.freeSpace ? options.freeSpace(folder, &freeBytes)
+                                             : SystemFreeSpace(folder, &freeBytes);
+        if (known && need > freeBytes)
+            return fail("not enough free space for " + outPath + ": the render needs about " +
+                        Megabytes(need) + " for " + Duration(seconds) + " of sound at " +
+                        std::to_string(rate) + " Hz, and only " + Megabytes(freeBytes) +
+                        " are free there");
+    }
 
     dsync::GmSynth& synth = dsync::BuiltInSynth();
     synth.SetSoundFontSetting(options.soundFont);

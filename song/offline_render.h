@@ -43,6 +43,9 @@ struct RenderOptions {
     std::function<void(double)> progress;
     // Called with each wave event the wave output takes (its time, sound and start offset).
     std::function<void(const EventWave&)> waveTaken;
+    // The free bytes of the file system of a folder; empty: asked of the system. False when
+    // unknown (the render then goes ahead).
+    std::function<bool(const std::string& folder, uint64_t* freeBytes)> freeSpace;
 };
 
 struct RenderResult {
@@ -61,6 +64,9 @@ struct RenderResult {
 std::unique_ptr<CSongDoc> OpenRenderInput(const std::string& path, std::string* error);
 
 // Renders the song into a WAV file. False with *error set when nothing could be rendered (no
-// soundfont, a bad option) or the file could not be written; the target is then left as it was.
+// soundfont, a bad option), when the output would not fit in the free space of the target's file
+// system (refused up front, saying the bytes needed and the length of the sound: the song's beats
+// at the starting tempo plus the longest tail), or when the file could not be written; the target
+// is then left as it was, and no temporary file stays behind.
 bool RenderSong(CSongDoc& song, const std::string& outPath, const RenderOptions& options,
                 RenderResult* result, std::string* error);

@@ -6,7 +6,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <random>
+#include <string>
 #include <vector>
 
 using namespace sound;
@@ -106,6 +108,58 @@ void BM_ImaApple(benchmark::State& s) {
     static const auto data = ImaAppleData(2);
     Run(s, data, 2, [](ByteSource& src) { return MakeImaAppleDecoder(src, 2); });
 }
+
+// The wider encodings, converted to 16 bits as they are decoded; floats within full scale.
+std::vector<uint8_t> WideData(Encoding e) {
+    const unsigned bytes = EncodedSampleBytes(e);
+    std::vector<uint8_t> out = RandomBytes(kFrames * 2 * bytes);
+    const bool big = e == Encoding::Float32BE || e == Encoding::Float64BE;
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> value(-1.0, 1.0);
+    for (size_t i = 0; e >= Encoding::Float32LE && i < out.size(); i += bytes) {
+        uint64_t u;
+        if (bytes == 4) {
+            const float f = static_cast<float>(value(rng));
+            uint32_t w;
+            std::memcpy(&w, &f, 4);
+            u = w;
+        } else {
+            const double d = value(rng);
+            std::memcpy(&u, &d, 8);
+        }
+        for (unsigned k = 0; k < bytes; ++k)
+            out[i + k] = static_cast<uint8_t>(u >> (8 * (big ? bytes - 1 - k : k)));
+    }
+    return out;
+}
+
+void RegisterWide() {
+    static const Encoding kWide[] = {Encoding::PcmS24LE,  Encoding::PcmS24BE,  Encoding::PcmS32LE,
+                                     Encoding::PcmS32BE,  Encoding::Float32LE, Encoding::Float32BE,
+                                     Encoding::Float64LE, Encoding::Float64BE};
+    static const char* const kNames[] = {"PcmS24LE",  "PcmS24BE",  "PcmS32LE",  "PcmS32BE",
+                                         "Float32LE", "Float32BE", "Float64LE", "Float64BE"};
+    for (size_t i = 0; i < std::size(kWide); ++i) {
+        const Encoding e = kWide[i];
+        benchmark::RegisterBenchmark(
+            (std::string("Sound/Decode/") + kNames[i]).c_str(),
+            [e](benchmark::State& s) {
+                const std::vector<uint8_t> data = WideData(e);
+                Run(s, data, 2, [e](ByteSource& src) { return MakePcmOrG711Decoder(e, src); });
+            })
+            ->Unit(benchmark::kMillisecond);
+    }
+    // Six channels of 24-bit PCM in the 5.1 positions, mixed down to two.
+    benchmark::RegisterBenchmark("Sound/Decode/Mixdown6xS24LE", [](benchmark::State& s) {
+        const std::vector<uint8_t> data = RandomBytes(kFrames * 6 * 3);
+        PlainLayout layout;
+        layout.encoding = Encoding::PcmS24LE;
+        layout.channels = 6;
+        layout.channelMask = 0x3F;
+        Run(s, data, 2, [&](ByteSource& src) { return MakePlainDecoder(layout, src); });
+    })->Unit(benchmark::kMillisecond);
+}
+const bool kWideRegistered = (RegisterWide(), true);
 
 } // namespace
 

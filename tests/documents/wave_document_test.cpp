@@ -284,12 +284,12 @@ TEST_F(WaveDoc, AFailedOpenLeavesTheDocumentAsItWas) {
 TEST_F(WaveDoc, WhatTheReadersWriteBecomesNotesAndAFailureOneMessage) {
     // An AU file of an encoding no decoder reads: its line is a note, the failure one message.
     soundtest::Bytes au;
-    au.tag(".snd").be32(24).be32(4).be32(27).be32(8000).be32(1).raw({1, 2, 3, 4});
+    au.tag(".snd").be32(24).be32(4).be32(23).be32(8000).be32(1).raw({1, 2, 3, 4});
     soundtest::WriteFile(dir_ / "odd.au", au.b);
     CWaveDoc doc;
     messages_.Clear();
     EXPECT_FALSE(doc.OnOpenDocument(dir_ / "odd.au"));
-    EXPECT_EQ(messages_.Noted(), std::vector<std::string>{"AU format 27 not supported.\n"});
+    EXPECT_EQ(messages_.Noted(), std::vector<std::string>{"AU format 23 not supported.\n"});
     EXPECT_EQ(messages_.Shown(), std::vector<std::string>{"Could not open wave file."});
 
     // A compressed WAVE file names its encoding; the header damage decoding read past follows.

@@ -271,6 +271,126 @@ TEST(Pcm, EightBitSignedBecomesExcess128AndWidens) {
     EXPECT_EQ(wide[3], -256);
 }
 
+// Every sample a decoder yields, asked for `step` at a time.
+std::vector<int16_t> DecodeAll(SampleDecoder& d, size_t step) {
+    std::vector<int16_t> got, buf(step);
+    for (size_t n; (n = d.Decode(buf.data(), step)) > 0;)
+        got.insert(got.end(), buf.begin(), buf.begin() + n);
+    return got;
+}
+
+std::vector<uint8_t> FloatBytes(std::initializer_list<float> values, bool big) {
+    std::vector<uint8_t> out;
+    for (float f : values) {
+        uint32_t u;
+        std::memcpy(&u, &f, 4);
+        for (int i = 0; i < 4; ++i) out.push_back(uint8_t(u >> (big ? 24 - 8 * i : 8 * i)));
+    }
+    return out;
+}
+
+TEST(Wide, RoundingIsToTheNearestWithHalvesUpAndClips) {
+    // 16-bit steps: halves go toward plus infinity, on both sides of zero.
+    EXPECT_EQ(RoundToPcm16(0.5), 1);
+    EXPECT_EQ(RoundToPcm16(0.49999), 0);
+    EXPECT_EQ(RoundToPcm16(-0.5), 0);
+    EXPECT_EQ(RoundToPcm16(-0.50001), -1);
+    EXPECT_EQ(RoundToPcm16(-1.5), -1);
+    EXPECT_EQ(RoundToPcm16(32766.5), 32767);
+    EXPECT_EQ(RoundToPcm16(40000.0), 32767);
+    EXPECT_EQ(RoundToPcm16(-32768.5), -32768);
+    EXPECT_EQ(RoundToPcm16(-1e300), -32768);
+    EXPECT_EQ(RoundToPcm16(std::nan("")), 0);
+    // 32-bit integers the same way: 0x8000 below a step is half of it.
+    EXPECT_EQ(RoundPcm32To16(0x00008000), 1);
+    EXPECT_EQ(RoundPcm32To16(0x00007FFF), 0);
+    EXPECT_EQ(RoundPcm32To16(-0x8000), 0);
+    EXPECT_EQ(RoundPcm32To16(-0x8001), -1);
+    EXPECT_EQ(RoundPcm32To16(0x7FFF8000), 32767); // would round to 32768: held
+    EXPECT_EQ(RoundPcm32To16(INT32_MIN), -32768);
+}
+
+TEST(Wide, TwentyFourAndThirtyTwoBitPcmOfBothOrdersRoundAcrossSplitReads) {
+    // 0x123480 is half a step above 0x1234: up; 0xFFFF7F a hair under half a step below 0: -1.
+    ChoppySource le({0x80, 0x34, 0x12, 0x7F, 0xFF, 0xFF, 0x00, 0x00, 0x80, 0xAA}, 2);
+    auto d = MakePcmOrG711Decoder(Encoding::PcmS24LE, le);
+    EXPECT_EQ(DecodeAll(*d, 2), (std::vector<int16_t>{0x1235, -1, -32768}));
+    WholeSource be({0x12, 0x34, 0x7F, 0xFF, 0xFF, 0xFF, 0x80, 0x00, 0x7F, 0xFF, 0xFF, 0xFF});
+    auto d32 = MakePcmOrG711Decoder(Encoding::PcmS32BE, be);
+    EXPECT_EQ(d32->GetEncoding(), Encoding::PcmS32BE);
+    EXPECT_EQ(DecodeAll(*d32, 8), (std::vector<int16_t>{0x1234, 0, 32767}));
+}
+
+TEST(Wide, FloatsScaleByFullScaleRoundOnceAndHoldNaNAndInfinity) {
+    const float half = 0.5f / 32768.0f, tiny = 1e-30f;
+    for (bool big : {false, true}) {
+        WholeSource src(FloatBytes({half, -half, 0.75f / 32768, 1.0f, -1.0f, 1.5f, -2.0f,
+                                    std::nanf(""), INFINITY, -INFINITY, tiny},
+                                   big));
+        auto d = MakePcmOrG711Decoder(big ? Encoding::Float32BE : Encoding::Float32LE, src);
+        EXPECT_EQ(DecodeAll(*d, 3), (std::vector<int16_t>{1, 0, 1, 32767, -32768, 32767, -32768, 0,
+                                                          32767, -32768, 0}));
+    }
+    // Doubles: a value a hair under a half step stays down, which a float could not hold.
+    std::vector<uint8_t> bytes;
+    for (double v : {(0.5 - 1e-9) / 32768, 0.25, -0.25 - 0.5 / 32768}) {
+        uint64_t u;
+        std::memcpy(&u, &v, 8);
+        for (int i = 0; i < 8; ++i) bytes.push_back(uint8_t(u >> (8 * i)));
+    }
+    WholeSource src(bytes);
+    auto d = MakePcmOrG711Decoder(Encoding::Float64LE, src);
+    EXPECT_EQ(DecodeAll(*d, 16), (std::vector<int16_t>{0, 8192, -8192}));
+}
+
+TEST(Mixdown, SpeakerPositionsFeedTheirSidesAndFramesSplitAcrossCalls) {
+    // Six channels of 16-bit PCM in the 5.1 positions: front left, front right, centre,
+    // low-frequency effects, back left, back right.
+    std::vector<uint8_t> bytes;
+    auto frame = [&](std::initializer_list<int16_t> s) {
+        for (int16_t v : s) {
+            bytes.push_back(uint8_t(v));
+            bytes.push_back(uint8_t(uint16_t(v) >> 8));
+        }
+    };
+    frame({300, -300, 30, 32000, 0, 3}); // left (300+30+0)/3, right (-300+30+3)/3
+    frame({32767, 32767, 32767, 0, 32767, 32767});
+    frame({1, 0, 0, 0, 0, 0}); // 1/3: rounds to 0
+    PlainLayout layout;
+    layout.encoding = Encoding::PcmS16LE;
+    layout.channels = 6;
+    layout.channelMask = 0x3F;
+    EXPECT_EQ(DecodedChannels(layout), 2u);
+    for (size_t step : {1, 3, 64}) {
+        WholeSource src(bytes);
+        auto d = MakePlainDecoder(layout, src);
+        ASSERT_TRUE(d);
+        EXPECT_EQ(DecodeAll(*d, step), (std::vector<int16_t>{110, -89, 32767, 32767, 0, 0}))
+            << step;
+    }
+    // Without a mask, WAVE files follow the speaker order, other files alternate sides.
+    bytes.clear();
+    frame({100, 200, 300, 400});
+    layout.channels = 4;
+    layout.channelMask = 0;
+    layout.waveSpeakerOrder = true; // left, right, both, neither
+    WholeSource wave(bytes);
+    EXPECT_EQ(DecodeAll(*MakePlainDecoder(layout, wave), 4), (std::vector<int16_t>{200, 250}));
+    layout.waveSpeakerOrder = false;
+    WholeSource other(bytes);
+    EXPECT_EQ(DecodeAll(*MakePlainDecoder(layout, other), 4), (std::vector<int16_t>{200, 300}));
+    // 8-bit PCM is widened when mixed; what cannot be mixed has no decoder.
+    WholeSource u8({0x80, 0xFF, 0x00});
+    layout = PlainLayout{Encoding::PcmU8, 3, 0, false};
+    auto d8 = MakePlainDecoder(layout, u8);
+    EXPECT_EQ(d8->BytesPerSample(), 2);
+    EXPECT_EQ(DecodeAll(*d8, 2), (std::vector<int16_t>{-16384, 127 * 256}));
+    layout.channels = kMaxMixedChannels + 1;
+    EXPECT_FALSE(MakePlainDecoder(layout, u8));
+    layout = PlainLayout{Encoding::ImaMs, 3, 0, false};
+    EXPECT_FALSE(MakePlainDecoder(layout, u8));
+}
+
 TEST(Decoders, OfferNoRateOrChannelRanges) {
     WholeSource src({});
     auto d = MakePcmOrG711Decoder(Encoding::PcmU8, src);

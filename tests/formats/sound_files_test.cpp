@@ -224,17 +224,17 @@ TEST_F(SoundFiles, AuReadsEverythingAfterTheHeaderWhateverTheSizeField) {
     EXPECT_EQ(ReadAll(*r), (std::vector<uint8_t>{0x02, 0x01, 0xFE, 0xFF}));
     EXPECT_NE(diag_.find("Encoding: 16-bit MSB PCM\n"), std::string::npos);
 
-    for (uint32_t channels : {0u, 9u}) {
+    for (uint32_t channels : {0u, 257u}) { // more than two are mixed down, up to 256
         Bytes c;
         c.tag(".snd").be32(24).be32(4).be32(2).be32(8000).be32(channels).raw({1, 2, 3, 4});
         EXPECT_FALSE(Reader(c.b)) << channels;
     }
     Bytes enc;
-    enc.tag(".snd").be32(24).be32(4).be32(27).be32(8000).be32(1).raw({1, 2, 3, 4});
+    enc.tag(".snd").be32(24).be32(4).be32(23).be32(8000).be32(1).raw({1, 2, 3, 4});
     diag_.clear();
     EXPECT_FALSE(Reader(enc.b));
     EXPECT_EQ(last_.GetCode(), formats::Code::Unsupported);
-    EXPECT_EQ(diag_, "AU format 27 not supported.\n");
+    EXPECT_EQ(diag_, "AU format 23 not supported.\n");
     diag_.clear();
     EXPECT_FALSE(Reader({}));
     EXPECT_EQ(last_.GetCode(), formats::Code::NotRecognized);
@@ -243,19 +243,19 @@ TEST_F(SoundFiles, AuReadsEverythingAfterTheHeaderWhateverTheSizeField) {
 }
 
 TEST_F(SoundFiles, NotesFollowTheWalkAndEndWithTheFailure) {
-    // A WAVE file whose only chunks are an unknown one and a format of 3 channels.
+    // A WAVE file whose only chunks are an unknown one and a format of 300 channels.
     Bytes w;
     w.tag("RIFF").le32(4 + 8 + 2 + 24 + 8).tag("WAVE");
     w.tag("odd ").le32(2).raw({0, 0});
-    w.tag("fmt ").le32(16).le16(1).le16(3).le32(8000).le32(48000).le16(6).le16(16);
+    w.tag("fmt ").le32(16).le16(1).le16(300).le32(8000).le32(4800000).le16(600).le16(16);
     w.tag("data").le32(0);
     EXPECT_FALSE(Reader(w.b));
     EXPECT_EQ(last_.GetCode(), formats::Code::Unsupported);
     EXPECT_EQ(diag_, "File Format: Microsoft WAVE\n"
                      "Ignoring unrecognized `odd ' chunk\n"
                      "Encoding: 16-bit LSB PCM\n"
-                     "Sounds of 3 channels are not supported.\n");
-    EXPECT_EQ(last_.Message(), "Sounds of 3 channels are not supported.\n");
+                     "Sounds of 300 channels are not supported.\n");
+    EXPECT_EQ(last_.Message(), "Sounds of 300 channels are not supported.\n");
 
     // An Apple IMA packet with a bad index fails the reader while it is read: reads stop, and
     // the failure is handed over as a note and as the reader's status.

@@ -21,11 +21,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -551,4 +554,77 @@ TEST_F(OfflineRender, FromABeatResumesSoundsStillPlaying) {
     ASSERT_TRUE(RenderSong(*song, Path("ramp-after.wav"), options, &result, &error)) << error;
     EXPECT_EQ(result.chasedWaves, 0u);
     EXPECT_TRUE(messages.Shown().empty());
+}
+
+// A render that cannot fit in the free space of the target's file system is refused before
+// anything is written, saying what it needs and for how long a sound.
+TEST_F(OfflineRender, RefusesUpFrontWhatWouldNotFit) {
+    platform::ScopedRecordingMessages messages;
+    const std::string mid = Path("long.mid");
+    WriteMidi(mid, {1, 300});
+    std::string error;
+    auto song = OpenRenderInput(mid, &error);
+    ASSERT_TRUE(song) << error;
+    RenderOptions options;
+    options.tempoBpm = 60; // about 300 beats: 5 minutes, and up to 10 s of tail
+    options.sampleRate = 22050;
+    std::string asked;
+    options.freeSpace = [&](const std::string& folder, uint64_t* freeBytes) {
+        asked = folder;
+        *freeBytes = 20000000; // 20 MB: 5 minutes of 16-bit stereo at 22050 Hz need 27 MB
+        return true;
+    };
+    RenderResult result;
+    const std::string out = Path("long.wav");
+    EXPECT_FALSE(RenderSong(*song, out, options, &result, &error));
+    EXPECT_EQ(asked, fs::path(out).parent_path().string());
+    EXPECT_NE(error.find("not enough free space"), std::string::npos) << error;
+    EXPECT_NE(error.find("0:05:"), std::string::npos) << error; // the length of the sound
+    EXPECT_NE(error.find("20.0 MB are free"), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(out));
+    for (const auto& e : fs::directory_iterator(fs::path(out).parent_path()))
+        EXPECT_EQ(e.path().filename().string().find("long.wav."), std::string::npos);
+
+    // Ending early needs less: beat 20 fits.
+    options.toBeat = 20.0;
+    EXPECT_TRUE(RenderSong(*song, out, options, &result, &error)) << error;
+}
+
+// A render stopped by Ctrl-C or SIGTERM while it writes removes its temporary output and ends as
+// the signal ends a program; the target is not made.
+TEST_F(OfflineRender, StoppedRenderLeavesNoTemporaryBehind) {
+    const std::string mid = Path("endless.mid");
+    WriteMidi(mid, {1, 3000}); // 50 minutes at 60 per minute
+    for (int sig : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(sig);
+        const std::string out = Path(sig == SIGINT ? "int.wav" : "term.wav");
+        const std::string cli = std::string(DENDRA_BINARY_DIR) + "/cli/dendra-cli";
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            std::freopen("/dev/null", "w", stderr);
+            ::execl(cli.c_str(), cli.c_str(), "render", mid.c_str(), "-o", out.c_str(), "--tempo",
+                    "60", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        auto temporaries = [&] {
+            int n = 0;
+            for (const auto& e : fs::directory_iterator(dir_))
+                if (e.path().filename().string().rfind(fs::path(out).filename().string() + ".",
+                                                       0) == 0)
+                    ++n;
+            return n;
+        };
+        // Wait until the output is being written (a minute at most on a busy machine).
+        for (int i = 0; i < 600 && temporaries() == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ASSERT_EQ(temporaries(), 1) << "the render never started writing";
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ::kill(pid, sig);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+        EXPECT_EQ(temporaries(), 0);
+        EXPECT_FALSE(fs::exists(out));
+    }
 }
