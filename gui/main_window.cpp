@@ -858,6 +858,8 @@ void MainWindow::RestoreLocations() {
     if (placement) {
         if (!placement->bars.isEmpty()) restoreState(placement->bars);
         OnTabbed(placement->tabbed);
+        // A bar hidden before the window shows tells nobody: the View menu follows it here.
+        Action(QStringLiteral("viewToolBar"))->setChecked(!fileBar_->isHidden());
     }
 }
 

@@ -94,6 +94,19 @@ void MessageBoxes::ShowNow(const QString& text, platform::MessageKind kind) {
     box->exec();
 }
 
+void MessageBoxes::ShowPosted(const QString& text, platform::MessageKind kind) {
+    // One box at a time, in the order posted: a message posted while a box is open waits for it.
+    posted_.emplace_back(text, kind);
+    if (showingPosted_) return;
+    showingPosted_ = true;
+    while (!posted_.empty()) {
+        const auto [next, nextKind] = posted_.front();
+        posted_.pop_front();
+        ShowNow(next, nextKind);
+    }
+    showingPosted_ = false;
+}
+
 void MessageBoxes::Show(const std::string& text, platform::MessageKind kind) {
     const QString qtext = QString::fromStdString(text);
     if (OnUiThread()) {
@@ -102,7 +115,7 @@ void MessageBoxes::Show(const std::string& text, platform::MessageKind kind) {
     }
     // Never a box on this thread: the user-interface thread shows it when it next runs.
     QMetaObject::invokeMethod(
-        receiver_.get(), [this, qtext, kind] { ShowNow(qtext, kind); }, Qt::QueuedConnection);
+        receiver_.get(), [this, qtext, kind] { ShowPosted(qtext, kind); }, Qt::QueuedConnection);
 }
 
 platform::Answer MessageBoxes::Ask(const std::string& text, platform::Answer safe) {

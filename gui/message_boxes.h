@@ -7,16 +7,18 @@
 // the safe answer is the default button. The boxes belong to the active window.
 //
 // Threads: a message box is only ever shown on the user-interface thread. A message from another
-// thread is posted to the user-interface thread and shown there when its event loop next runs;
-// the caller does not wait. A question from another thread cannot wait for the user: its text is
-// posted as a message and the safe answer is taken.
+// thread is posted to the user-interface thread and shown there when its event loop next runs,
+// one box after the other in the order posted; the caller does not wait. A question from another
+// thread cannot wait for the user: its text is posted as a message and the safe answer is taken.
 #pragma once
 
 #include "platform/user_messages.h"
 
 #include <QString>
 
+#include <deque>
 #include <memory>
+#include <utility>
 
 class QMessageBox;
 class QObject;
@@ -45,8 +47,12 @@ public:
 
 private:
     void ShowNow(const QString& text, platform::MessageKind kind);
+    void ShowPosted(const QString& text, platform::MessageKind kind);
     // Lives on the user-interface thread; messages from other threads are queued to it.
     std::unique_ptr<QObject> receiver_;
+    // Messages posted from other threads, shown one after the other (user-interface thread).
+    std::deque<std::pair<QString, platform::MessageKind>> posted_;
+    bool showingPosted_ = false;
 };
 
 } // namespace gui
