@@ -129,6 +129,7 @@ MainWindow::MainWindow(Shell& shell) : shell_(shell) {
     dialogPrompt_ = std::make_unique<DialogSavePrompt>(*dialogs_);
     savePrompt_ = dialogPrompt_.get();
     render_ = new RenderJob(this);
+    haveRenderer_ = !RenderJob::RendererPath().isEmpty();
 
     MakeActions();
     MakeMenus();
@@ -786,8 +787,7 @@ void MainWindow::UpdateCommands() {
     enable("fileSaveAs", saveable);
     enable("fileExportMidi", channels && kind != kDocKindWave);
     enable("fileExportMidiType0", channels && kind != kDocKindWave && kind != kDocKindSong);
-    enable("fileRenderWav",
-           channels && !render_->Running() && !RenderJob::RendererPath().isEmpty());
+    enable("fileRenderWav", channels && !render_->Running() && haveRenderer_);
 
     QAction* undo = Action(QStringLiteral("editUndo"));
     QAction* redo = Action(QStringLiteral("editRedo"));

@@ -173,6 +173,7 @@ private:
     CloseQuestion closeQuestion_;
     QPointer<DeviceListDialog> deviceList_;
     RenderJob* render_ = nullptr;
+    bool haveRenderer_ = false; // dendra-cli was found
     QTimer* refresh_ = nullptr;
     int newCounter_[3] = {0, 0, 0};
     bool closing_ = false;

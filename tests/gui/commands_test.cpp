@@ -10,10 +10,13 @@
 #include "gui/window_state.h"
 #include "platform/user_messages.h"
 
+#include <QDragEnterEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMimeData>
+#include <QUrl>
 
 #include <filesystem>
 #include <set>
@@ -282,6 +285,76 @@ private Q_SLOTS:
         QCOMPARE(messages.Shown().size(), size_t(1));
         // The next dialog opens where the last one was left.
         QCOMPARE(f.Window().Dialogs().StartFolder(), QString::fromStdString(f.Path("")));
+    }
+
+    void exportMidiWritesTheFileThePromptNames() {
+        ShellFixture f;
+        QCOMPARE(f.Start({f.MakeSong("export.sng")}), app::StartResult::kStarted);
+        FixedPrompt prompt(f.Path("export.mid"));
+        f.Window().SetSavePathPrompt(&prompt);
+        f.Action("fileExportMidi")->trigger();
+        QCOMPARE(prompt.asked.size(), size_t(1));
+        QCOMPARE(prompt.asked[0].defaultExtension, std::string(".mid"));
+        QFile mid(QString::fromStdString(f.Path("export.mid")));
+        QVERIFY(mid.open(QIODevice::ReadOnly));
+        QCOMPARE(mid.read(4), QByteArray("MThd"));
+        // Exporting leaves the song as it was.
+        QVERIFY(!f.Window().ActiveDocument()->IsModified());
+        f.Window().SetSavePathPrompt(nullptr);
+    }
+
+    void closingTheDocumentThatPlaysStopsItFirst() {
+        ShellFixture f;
+        f.Setting(app::kSectionBehavior, "NewDocument", "0");
+        QCOMPARE(f.Start({f.MakeTree("playing.dra")}), app::StartResult::kStarted);
+        // A tree plays as the one entry of a song made for it.
+        f.Action("playPlay")->trigger();
+        QVERIFY(f.Shell().IsPlaying());
+        QCOMPARE(f.Shell().PlayingDocument(), f.Window().ActiveDocument());
+        f.Action("fileClose")->trigger();
+        QVERIFY(!f.Shell().IsPlaying());
+        QVERIFY(!f.Shell().PlayingDocument());
+        QVERIFY(f.Shell().App().Documents().empty());
+        // The clock runs on without a song.
+        f.Timer().Advance(50);
+        QCoreApplication::processEvents();
+        QVERIFY(!f.Action("playPlay")->isEnabled());
+    }
+
+    void droppedFilesOpenByTheirExtension() {
+        ShellFixture f;
+        f.Setting(app::kSectionBehavior, "NewDocument", "0");
+        QCOMPARE(f.Start({}), app::StartResult::kStarted);
+        const std::string tree = f.MakeTree("dropped.dra");
+        const std::string temp = f.MakeTree("temp1.dra"); // a name beginning with "temp"
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(tree)),
+                      QUrl::fromLocalFile(QString::fromStdString(temp))});
+        // As a drag does it: entering (which makes the window the target), then the drop.
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
+        QCoreApplication::sendEvent(&f.Window(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&f.Window(), &drop);
+        QCOMPARE(f.WindowCount(), 1);
+        QCOMPARE(QString::fromStdString(f.Window().ActiveDocument()->GetPathName()),
+                 QString::fromStdString(tree));
+    }
+
+    void aRecentFileOpensAgain() {
+        ShellFixture f;
+        const std::string song = f.MakeSong("recent.sng");
+        QCOMPARE(f.Start({song}), app::StartResult::kStarted);
+        f.Action("fileClose")->trigger();
+        QTRY_COMPARE(f.WindowCount(), 0);
+        QAction* recent = f.Action("fileRecent1");
+        QVERIFY(recent->isVisible());
+        QVERIFY(recent->text().contains(QStringLiteral("recent.sng")));
+        recent->trigger();
+        QCOMPARE(f.WindowCount(), 1);
+        QCOMPARE(QString::fromStdString(f.Window().ActiveDocument()->GetPathName()),
+                 QString::fromStdString(song));
     }
 
     void theWindowsPlaceComesBackOnlyWhereItFits() {
