@@ -449,6 +449,32 @@ TEST(ExchangeParams, ResolvesFromTheEarlierStartToTheLaterEnd) {
     EXPECT_EQ(owner.changed, 1);
 }
 
+TEST(ExchangeParams, OkWithoutChangesKeepsEveryMillisecondOfTheWindowAndSecondsFields) {
+    // The dialog shows thousandths of a second; seconds × 1000 of such a value can fall just
+    // below the whole millisecond (1.001 × 1000 = 1000.9999999999999).
+    Root root;
+    auto* loop = Put<Loop>(root.childOne, "Loop");
+    for (uint32_t ms : {1u, 7u, 35u, 1001u, 1005u, 4350u, 9999u, 123457u}) {
+        loop->start = ms;
+        loop->duration = ms + 1;
+        ParamDialog d;
+        loop->ExchangeParams(true, d);
+        loop->ExchangeParams(false, d);
+        EXPECT_EQ(loop->start, ms);
+        EXPECT_EQ(loop->duration, ms + 1);
+    }
+    for (const ParamField& f : loop->GetParamTable()) {
+        if (f.control != ParamControl::Seconds) continue;
+        for (double ms : {1001.0, 1005.0, 4350.0}) {
+            SetParamNumber(f, *loop, ms);
+            ParamDialog d;
+            loop->ExchangeParams(true, d);
+            loop->ExchangeParams(false, d);
+            EXPECT_EQ(GetParamNumber(f, *loop), ms) << f.key;
+        }
+    }
+}
+
 // ---- live input -------------------------------------------------------------------------
 
 class RecordingOutput : public LiveOutput {
