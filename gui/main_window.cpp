@@ -13,6 +13,7 @@
 #include "gui/render_job.h"
 #include "gui/settings_dialog.h"
 #include "gui/shell.h"
+#include "gui/tree_window.h"
 #include "gui/window_state.h"
 #include "platform/user_messages.h"
 
@@ -109,6 +110,7 @@ private:
 };
 
 MainWindow::MainWindow(Shell& shell) : shell_(shell) {
+    RegisterTreeEditor();
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QString::fromUtf8(kTitle));
     setWindowIcon(ProgramIcon());

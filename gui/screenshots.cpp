@@ -9,6 +9,7 @@
 #include "gui/message_boxes.h"
 #include "gui/settings_dialog.h"
 #include "gui/shell.h"
+#include "gui/tree_window.h"
 #include "song/song_document.h"
 
 #include <QApplication>
@@ -174,7 +175,7 @@ int TakeScreenshots(Shell& shell, const QString& dir) {
     progress->setValue(42);
     camera.ShootShown(progress.get(), QStringLiteral("render-progress"));
     camera.ShootShown(w->MakeAboutBox().get(), QStringLiteral("about"));
-    return camera.Written();
+    return camera.Written() + TakeTreeEditorScreenshots(shell, dir);
 }
 
 bool InstallDevHooks(Shell& shell) {
