@@ -197,7 +197,11 @@ void SolutionStrip::paintEvent(QPaintEvent*) {
     const QString summary = doc_.IsSolving()
                                 ? tr("Solving... %1 notes").arg(notes_.size())
                                 : tr("%1 notes, %2 other events").arg(notes_.size()).arg(others_);
-    p.drawText(area.adjusted(0, 0, -4, 0), Qt::AlignRight | Qt::AlignTop, summary);
+    // In the label row, over the last beat numbers, so that it never hides a note.
+    const int w = fm.horizontalAdvance(summary) + fm.averageCharWidth() * 2;
+    const QRect box(area.right() - w, area.bottom() + 1, w, fm.height());
+    p.fillRect(box, palette().color(QPalette::Base));
+    p.drawText(box, Qt::AlignRight | Qt::AlignVCenter, summary);
 }
 
 // ---- TreeWindow ----
