@@ -367,6 +367,29 @@ TEST(Resolve, InChunksEqualsOneSolveRange) {
     }
 }
 
+TEST(Resolve, ReSolvingToTheTreesEndLeavesNoCopyOfWhatSpillsPastIt) {
+    // An arpeggio adds notes after its source: near the end they land past the Root's window.
+    // A re-solve of the range up to the end must not keep the old ones beside the new ones.
+    Root root;
+    root.duration = 4000;
+    auto* every = Put<Every>(root.childOne, "Every");
+    every->AlignTimes(0);
+    PutConstant(every->childOne, 500.0f);
+    auto* arp = Put(every->childTwo, "Arpeggiate");
+    Put(arp->childOne, "MidiNote");
+    CEventTree solution;
+    TreeSolver solver(root, solution);
+    solver.SolveAtOnce();
+    const auto once = Flatten(solution);
+    ASSERT_FALSE(once.empty());
+    for (int edit = 0; edit < 3; ++edit) {
+        solver.ResolveRange(0, 4000);
+        while (solver.Idle()) {
+        }
+        EXPECT_EQ(Flatten(solution), once) << "after re-solve " << edit + 1;
+    }
+}
+
 TEST(Resolve, ARangeArrivingDuringASolveIsMerged) {
     Root a, b;
     EveryTree(a, 250);
