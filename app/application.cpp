@@ -3,6 +3,7 @@
 #include "app/doc_templates.h"
 #include "documents/channel_document.h"
 #include "documents/document.h"
+#include "documents/wave_document.h"
 #include "nodes/builtin_nodes.h"
 #include "platform/atomic_file.h"
 #include "platform/temp_names.h"
@@ -182,6 +183,7 @@ StartResult CDendraApp::Startup(const std::vector<std::string>& args,
 
     SeedRandom(uint32_t(std::time(nullptr)));
     platform::SetTempFolder(config_.media);
+    CWaveDoc::SetCompressWaves(config_.compressWaves);
 
     savedDeviceNames_.clear();
     for (const auto& [slot, name] : options.deviceNames) {
@@ -236,6 +238,40 @@ bool CDendraApp::ProcessCommandLine(const CommandLineInfo& info) {
     }
     if (playHandler_) playHandler_(active_, requestedEnd_);
     return true;
+}
+
+bool CDendraApp::ApplySettingsDialog(const AppSettings& dialog, std::string* error) {
+    auto folder = [](std::string f) {
+        if (!f.empty() && f.back() != '/') f += '/';
+        return f;
+    };
+    // What the dialog does not show stays as the store has it.
+    AppSettings stored = ReadAppSettings(settings_);
+    stored.newDocument = dialog.newDocument;
+    stored.include = dialog.include;
+    stored.followActive = dialog.followActive;
+    stored.saveLocations = dialog.saveLocations;
+    stored.compressWaves = dialog.compressWaves;
+    stored.waveEnabled = dialog.waveEnabled;
+    stored.directSound = dialog.directSound;
+    stored.media = folder(dialog.media);
+    stored.lexicon = folder(dialog.lexicon);
+    stored.dendretum = folder(dialog.dendretum);
+    WriteAppSettings(settings_, stored);
+
+    config_.newDocument = stored.newDocument;
+    config_.include = stored.include;
+    config_.followActive = stored.followActive;
+    config_.saveLocations = stored.saveLocations;
+    config_.compressWaves = stored.compressWaves;
+    config_.waveEnabled = stored.waveEnabled;
+    config_.directSound = stored.directSound;
+    config_.media = stored.media;
+    config_.lexicon = stored.lexicon;
+    config_.dendretum = stored.dendretum;
+    platform::SetTempFolder(config_.media);
+    CWaveDoc::SetCompressWaves(config_.compressWaves);
+    return settings_.Save(error);
 }
 
 int CDendraApp::PumpHandOvers() {

@@ -98,6 +98,13 @@ public:
 
     CSettings& Settings() { return settings_; }
     const AppSettings& Config() const { return config_; }
+    // The settings dialog confirmed: stores its settings (the Behavior switches, Devices/Wave,
+    // Devices/DirectSound and the three folders, each folder ending in "/") and saves the store.
+    // The switches and folders take effect at once (temporary files go to the new Media folder),
+    // Devices/Wave and Devices/DirectSound at the next start. RunOnce, the device slots and the
+    // recent files are left as they are. False with *error set when the store cannot be saved;
+    // the settings then still hold for this run.
+    bool ApplySettingsDialog(const AppSettings& dialog, std::string* error = nullptr);
     CDeviceConfig& Devices() { return devices_; }
     CSingleInstance* Instance() { return instance_.get(); }
 

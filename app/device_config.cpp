@@ -60,6 +60,11 @@ void CDeviceConfig::SetDeviceName(int kind, int slot, const std::string& text) {
         settings_.WriteProfileString(kSectionDevices, key, text);
 }
 
+bool CDeviceConfig::NoSoundOutput() const {
+    return clock_ && (options_.waveEnabled || options_.directSound) &&
+           GetDeviceName(kKindWaveOut, 0) != kNoDevice && currentWaveOut_ < 0;
+}
+
 bool CDeviceConfig::IsDeviceOpen(int index) const {
     return index >= 0 && index < count_ && (table_[index].flags & kDeviceOpen) &&
            table_[index].extra != 0;

@@ -62,6 +62,11 @@ constexpr uint32_t kMidiOutOpenFlags = 0x33320;
 // The slot value that opens nothing, and the separator line of the device list.
 inline constexpr const char* kNoDevice = "NONE";
 inline constexpr const char* kClosedDevicesLine = "==CLOSED DEVICES==";
+// Said once (the desktop program's status bar, dendra-cli on standard error) when a sound output
+// was wanted and none could be opened; playing still runs the clock.
+inline constexpr const char* kNoSoundOutputMessage =
+    "No sound output could be opened: start a sound server (PipeWire, PulseAudio or JACK), or "
+    "choose an output in the device list.";
 
 // How the clock and the devices are opened.
 struct DeviceOptions {
@@ -89,6 +94,9 @@ public:
     // the devices are not open. writeSlots false leaves the settings alone (a listing).
     void CloseDevices(bool writeSlots = true);
     bool IsOpen() const { return clock_ != nullptr; }
+    // True when the devices are open, wave devices are enabled, "WAVE OUT 1" is not "NONE" and
+    // no wave output is open: the built-in synthesizer and the sounds are then not heard.
+    bool NoSoundOutput() const;
 
     // Opens or closes the device of that name while the program runs (no such device: nothing).
     bool OpenDevice(const std::string& name);

@@ -109,6 +109,8 @@ public:
         case app::StartResult::kFailed:
             return kExitInput;
         }
+        if (app_.Devices().NoSoundOutput())
+            std::fprintf(stderr, "%s\n", app::kNoSoundOutputMessage);
         if (play) {
             app_.SetQuitAfterPlay(true);
             PlaySong(play->song);

@@ -46,9 +46,10 @@ bool WriteTree(const std::string& path) {
     auto* arp = Put<Arpeggiate>(every->childTwo, "Arpeggiate");
     auto* chord = Put<ChordBuilder>(arp->childOne, "ChordBuilder");
     nodes::ApplyChord(*chord, "Minor");
+    // A minor is the Aeolian scale on A (key 0), as the Scale dialog offers them.
     auto* scale = Put<Scale>(chord->childOne, "Scale");
-    scale->key = 9;
-    nodes::ApplyScale(*scale, "Minor", "Push Up");
+    scale->key = 0;
+    nodes::ApplyScale(*scale, "Aeolian", "Push Up");
     auto* note = Put<MidiNote>(scale->childOne, "MidiNote");
     note->pitch = 57.0f;
     note->noteDuration = 400.0f;

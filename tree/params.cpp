@@ -217,7 +217,9 @@ void ParamsFromDialog(ParamTable table, ProtoType& node, const ParamDialog& dial
             SetParamNumber(f, node, v.number != 0.0 ? 1.0 : 0.0);
             break;
         case ParamControl::Seconds:
-            SetParamNumber(f, node, Hold(f, std::trunc(v.number * 1000.0)));
+            // Whole microseconds first, so that the seconds the dialog showed give back the same
+            // milliseconds (1.001 s × 1000 is 1000.9999999999999 as a double).
+            SetParamNumber(f, node, Hold(f, std::trunc(std::nearbyint(v.number * 1e6) / 1000.0)));
             break;
         case ParamControl::Number:
             SetParamNumber(f, node, Hold(f, v.number));

@@ -15,7 +15,9 @@ namespace {
 NodeHost* g_host = nullptr;
 
 uint32_t SecondsToMs(double seconds) {
-    double ms = std::trunc(seconds * 1000.0);
+    // Whole microseconds first: a dialog's 1.001 s is 1000.9999999999999 ms as a double, which
+    // truncation alone would turn into 1000 ms.
+    double ms = std::trunc(std::nearbyint(seconds * 1e6) / 1000.0);
     if (!(ms > 0.0)) return 0;
     if (ms >= 4294967295.0) return 0xFFFFFFFFu;
     return static_cast<uint32_t>(ms);

@@ -213,23 +213,27 @@ bool TreeSolver::Idle() {
 void TreeSolver::ResolveRange(uint32_t start, uint32_t length) {
     if (!options.resolveOnChange || !options.solvable) return;
     const uint32_t end = EndOf(start, length);
+    // What the walk yields may land past the range (an arpeggio's added notes). A range that
+    // reaches the tree's end clears everything after it too: no other walk makes events there,
+    // and keeping them would leave a second copy after each re-solve.
+    const uint32_t clearEnd = end >= EndOf(root_.start, root_.duration) ? 0xFFFFFFFFu : end;
     if (solving_ && remaining_ > 0) {
         // Merge with the solve under way: the walk has produced everything before position_.
         const uint32_t pendingEnd = EndOf(position_, remaining_);
         const uint32_t newEnd = std::max(end, pendingEnd);
         if (start <= position_) {
             // Re-walk from the edit; what the walk already made from there on is made again.
-            solution_.RemoveRange(start, std::max(end, position_));
+            solution_.RemoveRange(start, std::max(clearEnd, position_));
             position_ = start;
             walkNow_ = start;
         } else {
-            if (end > start) solution_.RemoveRange(start, end);
+            if (end > start) solution_.RemoveRange(start, clearEnd);
             walkNow_ = std::min(walkNow_, start);
         }
         remaining_ = newEnd - position_;
         return;
     }
-    if (end > start) solution_.RemoveRange(start, end);
+    if (end > start) solution_.RemoveRange(start, clearEnd);
     position_ = start;
     remaining_ = end - start;
     walkNow_ = start;

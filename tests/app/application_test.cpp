@@ -4,6 +4,7 @@
 #include "documents/channel_document.h"
 #include "documents/midi_document.h"
 #include "documents/tree_document.h"
+#include "documents/wave_document.h"
 #include "platform/temp_names.h"
 #include "platform/user_messages.h"
 
@@ -412,4 +413,41 @@ TEST_F(AppTest, DeviceNamesGivenForOneRunLeaveTheSettingsTheirOwn) {
     ASSERT_TRUE(s.Load());
     EXPECT_EQ(s.GetProfileString(app::kSectionDevices, "MIDI OUT 1", ""), "Own Port");
     EXPECT_FALSE(s.Has(app::kSectionDevices, "WAVE OUT 1"));
+}
+
+TEST_F(AppTest, TheSettingsDialogStoresItsSwitchesAndFoldersAndTheyTakeEffectAtOnce) {
+    Set(app::kSectionBehavior, "CompressWaves", 1);
+    app::CDendraApp a(settings_);
+    ASSERT_EQ(a.Startup({}, options_), app::StartResult::kStarted);
+    // The stored switch reaches the wave documents at start-up.
+    EXPECT_TRUE(CWaveDoc::CompressWaves());
+
+    a.Settings().WriteProfileString(app::kSectionDevices, "MIDI OUT 1", "Somewhere");
+    app::AppSettings dialog = a.Config();
+    dialog.compressWaves = false;
+    dialog.newDocument = false;
+    dialog.saveLocations = true;
+    dialog.waveEnabled = false;
+    dialog.runOnce = true;                    // not the dialog's: left alone
+    dialog.deviceSlots[1] = "Elsewhere";      // neither
+    dialog.media = (dir_ / "other").string(); // without its "/"
+    std::string error;
+    ASSERT_TRUE(a.ApplySettingsDialog(dialog, &error)) << error;
+
+    EXPECT_FALSE(CWaveDoc::CompressWaves());
+    EXPECT_EQ(a.Config().media, (dir_ / "other").string() + "/");
+    EXPECT_TRUE(a.Config().saveLocations);
+    EXPECT_EQ(platform::GetTempName(false).rfind((dir_ / "other").string(), 0), std::string::npos)
+        << "the folder does not exist: temporary names go to the system's folder";
+    fs::create_directories(dir_ / "other");
+    EXPECT_EQ(platform::GetTempName(false).rfind((dir_ / "other").string() + "/QUAV", 0), 0u);
+
+    app::CSettings stored(settings_);
+    ASSERT_TRUE(stored.Load());
+    EXPECT_EQ(stored.GetProfileInt(app::kSectionBehavior, "NewDocument", 1), 0);
+    EXPECT_EQ(stored.GetProfileInt(app::kSectionDevices, "Wave", 1), 0);
+    EXPECT_EQ(stored.GetProfileString(app::kSectionLocations, "Media", ""),
+              (dir_ / "other").string() + "/");
+    EXPECT_EQ(stored.GetProfileInt(app::kSectionBehavior, "RunOnce", 1), 0);
+    EXPECT_EQ(stored.GetProfileString(app::kSectionDevices, "MIDI OUT 1", ""), "Somewhere");
 }

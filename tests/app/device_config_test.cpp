@@ -226,3 +226,19 @@ TEST_F(DeviceConfigTest, SlotsByKindIgnoreOtherKindsAndSlots) {
 }
 
 } // namespace
+
+TEST_F(DeviceConfigTest, NoSoundOutputIsToldOnlyWhenAnOutputWasWantedAndNoneOpened) {
+    // Wave devices off: nothing was wanted.
+    EXPECT_FALSE(Open().NoSoundOutput());
+    config_.reset();
+    // "NONE" asks for no output.
+    options_.waveEnabled = true;
+    Slot("WAVE OUT 1", "NONE");
+    EXPECT_FALSE(Open().NoSoundOutput());
+    config_.reset();
+    Slot("WAVE OUT 1", "");
+    app::CDeviceConfig& c = Open();
+    EXPECT_EQ(c.NoSoundOutput(), c.CurrentWaveOut() < 0);
+    c.CloseDevices(false);
+    EXPECT_FALSE(c.NoSoundOutput()); // closed: nothing to say
+}

@@ -367,6 +367,29 @@ TEST(Resolve, InChunksEqualsOneSolveRange) {
     }
 }
 
+TEST(Resolve, ReSolvingToTheTreesEndLeavesNoCopyOfWhatSpillsPastIt) {
+    // An arpeggio adds notes after its source: near the end they land past the Root's window.
+    // A re-solve of the range up to the end must not keep the old ones beside the new ones.
+    Root root;
+    root.duration = 4000;
+    auto* every = Put<Every>(root.childOne, "Every");
+    every->AlignTimes(0);
+    PutConstant(every->childOne, 500.0f);
+    auto* arp = Put(every->childTwo, "Arpeggiate");
+    Put(arp->childOne, "MidiNote");
+    CEventTree solution;
+    TreeSolver solver(root, solution);
+    solver.SolveAtOnce();
+    const auto once = Flatten(solution);
+    ASSERT_FALSE(once.empty());
+    for (int edit = 0; edit < 3; ++edit) {
+        solver.ResolveRange(0, 4000);
+        while (solver.Idle()) {
+        }
+        EXPECT_EQ(Flatten(solution), once) << "after re-solve " << edit + 1;
+    }
+}
+
 TEST(Resolve, ARangeArrivingDuringASolveIsMerged) {
     Root a, b;
     EveryTree(a, 250);
@@ -447,6 +470,32 @@ TEST(ExchangeParams, ResolvesFromTheEarlierStartToTheLaterEnd) {
     EXPECT_EQ(owner.ranges[1], std::make_pair(1000u, 10000u)); // [1000, 11000)
     EXPECT_EQ(n->name, "Lead");
     EXPECT_EQ(owner.changed, 1);
+}
+
+TEST(ExchangeParams, OkWithoutChangesKeepsEveryMillisecondOfTheWindowAndSecondsFields) {
+    // The dialog shows thousandths of a second; seconds × 1000 of such a value can fall just
+    // below the whole millisecond (1.001 × 1000 = 1000.9999999999999).
+    Root root;
+    auto* loop = Put<Loop>(root.childOne, "Loop");
+    for (uint32_t ms : {1u, 7u, 35u, 1001u, 1005u, 4350u, 9999u, 123457u}) {
+        loop->start = ms;
+        loop->duration = ms + 1;
+        ParamDialog d;
+        loop->ExchangeParams(true, d);
+        loop->ExchangeParams(false, d);
+        EXPECT_EQ(loop->start, ms);
+        EXPECT_EQ(loop->duration, ms + 1);
+    }
+    for (const ParamField& f : loop->GetParamTable()) {
+        if (f.control != ParamControl::Seconds) continue;
+        for (double ms : {1001.0, 1005.0, 4350.0}) {
+            SetParamNumber(f, *loop, ms);
+            ParamDialog d;
+            loop->ExchangeParams(true, d);
+            loop->ExchangeParams(false, d);
+            EXPECT_EQ(GetParamNumber(f, *loop), ms) << f.key;
+        }
+    }
 }
 
 // ---- live input -------------------------------------------------------------------------
