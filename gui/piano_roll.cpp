@@ -755,8 +755,8 @@ void PianoRoll::FinishDrag(QMouseEvent* event) {
         break;
     }
     case Drag::Move: {
+        drag_ = Drag::Move; // the deltas read the kind of drag
         const int64_t dt = DragTimeDelta(bypass);
-        drag_ = Drag::Move; // DragKeyDelta reads the kind of drag
         const int dk = DragKeyDelta();
         drag_ = Drag::None;
         if (!click && (dt != 0 || dk != 0) && editor_->MoveSelection(dt, dk)) Edited();

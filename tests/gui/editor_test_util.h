@@ -54,6 +54,14 @@ inline std::vector<EventRow> Dump(CChanDoc& doc) {
     return rows;
 }
 
+// The notes only (a saved MIDI file also holds the tempo its writer put first).
+inline std::vector<EventRow> Notes(CChanDoc& doc) {
+    std::vector<EventRow> rows;
+    for (const EventRow& r : Dump(doc))
+        if ((std::get<2>(r) & 0xF0) == 0x90) rows.push_back(r);
+    return rows;
+}
+
 // Opens a file in the started shell and gives its note editor window, shown at a known size.
 inline gui::NoteEditorWindow* OpenNotes(ShellFixture& f, const std::string& path, CAmpDoc** doc = nullptr) {
     CAmpDoc* d = f.Window().OpenPath(QString::fromStdString(path));

@@ -10,6 +10,7 @@
 #include <QTabWidget>
 
 using guitest::Dump;
+using guitest::Notes;
 using guitest::NoteSpec;
 using guitest::ShellFixture;
 
@@ -87,19 +88,19 @@ private Q_SLOTS:
         // 0.3 beats (144 units) right and two keys up; the grid is a quarter beat (120 units).
         const QPoint from = r.At(100, 60);
         r.Drag(from, from + QPoint(30, -int(2 * r.roll->RowHeight())));
-        auto rows = Dump(r.Doc());
+        auto rows = Notes(r.Doc());
         std::vector<std::pair<uint32_t, int>> notes;
         for (const auto& row : rows) notes.emplace_back(std::get<1>(row), std::get<3>(row));
         QCOMPARE(notes, (std::vector<std::pair<uint32_t, int>>{{120, 62}, {600, 66}, {960, 67}}));
         QCOMPARE(r.UndoText(), QStringLiteral("&Undo Move"));
         r.Undo();
         notes.clear();
-        for (const auto& row : Dump(r.Doc())) notes.emplace_back(std::get<1>(row), std::get<3>(row));
+        for (const auto& row : Notes(r.Doc())) notes.emplace_back(std::get<1>(row), std::get<3>(row));
         QCOMPARE(notes, (std::vector<std::pair<uint32_t, int>>{{0, 60}, {480, 64}, {960, 67}}));
         // With Shift held the grid is bypassed: 0.3 beats is 144 units.
         QTest::mouseClick(r.roll, Qt::LeftButton, {}, r.At(100, 60));
         r.Drag(r.At(100, 60), r.At(100, 60) + QPoint(30, 0), Qt::ShiftModifier);
-        QCOMPARE(std::get<1>(Dump(r.Doc()).front()), uint32_t(144));
+        QCOMPARE(std::get<1>(Notes(r.Doc()).front()), uint32_t(144));
     }
 
     void draggingTheRightEndResizesToTheGrid() {
@@ -110,10 +111,10 @@ private Q_SLOTS:
         QTest::mouseClick(r.roll, Qt::LeftButton, {}, r.At(100, 60));
         // 0.6 beats further: the end snaps to 1.5 beats (720 units).
         r.Drag(end, end + QPoint(60, 0));
-        QCOMPARE(std::get<5>(Dump(r.Doc()).front()), uint32_t(720));
+        QCOMPARE(std::get<5>(Notes(r.Doc()).front()), uint32_t(720));
         QCOMPARE(r.UndoText(), QStringLiteral("&Undo Resize"));
         r.Undo();
-        QCOMPARE(std::get<5>(Dump(r.Doc()).front()), uint32_t(480));
+        QCOMPARE(std::get<5>(Notes(r.Doc()).front()), uint32_t(480));
     }
 
     void aRubberBandSelectsExactlyTheNotesInside() {
@@ -142,16 +143,16 @@ private Q_SLOTS:
         QTest::mouseClick(r.roll, Qt::LeftButton, {}, r.At(1925, 50)); // snaps to 1920
         QVERIFY(r.window->Action(QStringLiteral("notePaste"))->isEnabled());
         r.window->Action(QStringLiteral("notePaste"))->trigger();
-        auto rows = Dump(r.Doc());
+        auto rows = Notes(r.Doc());
         QCOMPARE(rows.size(), size_t(4));
         QCOMPARE(std::get<1>(rows[2]), uint32_t(1920));
         QCOMPARE(std::get<3>(rows[2]), 60);
         QCOMPARE(std::get<1>(rows[3]), uint32_t(2160));
         QCOMPARE(r.UndoText(), QStringLiteral("&Undo Paste"));
         r.Undo();
-        QCOMPARE(Dump(r.Doc()).size(), size_t(2));
+        QCOMPARE(Notes(r.Doc()).size(), size_t(2));
         r.Redo();
-        QCOMPARE(Dump(r.Doc()).size(), size_t(4));
+        QCOMPARE(Notes(r.Doc()).size(), size_t(4));
     }
 
     void thePencilDrawsTheKeysNudgeAndDeleteRemoves() {
@@ -159,7 +160,7 @@ private Q_SLOTS:
         QVERIFY(r.window);
         r.window->Action(QStringLiteral("noteToolPencil"))->trigger();
         QTest::mouseClick(r.roll, Qt::LeftButton, {}, r.At(965, 67));
-        auto rows = Dump(r.Doc());
+        auto rows = Notes(r.Doc());
         QCOMPARE(rows.size(), size_t(2));
         QCOMPARE(std::get<1>(rows[1]), uint32_t(960));
         QCOMPARE(std::get<3>(rows[1]), 67);
@@ -169,15 +170,15 @@ private Q_SLOTS:
         r.roll->setFocus();
         QTest::keyClick(r.roll, Qt::Key_Right);
         QTest::keyClick(r.roll, Qt::Key_Up, Qt::ShiftModifier);
-        rows = Dump(r.Doc());
+        rows = Notes(r.Doc());
         QCOMPARE(std::get<1>(rows[1]), uint32_t(1080));
         QCOMPARE(std::get<3>(rows[1]), 79);
         r.window->Action(QStringLiteral("noteDelete"))->trigger();
-        QCOMPARE(Dump(r.Doc()).size(), size_t(1));
+        QCOMPARE(Notes(r.Doc()).size(), size_t(1));
         QCOMPARE(r.UndoText(), QStringLiteral("&Undo Delete"));
         // Four steps back: delete, two nudges, the insert.
         for (int i = 0; i < 4; ++i) r.Undo();
-        QCOMPARE(Dump(r.Doc()).size(), size_t(1));
+        QCOMPARE(Notes(r.Doc()).size(), size_t(1));
         QVERIFY(!r.Doc().IsModified());
     }
 
@@ -221,7 +222,7 @@ private Q_SLOTS:
                  if (m.RangeMode()) m.ToggleRangeMode();
                  m.SelectRect(0, UINT32_MAX, 0, 127, editing::SelectMode::Replace);
                  w.Action(QStringLiteral("noteCut"))->trigger();
-                 return Dump(r.Doc()).empty();
+                 return Notes(r.Doc()).empty();
              }},
         };
         for (const Step& s : steps) {
@@ -244,7 +245,7 @@ private Q_SLOTS:
         const QRect lane = r.roll->LaneArea();
         const int x = int(r.roll->XOfTime(480)) + 1;
         r.Drag(QPoint(x, lane.bottom() - 2), QPoint(x, lane.top() + 2));
-        QCOMPARE(std::get<4>(Dump(r.Doc()).front()), 127);
+        QCOMPARE(std::get<4>(Notes(r.Doc()).front()), 127);
         QCOMPARE(r.UndoText(), QStringLiteral("&Undo Edit Event"));
     }
 
