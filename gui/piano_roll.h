@@ -48,7 +48,7 @@ class PianoRoll : public QWidget {
 
 public:
     enum class Tool { Select, Pencil };
-    static constexpr size_t kDetailLimit = 3000;
+    static constexpr size_t kDetailLimit = 2000;
     static constexpr int kBeatsPerBar = 4;
 
     explicit PianoRoll(QWidget* parent = nullptr);

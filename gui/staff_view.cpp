@@ -2,6 +2,7 @@
 
 #include "editing/event_editor.h"
 
+#include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -171,17 +172,25 @@ void StaffView::PaintStaves(QPainter& p) {
     // The brace line joining the staves.
     p.drawLine(QPointF(h, YOfStep(kTrebleBottom + 8)), QPointF(h, YOfStep(kBassBottom)));
 
-    // Clefs: the symbols where the fonts have them.
+    // Clefs: the musical symbols from a font that has them, else the clefs' letters.
     QFont clef = font();
+    clef.setFamilies({QStringLiteral("DejaVu Math TeX Gyre"), QStringLiteral("Symbola"),
+                      QStringLiteral("FreeSerif"), font().family()});
     clef.setPixelSize(int(h * 7.5));
+    const bool symbols = QFontMetrics(clef).inFontUcs4(0x1D11E) && QFontMetrics(clef).inFontUcs4(0x1D122);
+    if (!symbols) {
+        clef.setFamilies({font().family()});
+        clef.setBold(true);
+        clef.setItalic(true);
+        clef.setPixelSize(int(h * 5));
+    }
     p.setFont(clef);
     p.drawText(QRectF(h * 1.5, YOfStep(kTrebleBottom + 12), h * 6, h * 16), Qt::AlignLeft | Qt::AlignVCenter,
-               QString::fromUcs4(U"\U0001D11E"));
-    QFont fclef = font();
-    fclef.setPixelSize(int(h * 6.5));
-    p.setFont(fclef);
+               symbols ? QString::fromUcs4(U"\U0001D11E") : QStringLiteral("G"));
+    if (symbols) clef.setPixelSize(int(h * 6.5));
+    p.setFont(clef);
     p.drawText(QRectF(h * 1.5, YOfStep(kBassBottom + 8) - h, h * 6, h * 8), Qt::AlignLeft | Qt::AlignVCenter,
-               QString::fromUcs4(U"\U0001D122"));
+               symbols ? QString::fromUcs4(U"\U0001D122") : QStringLiteral("F"));
 
     // The key signature.
     QFont acc = font();
