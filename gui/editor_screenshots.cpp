@@ -74,7 +74,8 @@ void ShootNotes(Shots& shots, MainWindow& w, CAmpDoc* doc, const QString& prefix
         e->SetInsertionPoint(beat * 8);
     }
     notes->Tabs()->setCurrentWidget(notes->Roll()->parentWidget());
-    notes->Roll()->SetPixelsPerBeat(notes->Roll()->fontMetrics().horizontalAdvance(QStringLiteral("000")) * 2.5);
+    notes->Roll()->SetPixelsPerBeat(
+        notes->Roll()->fontMetrics().horizontalAdvance(QStringLiteral("000")) * 2.5);
     notes->Roll()->SetOriginTime(0);
     shots.Take(sub, prefix + QStringLiteral("-piano-roll"));
     notes->Tabs()->setCurrentWidget(notes->Staff());
@@ -126,7 +127,8 @@ int TakeEditorScreenshots(Shell& shell, const QString& dir) {
             editor->Editor()->Select(frames / 5, frames / 2);
             shots.Take(sub, QStringLiteral("wave-editor"));
             const WAVEFORMATEX& f = editor->Editor()->Doc().Data()->Format();
-            WaveFormatDialog format(sound::FormatToFlag(f), f.nSamplesPerSec, CWaveDoc::CompressWaves(), w);
+            WaveFormatDialog format(sound::FormatToFlag(f), f.nSamplesPerSec,
+                                    CWaveDoc::CompressWaves(), w);
             shots.TakeShown(&format, QStringLiteral("wave-format-dialog"));
         }
     }

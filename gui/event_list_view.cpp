@@ -14,10 +14,22 @@ namespace gui {
 
 namespace {
 
-constexpr const char* kKindNames[] = {"Tempo",      "",          "",       "",
-                                      "",           "",          "",       "",
-                                      "Note Off",   "Note",      "Key Pressure", "Controller",
-                                      "Program",    "Channel Pressure", "Pitch Bend", "System"};
+constexpr const char* kKindNames[] = {"Tempo",
+                                      "",
+                                      "",
+                                      "",
+                                      "",
+                                      "",
+                                      "",
+                                      "",
+                                      "Note Off",
+                                      "Note",
+                                      "Key Pressure",
+                                      "Controller",
+                                      "Program",
+                                      "Channel Pressure",
+                                      "Pitch Bend",
+                                      "System"};
 
 const char* const kNoteNames[] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
 
@@ -108,7 +120,8 @@ QString EventListModel::KindName(const SongEvent& event) {
     if (e.IsValue()) return QStringLiteral("Value");
     if (!e.IsMidi()) return QStringLiteral("Event");
     const uint8_t status = e.GetMessageBytes()[0];
-    if (status == 0xF0) return e.GetData1() == 0xF0 ? QStringLiteral("SysEx") : QStringLiteral("SysEx Data");
+    if (status == 0xF0)
+        return e.GetData1() == 0xF0 ? QStringLiteral("SysEx") : QStringLiteral("SysEx Data");
     if (e.IsNoteOn()) return QStringLiteral("Note");
     return QString::fromLatin1(kKindNames[status >> 4]);
 }
@@ -156,7 +169,9 @@ QString EventListModel::Text(int row, int column) const {
                     if (!f.event->IsMidi() || f.event->GetMessageBytes()[0] != 0xF0 ||
                         f.event->GetData1() == 0xF0 || f.event->GetData1() == 0xF7)
                         break;
-                    bytes << QStringLiteral("%1").arg(f.event->GetData1(), 2, 16, QLatin1Char('0')).toUpper();
+                    bytes << QStringLiteral("%1")
+                                 .arg(f.event->GetData1(), 2, 16, QLatin1Char('0'))
+                                 .toUpper();
                 }
             }
             return bytes.join(QLatin1Char(' '));
@@ -199,8 +214,8 @@ QVariant EventListModel::data(const QModelIndex& index, int role) const {
 QVariant EventListModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (role != Qt::DisplayRole) return {};
     if (orientation == Qt::Vertical) return section + 1;
-    static const char* const names[] = {"Time", "Track", "Kind", "Channel", "Data 1", "Data 2",
-                                        "Duration"};
+    static const char* const names[] = {"Time",   "Track",  "Kind",    "Channel",
+                                        "Data 1", "Data 2", "Duration"};
     return section >= 0 && section < kColumns ? QString::fromLatin1(names[section]) : QVariant();
 }
 
@@ -237,7 +252,8 @@ bool EventListModel::SetText(int row, int column, const QString& text) {
     case kKind: {
         int kind = -1;
         for (int k = 0; k < 16; ++k)
-            if (kKindNames[k][0] && text.trimmed().compare(QLatin1String(kKindNames[k]), Qt::CaseInsensitive) == 0)
+            if (kKindNames[k][0] &&
+                text.trimmed().compare(QLatin1String(kKindNames[k]), Qt::CaseInsensitive) == 0)
                 kind = k;
         if (kind < 0) return false;
         change.kind = kind;
@@ -320,8 +336,7 @@ EventListView::EventListView(QWidget* parent) : QWidget(parent) {
     table_->horizontalHeader()->setStretchLastSection(true);
     const int digit = table_->fontMetrics().horizontalAdvance(QLatin1Char('0'));
     const int widths[] = {11, 6, 17, 8, 14, 8, 10};
-    for (int c = 0; c < EventListModel::kColumns; ++c)
-        table_->setColumnWidth(c, digit * widths[c]);
+    for (int c = 0; c < EventListModel::kColumns; ++c) table_->setColumnWidth(c, digit * widths[c]);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(table_);

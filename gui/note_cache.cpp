@@ -35,7 +35,8 @@ void NoteCache::Build(CChanDoc& doc) {
                 b.key = e->GetData1() & 0x7F;
                 b.velocity = e->GetData2() & 0x7F;
                 b.midiChannel = uint8_t(e->GetChannel() & 0x0F);
-                if (midiChannels_[size_t(ch - 1)] < 0) midiChannels_[size_t(ch - 1)] = b.midiChannel;
+                if (midiChannels_[size_t(ch - 1)] < 0)
+                    midiChannels_[size_t(ch - 1)] = b.midiChannel;
                 longest_ = std::max(longest_, d);
                 end_ = std::max(end_, b.end);
                 low = std::min<int>(low, b.key);

@@ -59,8 +59,8 @@ const NoteCommand kCommands[] = {
      "Toggles the Left-Right mouse button selction of a part.\nRange Mode", nullptr},
     {"noteSelectionParameters", "Selection &Parameters...", "Change the selection parameters.",
      nullptr},
-    {"noteDeleteMode", "Delete &Makes Silent", "Select to delete selection, or just make it silent.",
-     nullptr},
+    {"noteDeleteMode", "Delete &Makes Silent",
+     "Select to delete selection, or just make it silent.", nullptr},
     {"noteQuantize", "&Quantize...", "Quantize/Randomize Event times.", nullptr},
     {"noteStretch", "&Stretch...", "Stretches/Contracts selected Time.", nullptr},
     {"noteChangeUnits", "Change &Units per Beat...",
@@ -68,8 +68,8 @@ const NoteCommand kCommands[] = {
     {"noteRemoveTempo", "Remove Tempo C&hanges",
      "This will remove all of the tempo changes in the file.", nullptr},
     {"noteFindNonNote", "&Find Next Non-Note", "Finds the next non note event.", "F3"},
-    {"noteSendSelected", "Send &Selected", "Makes the Selected region the Playing region.\nSend selected",
-     nullptr},
+    {"noteSendSelected", "Send &Selected",
+     "Makes the Selected region the Playing region.\nSend selected", nullptr},
     {"noteToolSelect", "&Select Tool", "Select, move and resize notes\nSelect", "S"},
     {"noteToolPencil", "&Pencil Tool", "Draw notes\nPencil", "P"},
     {"noteZoomIn", "Zoom &In", "Show less time, larger\nZoom In", "Ctrl++; Ctrl+="},
@@ -250,7 +250,8 @@ NoteEditorWindow::NoteEditorWindow(CChanDoc& doc, uint32_t kind, Shell& shell, b
     staff_ = new StaffView;
     list_ = new EventListView;
     list_->SetTimeStyle([this] {
-        return shell_.FloatingPointTimes() ? editing::TimeStyle::kDecimal : editing::TimeStyle::kColon;
+        return shell_.FloatingPointTimes() ? editing::TimeStyle::kDecimal
+                                           : editing::TimeStyle::kColon;
     });
     if (readOnly) list_->Table()->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
@@ -282,7 +283,8 @@ NoteEditorWindow::NoteEditorWindow(CChanDoc& doc, uint32_t kind, Shell& shell, b
     auto* menus = new QMenuBar;
     menus->setObjectName(QStringLiteral("noteMenuBar"));
     menus->setNativeMenuBar(false);
-    auto addMenu = [&](const QString& title, const char* name, std::initializer_list<const char*> items) {
+    auto addMenu = [&](const QString& title, const char* name,
+                       std::initializer_list<const char*> items) {
         QMenu* m = menus->addMenu(title);
         m->setObjectName(QString::fromUtf8(name));
         for (const char* item : items) {
@@ -317,8 +319,9 @@ NoteEditorWindow::NoteEditorWindow(CChanDoc& doc, uint32_t kind, Shell& shell, b
     }
     roll_->SetContextMenu(context_);
     list_->Table()->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(list_->Table(), &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& p) { context_->popup(list_->Table()->viewport()->mapToGlobal(p)); });
+    connect(list_->Table(), &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
+        context_->popup(list_->Table()->viewport()->mapToGlobal(p));
+    });
 
     roll_->SetModel(editor_.get(), &cache_);
     staff_->SetModel(editor_.get(), &cache_);
@@ -348,7 +351,8 @@ NoteEditorWindow::NoteEditorWindow(CChanDoc& doc, uint32_t kind, Shell& shell, b
         staff_->SetOriginTime(roll_->OriginTime());
     });
     connect(&shell_, &Shell::playStateChanged, this, &NoteEditorWindow::UpdatePlayPosition);
-    connect(&EditorSwitches(), &EditorSwitchesObject::changed, this, &NoteEditorWindow::UpdateActions);
+    connect(&EditorSwitches(), &EditorSwitchesObject::changed, this,
+            &NoteEditorWindow::UpdateActions);
     Refresh();
 }
 
@@ -445,7 +449,8 @@ void NoteEditorWindow::MakeActions() {
     on("noteRemoveTempo", [this, edit] { edit(editor_ && editor_->RemoveTempoChanges()); });
     on("noteFindNonNote", [this] {
         if (!editor_) return;
-        const int channel = std::clamp(editor_->Doc().GetCurrentChannel(), 1, std::max(1, editor_->TrackCount()));
+        const int channel =
+            std::clamp(editor_->Doc().GetCurrentChannel(), 1, std::max(1, editor_->TrackCount()));
         const SongEvent* from = nullptr;
         uint32_t time = 0;
         for (const editing::EventRef& r : editor_->Selection())
@@ -458,8 +463,8 @@ void NoteEditorWindow::MakeActions() {
             roll_->SetOriginTime(next->time - roll_->VisibleUnits() * 0.1);
             if (tabs_->currentWidget() == list_) list_->ShowEvent(next->event);
         } else {
-            shell_.Window()->statusBar()->showMessage(QStringLiteral("No further event that is not a note."),
-                                                      4000);
+            shell_.Window()->statusBar()->showMessage(
+                QStringLiteral("No further event that is not a note."), 4000);
         }
     });
     on("noteSendSelected", [this] { SendSelected(); });
@@ -485,8 +490,9 @@ void NoteEditorWindow::MakeActions() {
     follow->setCheckable(true);
     follow->setChecked(true);
     if (readOnly_)
-        for (const char* name : {"noteCut", "notePaste", "noteDelete", "noteQuantize", "noteStretch",
-                                 "noteChangeUnits", "noteRemoveTempo", "noteToolPencil"})
+        for (const char* name :
+             {"noteCut", "notePaste", "noteDelete", "noteQuantize", "noteStretch",
+              "noteChangeUnits", "noteRemoveTempo", "noteToolPencil"})
             Action(QString::fromUtf8(name))->setVisible(false);
 }
 
@@ -501,7 +507,8 @@ void NoteEditorWindow::MakeBar() {
     bar_->addWidget(gridLabel);
     snap_ = new QComboBox;
     snap_->setObjectName(QStringLiteral("noteGrid"));
-    snap_->setToolTip(QStringLiteral("The grid that drags and drawn notes snap to (Shift bypasses it)"));
+    snap_->setToolTip(
+        QStringLiteral("The grid that drags and drawn notes snap to (Shift bypasses it)"));
     snap_->addItem(QStringLiteral("Off"), 0);
     for (int d : {1, 2, 3, 4, 6, 8, 12, 16, 32})
         snap_->addItem(d == 1 ? QStringLiteral("Beat") : QStringLiteral("1/%1 beat").arg(d), d);
@@ -609,7 +616,9 @@ void NoteEditorWindow::AfterEdit() {
 
 void NoteEditorWindow::UpdateActions() {
     const bool on = editor_ != nullptr;
-    auto enable = [this](const char* name, bool e) { Action(QString::fromUtf8(name))->setEnabled(e); };
+    auto enable = [this](const char* name, bool e) {
+        Action(QString::fromUtf8(name))->setEnabled(e);
+    };
     const bool edit = on && !readOnly_;
     enable("noteCut", edit && editor_->CanCut());
     enable("noteCopy", on && editor_->CanCopy());
@@ -636,7 +645,8 @@ void NoteEditorWindow::UpdateActions() {
 void NoteEditorWindow::UpdateScrollBars() {
     updatingBars_ = true;
     const double scale = ScrollScale(roll_->ContentUnits());
-    hbar_->setRange(0, int(std::max(0.0, roll_->ContentUnits() - roll_->VisibleUnits() * 0.5) / scale));
+    hbar_->setRange(
+        0, int(std::max(0.0, roll_->ContentUnits() - roll_->VisibleUnits() * 0.5) / scale));
     hbar_->setPageStep(std::max(1, int(roll_->VisibleUnits() / scale)));
     hbar_->setSingleStep(std::max(1, int(roll_->VisibleUnits() / scale / 20)));
     hbar_->setValue(int(roll_->OriginTime() / scale));
@@ -666,9 +676,12 @@ void NoteEditorWindow::showEvent(QShowEvent* event) {
         fitted_ = true;
         // The first look: the first bars at a readable size, around the notes' keys.
         Cache();
-        roll_->SetPixelsPerBeat(std::max(24, fontMetrics().horizontalAdvance(QStringLiteral("0000")) * 2));
-        if (!cache_.Notes().empty()) roll_->CentreKey((cache_.LowKey() + cache_.HighKey()) / 2);
-        else roll_->CentreKey(60);
+        roll_->SetPixelsPerBeat(
+            std::max(24, fontMetrics().horizontalAdvance(QStringLiteral("0000")) * 2));
+        if (!cache_.Notes().empty())
+            roll_->CentreKey((cache_.LowKey() + cache_.HighKey()) / 2);
+        else
+            roll_->CentreKey(60);
         UpdateScrollBars();
     }
 }
@@ -702,9 +715,12 @@ bool NoteEditorWindow::ApplySelection(const QString& start, const QString& end, 
                                   platform::MessageKind::Warning);
         return false;
     }
-    const auto clamp = [](uint64_t v) { return uint32_t(std::min<uint64_t>(v, editing::kMaxEditTime)); };
+    const auto clamp = [](uint64_t v) {
+        return uint32_t(std::min<uint64_t>(v, editing::kMaxEditTime));
+    };
     // The selection moves first; the range then shows in range mode.
-    const bool done = editor_->ApplySelectionParameters(clamp(*s), clamp(*e), readOnly_ ? 0 : targetTrack);
+    const bool done =
+        editor_->ApplySelectionParameters(clamp(*s), clamp(*e), readOnly_ ? 0 : targetTrack);
     if (done && !editor_->RangeMode()) {
         editor_->ToggleRangeMode();
         editor_->SetRange(clamp(*s), clamp(*e));
@@ -763,10 +779,11 @@ void RegisterEditorWindows() {
     };
     RegisterDocumentWindow(kDocKindMidi, notes);
     RegisterDocumentWindow(kDocKindWordList, notes);
-    RegisterDocumentWindow(kDocKindWave, [](CAmpDoc& doc, uint32_t kind, Shell& shell,
-                                            QWidget* parent) -> DocumentWindow* {
-        return new WaveEditorWindow(static_cast<CWaveDoc&>(doc), kind, shell, parent);
-    });
+    RegisterDocumentWindow(
+        kDocKindWave,
+        [](CAmpDoc& doc, uint32_t kind, Shell& shell, QWidget* parent) -> DocumentWindow* {
+            return new WaveEditorWindow(static_cast<CWaveDoc&>(doc), kind, shell, parent);
+        });
 }
 
 } // namespace gui

@@ -88,7 +88,8 @@ private:
 class SelectionDialog : public QDialog {
     Q_OBJECT
 public:
-    SelectionDialog(const QString& start, const QString& end, int tracks, QWidget* parent = nullptr);
+    SelectionDialog(const QString& start, const QString& end, int tracks,
+                    QWidget* parent = nullptr);
     QString StartText() const;
     QString EndText() const;
     int TargetTrack() const; // 0: none

@@ -67,7 +67,8 @@ void PeakCache::Work() {
     while (at < frames_ && !stop_.load(std::memory_order_acquire)) {
         const uint32_t want = std::min(kChunkFrames, frames_ - at);
         const uint32_t got =
-            reader_(uint32_t(uint64_t(at) * frameBytes), buffer.data(), want * frameBytes) / frameBytes;
+            reader_(uint32_t(uint64_t(at) * frameBytes), buffer.data(), want * frameBytes) /
+            frameBytes;
         if (got == 0) break;
         for (int c = 0; c < channels_; ++c) {
             Peak* base = levels_[0].data() + size_t(c) * counts_[0];

@@ -55,7 +55,9 @@ public:
     void Resume();
     // Empties the cache (stopping the worker).
     void Clear();
-    bool Running() const { return worker_.joinable() && !finished_.load(std::memory_order_acquire); }
+    bool Running() const {
+        return worker_.joinable() && !finished_.load(std::memory_order_acquire);
+    }
     // Waits until the build has finished (tests, benchmarks).
     void Wait();
 

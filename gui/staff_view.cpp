@@ -24,8 +24,8 @@ constexpr int kBassBottom = kStepC4 - 10;  // G2
 constexpr int kMaxNotesDrawn = 6000;
 
 // Pitch classes of the major scale on C.
-constexpr std::array<bool, 12> kMajor = {true, false, true,  false, true,  true,
-                                         false, true, false, true,  false, true};
+constexpr std::array<bool, 12> kMajor = {true,  false, true,  false, true,  true,
+                                         false, true,  false, true,  false, true};
 
 // The tonic of a signature's major key (pitch class).
 int TonicOf(int signature) {
@@ -56,7 +56,8 @@ int BestKeySignature(const NoteCache& cache, const editing::NoteEditor* editor) 
 
 QString KeyNameOf(int signature) {
     static const char* const sharps[] = {"C", "G", "D", "A", "E", "B", "F\u266F"};
-    static const char* const flats[] = {"C", "F", "B\u266D", "E\u266D", "A\u266D", "D\u266D", "G\u266D"};
+    static const char* const flats[] = {"C",       "F",       "B\u266D", "E\u266D",
+                                        "A\u266D", "D\u266D", "G\u266D"};
     const int n = std::clamp(std::abs(signature), 0, 6);
     return QString::fromUtf8(signature >= 0 ? sharps[n] : flats[n]) + QStringLiteral(" major");
 }
@@ -177,7 +178,8 @@ void StaffView::PaintStaves(QPainter& p) {
     clef.setFamilies({QStringLiteral("DejaVu Math TeX Gyre"), QStringLiteral("Symbola"),
                       QStringLiteral("FreeSerif"), font().family()});
     clef.setPixelSize(int(h * 7.5));
-    const bool symbols = QFontMetrics(clef).inFontUcs4(0x1D11E) && QFontMetrics(clef).inFontUcs4(0x1D122);
+    const bool symbols =
+        QFontMetrics(clef).inFontUcs4(0x1D11E) && QFontMetrics(clef).inFontUcs4(0x1D122);
     if (!symbols) {
         clef.setFamilies({font().family()});
         clef.setBold(true);
@@ -185,18 +187,20 @@ void StaffView::PaintStaves(QPainter& p) {
         clef.setPixelSize(int(h * 5));
     }
     p.setFont(clef);
-    p.drawText(QRectF(h * 1.5, YOfStep(kTrebleBottom + 12), h * 6, h * 16), Qt::AlignLeft | Qt::AlignVCenter,
+    p.drawText(QRectF(h * 1.5, YOfStep(kTrebleBottom + 12), h * 6, h * 16),
+               Qt::AlignLeft | Qt::AlignVCenter,
                symbols ? QString::fromUcs4(U"\U0001D11E") : QStringLiteral("G"));
     if (symbols) clef.setPixelSize(int(h * 6.5));
     p.setFont(clef);
-    p.drawText(QRectF(h * 1.5, YOfStep(kBassBottom + 8) - h, h * 6, h * 8), Qt::AlignLeft | Qt::AlignVCenter,
+    p.drawText(QRectF(h * 1.5, YOfStep(kBassBottom + 8) - h, h * 6, h * 8),
+               Qt::AlignLeft | Qt::AlignVCenter,
                symbols ? QString::fromUcs4(U"\U0001D122") : QStringLiteral("F"));
 
     // The key signature.
     QFont acc = font();
     acc.setPixelSize(int(h * 3.2));
     p.setFont(acc);
-    static const int sharpSteps[] = {3, 0, 4, 1, -2, 2, -1}; // F C G D A E B, from C5 (treble)
+    static const int sharpSteps[] = {3, 0, 4, 1, -2, 2, -1};  // F C G D A E B, from C5 (treble)
     static const int flatSteps[] = {-1, 2, -2, 1, -3, 0, -4}; // B E A D G C F
     const int n = std::abs(signature_);
     for (int i = 0; i < n && i < 7; ++i) {
@@ -222,7 +226,8 @@ void StaffView::PaintStaves(QPainter& p) {
         p.setPen(QPen(ink, 1));
         p.drawLine(QPointF(x, YOfStep(kTrebleBottom + 8)), QPointF(x, YOfStep(kBassBottom)));
         p.setPen(palette().color(QPalette::PlaceholderText));
-        p.drawText(QPointF(x + 2, YOfStep(kTrebleBottom + 8) - h * 7), QString::number(int64_t(bar) + 1));
+        p.drawText(QPointF(x + 2, YOfStep(kTrebleBottom + 8) - h * 7),
+                   QString::number(int64_t(bar) + 1));
     }
     p.setPen(palette().color(QPalette::PlaceholderText));
     p.drawText(QRectF(h, 2, width() - 2 * h, fontMetrics().height()), Qt::AlignLeft | Qt::AlignTop,
@@ -243,7 +248,8 @@ void StaffView::PaintNotes(QPainter& p) {
     const size_t end = cache_->FirstFrom(uint32_t(std::min(t1, double(UINT32_MAX))));
     if (end - i > size_t(kMaxNotesDrawn)) {
         p.setPen(palette().color(QPalette::PlaceholderText));
-        p.drawText(rect(), Qt::AlignCenter, QStringLiteral("Zoom in to see the notes on the staves"));
+        p.drawText(rect(), Qt::AlignCenter,
+                   QStringLiteral("Zoom in to see the notes on the staves"));
         return;
     }
     QFont acc = font();
@@ -291,7 +297,9 @@ void StaffView::PaintNotes(QPainter& p) {
         p.rotate(-20);
         p.drawEllipse(QPointF(0, 0), h * 1.25, h * 0.85);
         p.restore();
-        if (dotted) p.drawEllipse(QPointF(x + h * 2, y - (sp.step % 2 == 0 ? h * 0.5 : 0)), h * 0.25, h * 0.25);
+        if (dotted)
+            p.drawEllipse(QPointF(x + h * 2, y - (sp.step % 2 == 0 ? h * 0.5 : 0)), h * 0.25,
+                          h * 0.25);
         // Stem and flags (no stem on a whole note).
         if (plain < 4) {
             const bool up = sp.step < bottom + 4;
@@ -303,8 +311,8 @@ void StaffView::PaintNotes(QPainter& p) {
                 const double fy = sy + (up ? 1 : -1) * f * h * 1.4;
                 QPainterPath flag;
                 flag.moveTo(sx, fy);
-                flag.cubicTo(sx + h * 0.4, fy + (up ? h * 1.5 : -h * 1.5), sx + h * 2.2, fy + (up ? h * 2 : -h * 2),
-                             sx + h * 1.4, fy + (up ? h * 4 : -h * 4));
+                flag.cubicTo(sx + h * 0.4, fy + (up ? h * 1.5 : -h * 1.5), sx + h * 2.2,
+                             fy + (up ? h * 2 : -h * 2), sx + h * 1.4, fy + (up ? h * 4 : -h * 4));
                 p.setBrush(Qt::NoBrush);
                 p.drawPath(flag);
             }
@@ -358,11 +366,10 @@ void StaffView::mousePressEvent(QMouseEvent* event) {
     setFocus(Qt::MouseFocusReason);
     if (!editor_ || event->button() != Qt::LeftButton) return;
     const QPoint pos = event->position().toPoint();
-    const editing::SelectMode mode = (event->modifiers() & Qt::ControlModifier)
-                                         ? editing::SelectMode::Toggle
-                                     : (event->modifiers() & Qt::ShiftModifier)
-                                         ? editing::SelectMode::Add
-                                         : editing::SelectMode::Replace;
+    const editing::SelectMode mode =
+        (event->modifiers() & Qt::ControlModifier) ? editing::SelectMode::Toggle
+        : (event->modifiers() & Qt::ShiftModifier) ? editing::SelectMode::Add
+                                                   : editing::SelectMode::Replace;
     if (const NoteBar* hit = NoteAt(pos)) {
         editor_->Click(hit->channel, hit->event, hit->time, mode);
         return;
@@ -380,7 +387,8 @@ void StaffView::wheelEvent(QWheelEvent* event) {
         pxPerBeat_ = std::clamp(pxPerBeat_ * std::pow(1.25, steps), 4.0, 1000.0);
         SetOriginTime(at - (event->position().x() - LeftMargin()) * UnitsPerBeat() / pxPerBeat_);
     } else {
-        SetOriginTime(origin_ - steps * (width() - LeftMargin()) * UnitsPerBeat() / pxPerBeat_ / 10);
+        SetOriginTime(origin_ -
+                      steps * (width() - LeftMargin()) * UnitsPerBeat() / pxPerBeat_ / 10);
     }
     event->accept();
 }

@@ -74,10 +74,12 @@ const WaveCommand kWaveCommands[] = {
     {"waveSelectAll", "Select &All", "Select the whole sound\nSelect All", "Ctrl+A"},
     {"waveInsertSilence", "&Insert Silence...", "Insert silence at the cursor\nInsert Silence",
      nullptr},
-    {"waveDeleteMode", "Delete &Makes Silent", "Select to delete selection, or just make it silent.",
+    {"waveDeleteMode", "Delete &Makes Silent",
+     "Select to delete selection, or just make it silent.", nullptr},
+    {"wavePasteInsert", "Paste &Inserts", "Paste puts the clipboard in, moving the rest on",
      nullptr},
-    {"wavePasteInsert", "Paste &Inserts", "Paste puts the clipboard in, moving the rest on", nullptr},
-    {"wavePasteOverwrite", "Paste &Overwrites", "Paste writes the clipboard over the sound", nullptr},
+    {"wavePasteOverwrite", "Paste &Overwrites", "Paste writes the clipboard over the sound",
+     nullptr},
     {"wavePasteMixAverage", "Paste Mixes (&Average)", "Paste mixes the clipboard in at half level",
      nullptr},
     {"wavePasteMixAdd", "Paste Mixes (A&dd)", "Paste adds the clipboard to the sound", nullptr},
@@ -226,8 +228,8 @@ void WaveView::PaintRuler(QPainter& p) {
         const double secondsPerPixel = fpp_ / rate;
         const int labelWidth = fontMetrics().horizontalAdvance(QStringLiteral("00:00.000")) + 10;
         static const double steps[] = {0.0001, 0.0002, 0.0005, 0.001, 0.002, 0.005, 0.01, 0.02,
-                                       0.05,   0.1,    0.2,    0.5,   1,     2,     5,     10,
-                                       15,     30,     60,     120,   300,   600,   1800,  3600};
+                                       0.05,   0.1,    0.2,    0.5,   1,     2,     5,    10,
+                                       15,     30,     60,     120,   300,   600,   1800, 3600};
         double step = 3600;
         for (double s : steps)
             if (s / secondsPerPixel >= labelWidth) {
@@ -239,8 +241,8 @@ void WaveView::PaintRuler(QPainter& p) {
         for (double s = std::max(0.0, first); XOfFrame(s * rate) < width(); s += step) {
             const double x = std::round(XOfFrame(s * rate)) + 0.5;
             p.drawLine(QPointF(x, ruler.bottom() - 6), QPointF(x, ruler.bottom()));
-            p.drawText(QRectF(x + 3, 0, labelWidth, ruler.height() - 2), Qt::AlignLeft | Qt::AlignVCenter,
-                       SecondsText(s, step));
+            p.drawText(QRectF(x + 3, 0, labelWidth, ruler.height() - 2),
+                       Qt::AlignLeft | Qt::AlignVCenter, SecondsText(s, step));
             for (int i = 1; i < 5; ++i) {
                 const double xm = std::round(XOfFrame((s + step * i / 5) * rate)) + 0.5;
                 p.drawLine(QPointF(xm, ruler.bottom() - 2), QPointF(xm, ruler.bottom()));
@@ -302,7 +304,9 @@ void WaveView::PaintChannel(QPainter& p, int channel, const QRect& lane) {
     uint32_t got = 0;
     {
         platform::NamedLock lock(w->mutex, kPaintLockMs);
-        if (lock || !w->mutex) got = data->ReadAt(uint32_t(first * frameBytes), samples_.data(), n * frameBytes) / frameBytes;
+        if (lock || !w->mutex)
+            got = data->ReadAt(uint32_t(first * frameBytes), samples_.data(), n * frameBytes) /
+                  frameBytes;
     }
     auto sample = [&](uint32_t i) -> int {
         const uint8_t* s = samples_.data() + size_t(i) * frameBytes + size_t(channel * width);
@@ -330,7 +334,8 @@ void WaveView::PaintChannel(QPainter& p, int channel, const QRect& lane) {
     } else {
         QPolygonF line;
         line.reserve(int(got));
-        for (uint32_t i = 0; i < got; ++i) line.append(QPointF(lane.left() + XOfFrame(double(first + i)), y(sample(i))));
+        for (uint32_t i = 0; i < got; ++i)
+            line.append(QPointF(lane.left() + XOfFrame(double(first + i)), y(sample(i))));
         p.setRenderHint(QPainter::Antialiasing, true);
         p.drawPolyline(line);
         if (1 / fpp_ >= 6) {
@@ -355,7 +360,8 @@ void WaveView::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void WaveView::mouseReleaseEvent(QMouseEvent* event) {
-    if (dragging_ && editor_ && event->button() == Qt::LeftButton) editor_->Drag(FrameAt(event->position().x()));
+    if (dragging_ && editor_ && event->button() == Qt::LeftButton)
+        editor_->Drag(FrameAt(event->position().x()));
     dragging_ = false;
 }
 
@@ -389,7 +395,8 @@ WaveFormatDialog::WaveFormatDialog(uint32_t flag, uint32_t rate, bool compress, 
     formats_ = new QListWidget;
     formats_->setObjectName(QStringLiteral("waveFormats"));
     for (int i = 0; i < sound::kStandardFormatCount; ++i) {
-        auto* item = new QListWidgetItem(QString::fromUtf8(sound::FlagLabel(sound::StandardFormatFlag(i))));
+        auto* item =
+            new QListWidgetItem(QString::fromUtf8(sound::FlagLabel(sound::StandardFormatFlag(i))));
         item->setData(Qt::UserRole, sound::StandardFormatFlag(i));
         formats_->addItem(item);
     }
@@ -449,7 +456,8 @@ WaveEditorWindow::WaveEditorWindow(CWaveDoc& doc, uint32_t kind, Shell& shell, Q
     auto* menus = new QMenuBar;
     menus->setObjectName(QStringLiteral("waveMenuBar"));
     menus->setNativeMenuBar(false);
-    auto addMenu = [&](const QString& title, const char* name, std::initializer_list<const char*> items) {
+    auto addMenu = [&](const QString& title, const char* name,
+                       std::initializer_list<const char*> items) {
         QMenu* m = menus->addMenu(title);
         m->setObjectName(QString::fromUtf8(name));
         for (const char* item : items) {
@@ -479,8 +487,8 @@ WaveEditorWindow::WaveEditorWindow(CWaveDoc& doc, uint32_t kind, Shell& shell, Q
     }
 
     context_ = new QMenu(this);
-    for (const char* name : {"waveCut", "waveCopy", "wavePaste", "waveDelete", "", "waveInsertSilence",
-                             "wavePlaySelection"}) {
+    for (const char* name : {"waveCut", "waveCopy", "wavePaste", "waveDelete", "",
+                             "waveInsertSilence", "wavePlaySelection"}) {
         if (!*name)
             context_->addSeparator();
         else
@@ -514,7 +522,8 @@ WaveEditorWindow::WaveEditorWindow(CWaveDoc& doc, uint32_t kind, Shell& shell, Q
         if (!updatingBar_) view_->SetOriginFrame(v * ScrollScale(view_->Frames()));
     });
     connect(&shell_, &Shell::playStateChanged, this, &WaveEditorWindow::UpdatePlayPosition);
-    connect(&EditorSwitches(), &EditorSwitchesObject::changed, this, &WaveEditorWindow::UpdateActions);
+    connect(&EditorSwitches(), &EditorSwitchesObject::changed, this,
+            &WaveEditorWindow::UpdateActions);
     Refresh();
 }
 
@@ -597,8 +606,10 @@ void WaveEditorWindow::MakeActions() {
     on("waveFormat", [this] {
         if (!editor_ || !editor_->Doc().Data()) return;
         const WAVEFORMATEX& f = editor_->Doc().Data()->Format();
-        WaveFormatDialog dialog(sound::FormatToFlag(f), f.nSamplesPerSec, CWaveDoc::CompressWaves(), this);
-        if (dialog.exec() == QDialog::Accepted) ApplyFormat(dialog.Flag(), dialog.Rate(), dialog.Compress());
+        WaveFormatDialog dialog(sound::FormatToFlag(f), f.nSamplesPerSec, CWaveDoc::CompressWaves(),
+                                this);
+        if (dialog.exec() == QDialog::Accepted)
+            ApplyFormat(dialog.Flag(), dialog.Rate(), dialog.Compress());
     });
     on("wavePlaySelection", [this] { PlaySelection(); });
     on("wavePlayCursor", [this] { PlayFromCursor(); });
@@ -672,7 +683,9 @@ void WaveEditorWindow::AfterEdit() {
 
 void WaveEditorWindow::UpdateActions() {
     const bool on = editor_ != nullptr;
-    auto enable = [this](const char* name, bool e) { Action(QString::fromUtf8(name))->setEnabled(e); };
+    auto enable = [this](const char* name, bool e) {
+        Action(QString::fromUtf8(name))->setEnabled(e);
+    };
     enable("waveCut", on && editor_->CanCut());
     enable("waveCopy", on && editor_->CanCopy());
     enable("wavePaste", on && editor_->CanPaste());
@@ -685,7 +698,8 @@ void WaveEditorWindow::UpdateActions() {
     const bool silent = EditorSwitches().DeleteMakesSilent();
     QAction* mode = Action(QStringLiteral("waveDeleteMode"));
     if (mode->isChecked() != silent) mode->setChecked(silent);
-    Action(QStringLiteral("waveDelete"))->setText(silent ? QStringLiteral("&Silence") : QStringLiteral("&Delete"));
+    Action(QStringLiteral("waveDelete"))
+        ->setText(silent ? QStringLiteral("&Silence") : QStringLiteral("&Delete"));
 }
 
 void WaveEditorWindow::UpdateScrollBar() {

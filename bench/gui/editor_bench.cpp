@@ -45,9 +45,9 @@ const std::string& BigMidi() {
         doc.SetTicksPerBeat(kUnitsPerBeat, 480);
         // 100,000 notes on four tracks: sixteenths with chords, over about 6,000 beats.
         for (int i = 0; i < 100000; ++i)
-            doc.GetChannelEvents(1 + i % 4)
-                ->Add(new EventMidi(uint32_t(i / 4) * 120, uint8_t(0x90 | (i % 4)),
-                                    uint8_t(36 + (i * 7) % 60), uint8_t(40 + i % 80), 100 + i % 300));
+            doc.GetChannelEvents(1 + i % 4)->Add(
+                new EventMidi(uint32_t(i / 4) * 120, uint8_t(0x90 | (i % 4)),
+                              uint8_t(36 + (i * 7) % 60), uint8_t(40 + i % 80), 100 + i % 300));
         const std::string p = Path("big.mid");
         doc.OnSaveDocument(p);
         return p;
@@ -123,10 +123,10 @@ void PianoRollRepaint(benchmark::State& state) {
 }
 BENCHMARK(PianoRollRepaint)
     ->Name("PianoRoll/Repaint")
-    ->Arg(200)     // every note in view
-    ->Arg(2000)    // a third of them
-    ->Arg(20000)   // 50 beats: 800 notes, drawn one by one
-    ->Arg(200000)  // 5 beats
+    ->Arg(200)    // every note in view
+    ->Arg(2000)   // a third of them
+    ->Arg(20000)  // 50 beats: 800 notes, drawn one by one
+    ->Arg(200000) // 5 beats
     ->Unit(benchmark::kMillisecond);
 
 void PianoRollScroll(benchmark::State& state) {
@@ -192,11 +192,11 @@ void WaveRepaint(benchmark::State& state) {
 }
 BENCHMARK(WaveRepaint)
     ->Name("WaveEditor/Repaint")
-    ->Arg(0)        // the whole sound
-    ->Arg(409600)   // 4096 frames a pixel
-    ->Arg(25600)    // 256 frames a pixel: the cache's finest level
-    ->Arg(10000)    // 100 frames a pixel: from the samples
-    ->Arg(50)       // half a frame a pixel
+    ->Arg(0)      // the whole sound
+    ->Arg(409600) // 4096 frames a pixel
+    ->Arg(25600)  // 256 frames a pixel: the cache's finest level
+    ->Arg(10000)  // 100 frames a pixel: from the samples
+    ->Arg(50)     // half a frame a pixel
     ->Unit(benchmark::kMillisecond);
 
 } // namespace

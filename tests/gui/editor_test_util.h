@@ -26,8 +26,9 @@ struct NoteSpec {
 };
 
 // A MIDI file of the notes (480 units per beat) saved as name; extra events go in as given.
-inline std::string MakeMidi(ShellFixture& f, const std::string& name, const std::vector<NoteSpec>& notes,
-                            int tracks = 1, const std::vector<std::pair<int, EventMidi*>>& extra = {}) {
+inline std::string MakeMidi(ShellFixture& f, const std::string& name,
+                            const std::vector<NoteSpec>& notes, int tracks = 1,
+                            const std::vector<std::pair<int, EventMidi*>>& extra = {}) {
     CMidiDoc doc;
     doc.OnNewDocument();
     doc.SetChannelCount(tracks, false);
@@ -63,7 +64,8 @@ inline std::vector<EventRow> Notes(CChanDoc& doc) {
 }
 
 // Opens a file in the started shell and gives its note editor window, shown at a known size.
-inline gui::NoteEditorWindow* OpenNotes(ShellFixture& f, const std::string& path, CAmpDoc** doc = nullptr) {
+inline gui::NoteEditorWindow* OpenNotes(ShellFixture& f, const std::string& path,
+                                        CAmpDoc** doc = nullptr) {
     CAmpDoc* d = f.Window().OpenPath(QString::fromStdString(path));
     if (!d) return nullptr;
     if (doc) *doc = d;

@@ -29,8 +29,8 @@ struct List {
         list.SetUnitsPerBeat(480);
         CEventTree& events = list.GetEvents();
         events.Add(new EventMidi(0, 0x00, 0x07, 0xA1, 0, 0x20)); // tempo 500000 us: 120 bpm
-        events.Add(new EventMidi(240, 0xB2, 7, 100));           // volume on channel 3
-        events.Add(new EventMidi(480, 0xF0, 0xF0, 0));          // system exclusive: 43 10 F7
+        events.Add(new EventMidi(240, 0xB2, 7, 100));            // volume on channel 3
+        events.Add(new EventMidi(480, 0xF0, 0xF0, 0));           // system exclusive: 43 10 F7
         events.Add(new EventMidi(480, 0xF0, 0x43, 0));
         events.Add(new EventMidi(480, 0xF0, 0x10, 0));
         events.Add(new EventMidi(480, 0xF0, 0xF7, 0));
@@ -65,7 +65,8 @@ private Q_SLOTS:
     void everyEventHasARowWithItsKindAndData() {
         List l;
         QVERIFY(l.window);
-        QAbstractItemModelTester tester(l.model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester tester(l.model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
         QCOMPARE(l.model->rowCount(), int(Dump(l.Doc()).size()));
         const int tempo = l.RowOfKind(QStringLiteral("Tempo"));
         QVERIFY(tempo >= 0);
@@ -86,11 +87,12 @@ private Q_SLOTS:
         QVERIFY(l.window);
         const auto original = Dump(l.Doc());
         const int note = l.RowOfKind(QStringLiteral("Note"));
-        QVERIFY(l.model->setData(l.model->index(note, gui::EventListModel::kTime), QStringLiteral("3.5"),
-                                 Qt::EditRole));
+        QVERIFY(l.model->setData(l.model->index(note, gui::EventListModel::kTime),
+                                 QStringLiteral("3.5"), Qt::EditRole));
         QCOMPARE(l.UndoText(), QStringLiteral("&Undo Edit Event"));
         bool moved = false;
-        for (const auto& row : Dump(l.Doc())) moved |= std::get<1>(row) == 1680 && std::get<3>(row) == 60;
+        for (const auto& row : Dump(l.Doc()))
+            moved |= std::get<1>(row) == 1680 && std::get<3>(row) == 60;
         QVERIFY(moved);
         // By name, and the velocity.
         const int again = l.RowOfKind(QStringLiteral("Note"));
@@ -107,8 +109,8 @@ private Q_SLOTS:
         QCOMPARE(l.model->Text(l.RowOfKind(QStringLiteral("SysEx")), gui::EventListModel::kData1),
                  QStringLiteral("7E 7F 09 01"));
         // A controller made a program change.
-        QVERIFY(l.model->SetText(l.RowOfKind(QStringLiteral("Controller")), gui::EventListModel::kKind,
-                                 QStringLiteral("program")));
+        QVERIFY(l.model->SetText(l.RowOfKind(QStringLiteral("Controller")),
+                                 gui::EventListModel::kKind, QStringLiteral("program")));
         QVERIFY(l.RowOfKind(QStringLiteral("Program")) >= 0);
         for (int i = 0; i < 7; ++i) l.f.Action("editUndo")->trigger();
         QVERIFY(Dump(l.Doc()) == original);
@@ -127,7 +129,8 @@ private Q_SLOTS:
                                   QStringLiteral("80")));
         QVERIFY(Dump(l.Doc()) == original);
         QCOMPARE(messages.Shown().size(), size_t(3));
-        QCOMPARE(QString::fromStdString(messages.Shown()[0]), QString::fromLatin1(editing::kVelocityMessage));
+        QCOMPARE(QString::fromStdString(messages.Shown()[0]),
+                 QString::fromLatin1(editing::kVelocityMessage));
     }
 
     void rowsAndTheModelShareTheSelection() {

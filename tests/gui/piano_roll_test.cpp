@@ -39,7 +39,8 @@ struct Roll {
     editing::NoteEditor& Model() { return *window->Editor(); }
     // The centre of a note's bar, or a point at a time and key.
     QPoint At(double units, int key) const {
-        return QPoint(int(roll->XOfTime(units)) + 1, int(roll->YOfKey(key) + roll->RowHeight() / 2));
+        return QPoint(int(roll->XOfTime(units)) + 1,
+                      int(roll->YOfKey(key) + roll->RowHeight() / 2));
     }
     void Drag(QPoint from, QPoint to, Qt::KeyboardModifiers mods = {}) {
         QTest::mousePress(roll, Qt::LeftButton, mods, from);
@@ -55,7 +56,8 @@ struct Roll {
     void Redo() { f.Action("editRedo")->trigger(); }
     std::vector<std::pair<uint32_t, int>> Selected() {
         std::vector<std::pair<uint32_t, int>> v;
-        for (const editing::EventRef& r : Model().Selection()) v.emplace_back(r.time, r.event->GetData1());
+        for (const editing::EventRef& r : Model().Selection())
+            v.emplace_back(r.time, r.event->GetData1());
         return v;
     }
 };
@@ -95,7 +97,8 @@ private Q_SLOTS:
         QCOMPARE(r.UndoText(), QStringLiteral("&Undo Move"));
         r.Undo();
         notes.clear();
-        for (const auto& row : Notes(r.Doc())) notes.emplace_back(std::get<1>(row), std::get<3>(row));
+        for (const auto& row : Notes(r.Doc()))
+            notes.emplace_back(std::get<1>(row), std::get<3>(row));
         QCOMPARE(notes, (std::vector<std::pair<uint32_t, int>>{{0, 60}, {480, 64}, {960, 67}}));
         // With Shift held the grid is bypassed: 0.3 beats is 144 units.
         QTest::mouseClick(r.roll, Qt::LeftButton, {}, r.At(100, 60));
@@ -118,7 +121,10 @@ private Q_SLOTS:
     }
 
     void aRubberBandSelectsExactlyTheNotesInside() {
-        Roll r({{1, 0, 60, 240}, {1, 480, 62, 240}, {1, 960, 64, 240}, {1, 1440, 70, 240},
+        Roll r({{1, 0, 60, 240},
+                {1, 480, 62, 240},
+                {1, 960, 64, 240},
+                {1, 1440, 70, 240},
                 {1, 2400, 62, 240}});
         QVERIFY(r.window);
         // From before beat 1 on key 65 to beat 3.5 on key 61: the notes at 480 (62) and 960 (64)
@@ -289,10 +295,12 @@ private Q_SLOTS:
         const QColor base = r.roll->palette().color(QPalette::Base);
         // Inside the notes' band there is ink; far above it there is none.
         const NoteSpec& probe = notes[10000];
-        const QPoint on(int(r.roll->XOfTime(probe.time)), int(r.roll->YOfKey(probe.key) + r.roll->RowHeight() / 2));
+        const QPoint on(int(r.roll->XOfTime(probe.time)),
+                        int(r.roll->YOfKey(probe.key) + r.roll->RowHeight() / 2));
         QVERIFY(image.pixelColor(on * image.devicePixelRatio()) != base);
         const QPoint off(on.x(), int(r.roll->YOfKey(100)));
-        if (r.roll->NoteArea().contains(off)) QCOMPARE(image.pixelColor(off * image.devicePixelRatio()), base);
+        if (r.roll->NoteArea().contains(off))
+            QCOMPARE(image.pixelColor(off * image.devicePixelRatio()), base);
     }
 };
 

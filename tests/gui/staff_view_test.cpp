@@ -17,14 +17,14 @@ private Q_SLOTS:
 
     void keysAreSpeltWithTheKeysAccidentals() {
         // D major: F sharp and C sharp belong to the key, F natural needs its sign.
-        QCOMPARE(gui::SpellKey(66, 2).accidental, 0);  // F#4
-        QCOMPARE(gui::SpellKey(65, 2).accidental, 2);  // F4: natural
+        QCOMPARE(gui::SpellKey(66, 2).accidental, 0); // F#4
+        QCOMPARE(gui::SpellKey(65, 2).accidental, 2); // F4: natural
         QCOMPARE(gui::SpellKey(65, 2).step, gui::SpellKey(66, 2).step);
-        QCOMPARE(gui::SpellKey(60, 0).step, 35);       // middle C
-        QCOMPARE(gui::SpellKey(61, 0).accidental, 1);  // C#4 in C major
-        QCOMPARE(gui::SpellKey(70, -1).accidental, 0); // B flat in F major
-        QCOMPARE(gui::SpellKey(71, -1).accidental, 2); // B natural in F major
-        QCOMPARE(gui::SpellKey(70, 0).accidental, 1);  // A sharp in C major
+        QCOMPARE(gui::SpellKey(60, 0).step, 35);                         // middle C
+        QCOMPARE(gui::SpellKey(61, 0).accidental, 1);                    // C#4 in C major
+        QCOMPARE(gui::SpellKey(70, -1).accidental, 0);                   // B flat in F major
+        QCOMPARE(gui::SpellKey(71, -1).accidental, 2);                   // B natural in F major
+        QCOMPARE(gui::SpellKey(70, 0).accidental, 1);                    // A sharp in C major
         QCOMPARE(gui::SpellKey(63, -3).step, gui::SpellKey(64, 0).step); // E flat on E's line
         QCOMPARE(gui::KeyNameOf(-3), QStringLiteral("E\u266D major"));
     }
@@ -56,7 +56,10 @@ private Q_SLOTS:
         f.Start({});
         CAmpDoc* doc = nullptr;
         auto* w = guitest::OpenNotes(
-            f, guitest::MakeMidi(f, "heads.mid", {{1, 0, 60, 480}, {1, 480, 67, 480}, {1, 480, 48, 480}}), &doc);
+            f,
+            guitest::MakeMidi(f, "heads.mid",
+                              {{1, 0, 60, 480}, {1, 480, 67, 480}, {1, 480, 48, 480}}),
+            &doc);
         QVERIFY(w);
         w->Tabs()->setCurrentWidget(w->Staff());
         QCoreApplication::processEvents();
@@ -64,7 +67,8 @@ private Q_SLOTS:
         staff->SetPixelsPerBeat(80);
         staff->SetOriginTime(0);
         const double h = staff->StepHeight();
-        const QPoint head(int(staff->XOfTime(480) + h * 1.2), int(staff->YOfStep(gui::SpellKey(48, staff->Signature()).step)));
+        const QPoint head(int(staff->XOfTime(480) + h * 1.2),
+                          int(staff->YOfStep(gui::SpellKey(48, staff->Signature()).step)));
         QTest::mouseClick(staff, Qt::LeftButton, {}, head);
         QCOMPARE(w->Editor()->Selection().size(), size_t(1));
         QCOMPARE(int(w->Editor()->Selection().front().event->GetData1()), 48);

@@ -30,7 +30,8 @@ std::vector<int16_t> Generate(uint32_t frames, int channels) {
     for (uint32_t i = 0; i < frames; ++i)
         for (int c = 0; c < channels; ++c) {
             const double t = double(i) / 22050;
-            double v = std::sin(2 * M_PI * (200 + 400 * t) * t + c) * (0.3 + 0.7 * std::fabs(std::sin(t * 3)));
+            double v = std::sin(2 * M_PI * (200 + 400 * t) * t + c) *
+                       (0.3 + 0.7 * std::fabs(std::sin(t * 3)));
             if (random() % 5000 == 0) v = (random() % 2) ? 1.0 : -1.0;
             s[size_t(i) * channels + c] = int16_t(std::lround(v * 32767));
         }
@@ -57,7 +58,8 @@ struct Wave {
     explicit Wave(uint32_t frames = 22050, int channels = 2) {
         f.Setting(app::kSectionBehavior, "NewDocument", "0");
         f.Start({});
-        const std::string path = WriteWave(f.Path("sound.wav"), Generate(frames, channels), channels);
+        const std::string path =
+            WriteWave(f.Path("sound.wav"), Generate(frames, channels), channels);
         doc = f.Window().OpenPath(QString::fromStdString(path));
         if (!doc) return;
         window = qobject_cast<gui::WaveEditorWindow*>(f.Window().WindowOf(doc));
@@ -110,8 +112,11 @@ private Q_SLOTS:
                 const uint64_t block = gui::PeakCache::BlockFrames(level);
                 // Spans at block boundaries at this level, and arbitrary ones.
                 for (int trial = 0; trial < 40; ++trial) {
-                    const uint64_t from = trial % 2 ? random() % frames : (random() % ((frames + block - 1) / block)) * block;
-                    const uint64_t length = block * (1 + random() % 3) + (trial % 2 ? random() % block : 0);
+                    const uint64_t from = trial % 2
+                                              ? random() % frames
+                                              : (random() % ((frames + block - 1) / block)) * block;
+                    const uint64_t length =
+                        block * (1 + random() % 3) + (trial % 2 ? random() % block : 0);
                     const uint64_t to = std::min<uint64_t>(frames, from + length);
                     for (int c = 0; c < channels; ++c) {
                         int16_t lo = 0, hi = 0;
@@ -120,7 +125,8 @@ private Q_SLOTS:
                         // blocks the span touches.
                         const int l = cache.LevelFor(double(to - from));
                         const uint64_t bf = gui::PeakCache::BlockFrames(l);
-                        const uint64_t a = from / bf * bf, b = std::min<uint64_t>(frames, (to + bf - 1) / bf * bf);
+                        const uint64_t a = from / bf * bf,
+                                       b = std::min<uint64_t>(frames, (to + bf - 1) / bf * bf);
                         int tl = INT16_MAX, th = INT16_MIN;
                         for (uint64_t i = a; i < b; ++i) {
                             tl = std::min<int>(tl, samples[size_t(i) * channels + c]);
@@ -145,7 +151,8 @@ private Q_SLOTS:
                     }
                     QVERIFY(valid[size_t(c)]);
                     int tl = INT16_MAX, th = INT16_MIN;
-                    for (uint64_t i = uint64_t(f0); i < std::min<uint64_t>(frames, uint64_t(std::ceil(f0 + fpp))); ++i) {
+                    for (uint64_t i = uint64_t(f0);
+                         i < std::min<uint64_t>(frames, uint64_t(std::ceil(f0 + fpp))); ++i) {
                         tl = std::min<int>(tl, samples[size_t(i) * channels]);
                         th = std::max<int>(th, samples[size_t(i) * channels]);
                     }
@@ -245,7 +252,8 @@ private Q_SLOTS:
         editing::WaveEditor& m = *w.window->Editor();
         m.Select(1000, 2000);
         w.window->Action(QStringLiteral("waveDeleteMode"))->setChecked(true);
-        QCOMPARE(w.window->Action(QStringLiteral("waveDelete"))->text(), QStringLiteral("&Silence"));
+        QCOMPARE(w.window->Action(QStringLiteral("waveDelete"))->text(),
+                 QStringLiteral("&Silence"));
         w.window->Action(QStringLiteral("waveDelete"))->trigger();
         QCOMPARE(w.Doc().FrameCount(), 22050u);
         const auto bytes = w.Bytes();
