@@ -10,6 +10,7 @@
 #include "gui/document_window.h"
 #include "gui/file_dialogs.h"
 #include "gui/icons.h"
+#include "gui/note_editor_window.h"
 #include "gui/render_job.h"
 #include "gui/settings_dialog.h"
 #include "gui/shell.h"
@@ -115,6 +116,7 @@ MainWindow::MainWindow(Shell& shell) : shell_(shell) {
     setWindowTitle(QString::fromUtf8(kTitle));
     setWindowIcon(ProgramIcon());
     setAcceptDrops(true);
+    RegisterEditorWindows();
     setDockOptions(AnimatedDocks | AllowTabbedDocks | AllowNestedDocks);
 
     area_ = new QMdiArea;

@@ -4,6 +4,7 @@
 #include "documents/channel_document.h"
 #include "gui/appearance.h"
 #include "gui/device_list.h"
+#include "gui/editor_screenshots.h"
 #include "gui/file_dialogs.h"
 #include "gui/main_window.h"
 #include "gui/message_boxes.h"
@@ -175,7 +176,8 @@ int TakeScreenshots(Shell& shell, const QString& dir) {
     progress->setValue(42);
     camera.ShootShown(progress.get(), QStringLiteral("render-progress"));
     camera.ShootShown(w->MakeAboutBox().get(), QStringLiteral("about"));
-    return camera.Written() + TakeTreeEditorScreenshots(shell, dir);
+    return camera.Written() + TakeTreeEditorScreenshots(shell, dir) +
+           TakeEditorScreenshots(shell, dir);
 }
 
 bool InstallDevHooks(Shell& shell) {
