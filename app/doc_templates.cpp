@@ -2,9 +2,9 @@
 
 #include "documents/channel_document.h"
 #include "documents/collection.h"
-#include "documents/text_form.h"
 #include "documents/event_list_document.h"
 #include "documents/midi_document.h"
+#include "documents/text_form.h"
 #include "documents/tree_document.h"
 #include "documents/wave_document.h"
 #include "song/song_document.h"

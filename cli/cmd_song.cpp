@@ -44,7 +44,8 @@ int DumpCollection(const std::string& path) {
     json["sorted"] = doc.Paths().sorted;
     json["chance"] = textform::Float(doc.Paths().chance);
     TextJson paths = TextJson::array();
-    for (size_t i = 0; i < doc.Paths().Count(); ++i) paths.push_back(textform::String(doc.Paths().Path(i)));
+    for (size_t i = 0; i < doc.Paths().Count(); ++i)
+        paths.push_back(textform::String(doc.Paths().Path(i)));
     json["paths"] = std::move(paths);
     json["text2"] = textform::String(doc.Text2());
     PrintJson(json);

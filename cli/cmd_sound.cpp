@@ -6,10 +6,10 @@
 
 #include "documents/tree_document.h"
 #include "documents/wave_document.h"
-#include "song/song_document.h"
 #include "formats/sample_format.h"
 #include "platform/byte_cursor.h"
 #include "platform/temp_names.h"
+#include "song/song_document.h"
 
 #include <cstdio>
 #include <cstring>
@@ -183,9 +183,9 @@ int RunConvert(const std::vector<std::string>& args) {
             magic = platform::LoadLe32(&head[4]);
         }
     }
-    const bool tree = text == textform::TextKind::Tree || (version > 3 && magic == kDendraMagic) ||
-                      (text == textform::TextKind::NotText && magic != kSongMagic &&
-                       endsWith(in, ".dra"));
+    const bool tree =
+        text == textform::TextKind::Tree || (version > 3 && magic == kDendraMagic) ||
+        (text == textform::TextKind::NotText && magic != kSongMagic && endsWith(in, ".dra"));
     const bool song = !tree && (text == textform::TextKind::Song || magic == kSongMagic ||
                                 (text == textform::TextKind::NotText && endsWith(in, ".sng")));
     if (tree || song) {
@@ -193,8 +193,8 @@ int RunConvert(const std::vector<std::string>& args) {
             return UsageError(self, "--compress, --format and --rate apply to sounds only");
         const char* ext = tree ? ".dra" : ".sng";
         if (!endsWith(out, ext) && !endsWith(out, ".json"))
-            return UsageError(self, std::string("a ") + (tree ? "tree" : "song") +
-                                        " converts to " + ext + " or .json");
+            return UsageError(self, std::string("a ") + (tree ? "tree" : "song") + " converts to " +
+                                        ext + " or .json");
         std::unique_ptr<CChanDoc> doc;
         if (tree)
             doc = std::make_unique<CDendraDoc>();

@@ -188,7 +188,8 @@ public:
         if (k == "events" || k == "unitsPerBeat") return Decide(TextKind::EventList);
         return true;
     }
-    bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& ex) {
+    bool parse_error(std::size_t position, const std::string&,
+                     const nlohmann::detail::exception& ex) {
         failed = true;
         errorAt = position;
         error = Reason(ex.what());
@@ -250,7 +251,8 @@ bool Parse(std::string_view text, TextJson& out, std::string* error) {
         return true;
     } catch (const TextJson::parse_error& e) {
         // The library counts bytes from 1 up to the character it stopped at.
-        if (error) *error = LineAndColumn(text, e.byte > 0 ? e.byte - 1 : 0) + ": " + Reason(e.what());
+        if (error)
+            *error = LineAndColumn(text, e.byte > 0 ? e.byte - 1 : 0) + ": " + Reason(e.what());
     } catch (const TextJson::exception& e) {
         // A number beyond the float range: the library names the number it read.
         std::string what = e.what();
@@ -341,10 +343,14 @@ bool NumberOf(const TextJson& value, double& out) {
     }
     if (value.is_string()) {
         const std::string& s = value.get_ref<const std::string&>();
-        if (s == "NaN") out = std::numeric_limits<double>::quiet_NaN();
-        else if (s == "Infinity") out = std::numeric_limits<double>::infinity();
-        else if (s == "-Infinity") out = -std::numeric_limits<double>::infinity();
-        else return false;
+        if (s == "NaN")
+            out = std::numeric_limits<double>::quiet_NaN();
+        else if (s == "Infinity")
+            out = std::numeric_limits<double>::infinity();
+        else if (s == "-Infinity")
+            out = -std::numeric_limits<double>::infinity();
+        else
+            return false;
         return true;
     }
     return false;
@@ -360,6 +366,8 @@ std::string KindOf(const TextJson& value) {
 }
 
 std::string Shown(const TextJson& value) {
+    // A container is named, not printed: printing walks it as deep as it nests.
+    if (value.is_structured()) return KindOf(value);
     std::string s = Compact(value);
     if (s.size() > 40) s = s.substr(0, 37) + "...";
     return s;
@@ -402,8 +410,7 @@ int64_t ObjectReader::Integer(std::string_view key, int64_t def, int64_t min, in
     if (v->is_number_float()) {
         const double d = v->get<float>();
         if (d != std::trunc(d)) Fail(key, "takes a whole number, not " + Shown(*v));
-        if (std::fabs(d) >= 9.2e18 || d < static_cast<double>(min) ||
-            d > static_cast<double>(max))
+        if (std::fabs(d) >= 9.2e18 || d < static_cast<double>(min) || d > static_cast<double>(max))
             outside();
         return static_cast<int64_t>(d);
     }
@@ -517,8 +524,8 @@ ReadEventResult ReadEvent(const TextJson& value, const std::string& where) {
             r.Fail("bytes", "takes an even number of hexadecimal digits");
         const auto n = static_cast<uint32_t>(hex.size() / 2);
         if (counted && r.Has("bytes") && count != n)
-            r.Fail("count", "is " + std::to_string(count) + " but \"bytes\" holds " +
-                                std::to_string(n));
+            r.Fail("count",
+                   "is " + std::to_string(count) + " but \"bytes\" holds " + std::to_string(n));
         b->Allocate(r.Has("bytes") ? n : count);
         for (uint32_t i = 0; i < n; ++i) {
             const int hi = HexDigit(hex[2 * i]);
@@ -586,8 +593,7 @@ TextJson EventsJson(CEventTree& events) {
     return a;
 }
 
-void PutEvents(TextJson& object, const char* eventsKey, const char* lengthKey,
-               CEventTree& events) {
+void PutEvents(TextJson& object, const char* eventsKey, const char* lengthKey, CEventTree& events) {
     TextJson a = TextJson::array();
     const SongEvent* last = nullptr;
     uint32_t lastTime = 0;

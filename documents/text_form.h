@@ -134,12 +134,10 @@ TextJson EventJson(const SongEvent& event, uint32_t time);
 TextJson EventsJson(CEventTree& events);
 // Adds the store's events at `eventsKey`, and its cached length at `lengthKey` when it is not
 // the end of its last event.
-void PutEvents(TextJson& object, const char* eventsKey, const char* lengthKey,
-               CEventTree& events);
+void PutEvents(TextJson& object, const char* eventsKey, const char* lengthKey, CEventTree& events);
 // Appends the stored form of an event store (CEventTree::Serialize) from the array at
 // `eventsKey` and the length at `lengthKey` of an object being read.
-void WriteEvents(ObjectReader& object, const char* eventsKey, const char* lengthKey,
-                 CArchive& out);
+void WriteEvents(ObjectReader& object, const char* eventsKey, const char* lengthKey, CArchive& out);
 
 // {"kind":"eventlist","unitsPerBeat":U,"events":[...]} (+ "length")
 TextJson EventListJson(CSELDoc& doc);

@@ -175,8 +175,8 @@ public:
     void WriteRoot(const TextJson* root) {
         static const TextJson kEmpty = TextJson::object();
         if (root && !root->is_object())
-            throw Error(Where("") + (prefix_.empty() ? "" : ": ") + "\"root\" takes an object, not " +
-                        textform::KindOf(*root));
+            throw Error(Where("") + (prefix_.empty() ? "" : ": ") +
+                        "\"root\" takes an object, not " + textform::KindOf(*root));
         bool isRoot = true;
         if (root) {
             const auto type = root->find("type");
@@ -235,8 +235,8 @@ private:
                 if (!info || info == &Root::kInfo)
                     throw Error(where + ": unknown node type " + textform::Shown(TextJson(type)));
                 if (hasId && id != info->typeId)
-                    r.Fail("id", std::to_string(id) + " is not the id of " + info->typeName +
-                                     " (" + std::to_string(info->typeId) + ")");
+                    r.Fail("id", std::to_string(id) + " is not the id of " + info->typeName + " (" +
+                                     std::to_string(info->typeId) + ")");
             } else if (hasId) {
                 info = TypeById(id);
                 if (!info) r.Fail("id", std::to_string(id) + " is the id of no node type");
@@ -374,13 +374,14 @@ private:
         default:
             break;
         }
-        if (whole && d != std::trunc(d)) FailParam(f, "takes a whole number, not " + textform::Shown(v));
+        if (whole && d != std::trunc(d))
+            FailParam(f, "takes a whole number, not " + textform::Shown(v));
         const bool ranged = f.min < f.max || f.holdOnRead;
         if (f.type == ParamType::Float) {
             const auto x = static_cast<float>(d);
-            const bool inRange = x >= lo && x <= hi &&
-                                 (!ranged || (x >= static_cast<float>(f.min) &&
-                                              x <= static_cast<float>(f.max)));
+            const bool inRange =
+                x >= lo && x <= hi &&
+                (!ranged || (x >= static_cast<float>(f.min) && x <= static_cast<float>(f.max)));
             if (!inRange) FailParam(f, textform::Shown(v) + " is outside " + Range(f, lo, hi));
         } else if (!(d >= lo && d <= hi && (!ranged || (d >= f.min && d <= f.max)))) {
             FailParam(f, textform::Shown(v) + " is outside " + Range(f, lo, hi));
@@ -389,7 +390,8 @@ private:
     }
 
     static std::string Number(double v) {
-        if (v == std::trunc(v) && std::fabs(v) < 1e15) return std::to_string(static_cast<int64_t>(v));
+        if (v == std::trunc(v) && std::fabs(v) < 1e15)
+            return std::to_string(static_cast<int64_t>(v));
         return textform::Compact(TextJson(static_cast<float>(v)));
     }
 
@@ -413,7 +415,8 @@ private:
         for (size_t i = 0; i < f.choices.size() && i < 12; ++i)
             offered += (i ? ", " : "") + std::string(f.choices[i].label ? f.choices[i].label : "");
         if (f.choices.size() > 12) offered += ", ...";
-        FailParam(f, textform::Shown(TextJson(label)) + " is not one of its choices (" + offered + ")");
+        FailParam(f, textform::Shown(TextJson(label)) + " is not one of its choices (" + offered +
+                         ")");
     }
 
     ProtoType& Scratch(const NodeTypeInfo& info) {
@@ -443,8 +446,8 @@ private:
     void CheckRequirements() const {
         for (const Requirement& r : required_) {
             if (!Exists(r.path))
-                throw Error(r.where + ": \"" + r.field + "\" names no node: " +
-                            textform::Shown(TextJson(r.path)));
+                throw Error(r.where + ": \"" + r.field +
+                            "\" names no node: " + textform::Shown(TextJson(r.path)));
             if (!r.mayContain && r.holder.compare(0, r.path.size(), r.path) == 0)
                 throw Error(r.where + ": \"" + r.field + "\" " + textform::Shown(TextJson(r.path)) +
                             " contains the node itself");

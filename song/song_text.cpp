@@ -50,8 +50,8 @@ int32_t Flag(ObjectReader& r, const char* key) {
 // Reads settings; sets the kDerived... bits of the fields left out.
 EntrySettings ReadSettings(const TextJson* value, const std::string& where, uint8_t& leftOut) {
     EntrySettings s;
-    leftOut = kDerivedName | kDerivedMidiVolume | kDerivedBalance | kDerivedChannel |
-              kDerivedProgram;
+    leftOut =
+        kDerivedName | kDerivedMidiVolume | kDerivedBalance | kDerivedChannel | kDerivedProgram;
     if (!value) return s;
     ObjectReader r(*value, where);
     auto given = [&](const char* key, uint8_t bit) {
@@ -77,8 +77,8 @@ EntrySettings ReadSettings(const TextJson* value, const std::string& where, uint
     s.rate = r.Number("rate", s.rate, kMinEntryRate, kMaxEntryRate);
     s.loop = Flag(r, "loop");
     s.startOffset = r.U32("startOffset", s.startOffset);
-    s.loopLength = static_cast<uint32_t>(
-        r.Integer("loopLength", s.loopLength, kMinLoopLength, 0xFFFFFFFFll));
+    s.loopLength =
+        static_cast<uint32_t>(r.Integer("loopLength", s.loopLength, kMinLoopLength, 0xFFFFFFFFll));
     r.Finish();
     return s;
 }
@@ -113,26 +113,31 @@ void WriteSongFile(const TextJson& song, CArchive& out, std::vector<uint8_t>& le
         if (!list->is_array())
             t.Fail("entries", "takes an array of entries, not " + textform::KindOf(*list));
         if (list->size() > static_cast<size_t>(kMaxSongEntries))
-            t.Fail("entries", "holds " + std::to_string(list->size()) + " entries; a song holds at most " +
+            t.Fail("entries", "holds " + std::to_string(list->size()) +
+                                  " entries; a song holds at most " +
                                   std::to_string(kMaxSongEntries));
         for (size_t i = 0; i < list->size(); ++i) {
             const std::string where = "entries[" + std::to_string(i) + "]";
             ObjectReader e((*list)[i], where);
             EntryText entry;
-            entry.mode = static_cast<int>(e.Integer("recordMode", kRecordOff, kRecordOff, kRecordWave));
+            entry.mode =
+                static_cast<int>(e.Integer("recordMode", kRecordOff, kRecordOff, kRecordWave));
             const TextJson* doc = e.Take("document");
             uint8_t bits = 0;
             entry.settings = ReadSettings(e.Take("settings"), where + ".settings", bits);
             if (doc && doc->is_string()) {
                 const std::string path = doc->get<std::string>();
-                const TextJson* settings = e.Object().contains("settings") ? &e.Object()["settings"] : nullptr;
+                const TextJson* settings =
+                    e.Object().contains("settings") ? &e.Object()["settings"] : nullptr;
                 if (settings && settings->contains("path") && entry.settings.sourcePath != path)
-                    e.Fail("document", "names " + textform::Shown(*doc) + " but \"settings\" names " +
+                    e.Fail("document", "names " + textform::Shown(*doc) +
+                                           " but \"settings\" names " +
                                            textform::Shown(TextJson(entry.settings.sourcePath)));
                 entry.settings.sourcePath = path;
                 doc = nullptr;
             } else if (doc && !doc->is_object() && !doc->is_null()) {
-                e.Fail("document", "takes a document, a path or null, not " + textform::KindOf(*doc));
+                e.Fail("document",
+                       "takes a document, a path or null, not " + textform::KindOf(*doc));
             }
             const bool hasDocument = doc && doc->is_object();
             const bool contained = e.Bool("contained", hasDocument);
