@@ -300,7 +300,13 @@ CAmpDoc* CDendraApp::OpenByExtension(const std::string& path) {
 CAmpDoc* CDendraApp::OpenDocumentFile(const std::string& path) {
     for (const auto& d : documents_)
         if (SamePath(d->GetPathName(), path)) return active_ = d.get();
-    const DocTemplate* t = TemplateForExtension(ExtensionOf(path));
+    std::string textError;
+    const DocTemplate* t = TemplateForFile(path, &textError);
+    if (!t && !textError.empty()) {
+        platform::Messages().Show("The text of this document cannot be read: " + textError,
+                                  platform::MessageKind::Error);
+        return nullptr;
+    }
     if (!t) {
         platform::MessageBox("improper extension");
         return nullptr;

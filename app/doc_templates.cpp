@@ -4,6 +4,7 @@
 #include "documents/collection.h"
 #include "documents/event_list_document.h"
 #include "documents/midi_document.h"
+#include "documents/text_form.h"
 #include "documents/tree_document.h"
 #include "documents/wave_document.h"
 #include "song/song_document.h"
@@ -69,6 +70,21 @@ const DocTemplate* TemplateForExtension(const std::string& extension) {
         for (const std::string& e : t.extensions)
             if (e == extension) return &t;
     return nullptr;
+}
+
+const DocTemplate* TemplateForFile(const std::string& path, std::string* textError) {
+    std::string error;
+    switch (textform::SniffFile(path, &error)) {
+    case textform::TextKind::Tree:
+        return TemplateForKind(kDocKindDendra);
+    case textform::TextKind::Song:
+        return TemplateForKind(kDocKindSong);
+    case textform::TextKind::Invalid:
+        if (textError) *textError = error;
+        return nullptr;
+    default:
+        return TemplateForExtension(ExtensionOf(path));
+    }
 }
 
 const DocTemplate* TemplateForKind(uint32_t kind) {

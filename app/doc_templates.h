@@ -30,6 +30,10 @@ void RegisterDocTemplate(DocTemplate t);
 std::string ExtensionOf(const std::string& path);
 // The template for an extension (as ExtensionOf gives it), or null.
 const DocTemplate* TemplateForExtension(const std::string& extension);
+// The template for a file: a tree's or song's text form by its content (whatever its name),
+// otherwise by its extension; null when neither tells (with *textError set when the file is a
+// text form with a syntax error before its kind: "line L, column C: ...").
+const DocTemplate* TemplateForFile(const std::string& path, std::string* textError = nullptr);
 // The template for a document kind flag, or null.
 const DocTemplate* TemplateForKind(uint32_t kind);
 

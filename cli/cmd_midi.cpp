@@ -1,6 +1,5 @@
 // MIDI files on the command line: `dump` of a .mid file, and `export-midi`.
 #include "cli/commands.h"
-#include "cli/event_json.h"
 #include "cli/json.h"
 
 #include "documents/event_list_document.h"
@@ -55,28 +54,25 @@ int DumpMidi(const std::string& path) {
     CMidiDoc doc;
     if (!CheckReadable(path)) return kExitInput;
     if (!doc.OnOpenDocument(path)) return kExitInput;
-    JsonWriter json;
-    json.BeginObject();
-    json.Key("kind").String("midi");
-    json.Key("format").Int(doc.FileFormat());
-    json.Key("division").UInt(doc.GetTicksPerBeat(kUnitsPerBeat));
-    json.Key("tracks").BeginArray();
+    TextJson json = TextJson::object();
+    json["kind"] = "midi";
+    json["format"] = doc.FileFormat();
+    json["division"] = doc.GetTicksPerBeat(kUnitsPerBeat);
+    TextJson tracks = TextJson::array();
     for (int ch = 1; ch <= doc.GetChannelCount(); ++ch) {
         ChannelMixRecord props;
         doc.ReadTrackProperties(ch, props);
-        json.BeginObject();
-        json.Key("name").String(props.name);
-        json.Key("channel").Int(props.channel);
-        json.Key("program").Int(props.program);
-        json.Key("volume").Float(props.volume);
-        json.Key("pan").Float(props.pan);
-        json.Key("events");
-        WriteEvents(json, *doc.GetChannelEvents(ch));
-        json.EndObject();
+        TextJson track = TextJson::object();
+        track["name"] = textform::String(props.name);
+        track["channel"] = props.channel;
+        track["program"] = props.program;
+        track["volume"] = textform::Float(props.volume);
+        track["pan"] = textform::Float(props.pan);
+        track["events"] = textform::EventsJson(*doc.GetChannelEvents(ch));
+        tracks.push_back(std::move(track));
     }
-    json.EndArray();
-    json.EndObject();
-    std::printf("%s\n", json.Text().c_str());
+    json["tracks"] = std::move(tracks);
+    PrintJson(json);
     return kExitOk;
 }
 
@@ -85,8 +81,8 @@ int RunExport(const std::vector<std::string>& args);
 const Command kCommands[] = {
     {"export-midi", "INPUT -o OUT.mid [--format0] [--tempo BPM]",
      "write a tree's solution, an event list, a song or a MIDI file as a Standard MIDI File",
-     "INPUT is a tree (.dra: its solution, solved first when it has none), an event list\n"
-     "(.sel, .wrd: one track), a song (.sng) or a\n"
+     "INPUT is a tree (.dra or its text form: its solution, solved first when it has none), an\n"
+     "event list (.sel, .wrd: one track), a song (.sng or its text form) or a\n"
      "MIDI file. A tree gives one track (format 0); a song a tempo track and one track per\n"
      "entry (format 1); a MIDI file keeps its tracks (format 1) unless it has only one.\n\n"
      "  -o OUT.mid    the file to write (replaced only when the whole file was written)\n"
@@ -142,14 +138,19 @@ int RunExport(const std::vector<std::string>& args) {
 
     std::vector<uint8_t> head = Head(input);
     std::string ext = Extension(input);
-    if (HasMidiHeader(head) || (!HasTreeHeader(head) && (ext == ".mid" || ext == ".midi"))) {
+    std::string textError;
+    const textform::TextKind text = textform::SniffFile(input, &textError);
+    if (text == textform::TextKind::Invalid) return InputError(input, textError);
+    if (text == textform::TextKind::Song) return ExportSongFile(input, output, format0, tempo);
+    const bool tree = HasTreeHeader(head) || text == textform::TextKind::Tree;
+    if (HasMidiHeader(head) || (!tree && (ext == ".mid" || ext == ".midi"))) {
         CMidiDoc doc;
         if (!doc.OnOpenDocument(input)) return kExitInput;
         if (format0) doc.SetExportFormat(0);
         doc.SetExportTempo(tempo);
         return doc.OnSaveDocument(output) ? kExitOk : kExitInput;
     }
-    if (HasTreeHeader(head) || ext == ".dra") {
+    if (tree || ext == ".dra") {
         CDendraDoc doc;
         if (!doc.OnOpenDocument(input)) return kExitInput;
         doc.GetEvents(1); // solved again when the tree changed

@@ -1,7 +1,5 @@
 // Event lists on the command line: `dump` of a .sel file, and `graph` of a tree's node.
 #include "cli/commands.h"
-#include "cli/doc_json.h"
-#include "cli/event_json.h"
 #include "cli/json.h"
 
 #include "documents/event_list_document.h"
@@ -22,9 +20,7 @@ int MatchEventList(const std::string& extension, const std::vector<uint8_t>&) {
 int DumpEventList(const std::string& path) {
     CSELDoc doc;
     if (!doc.OnOpenDocument(path)) return kExitInput;
-    JsonWriter json;
-    WriteEventListDocument(json, doc);
-    std::printf("%s\n", json.Text().c_str());
+    PrintJson(textform::EventListJson(doc));
     return kExitOk;
 }
 
@@ -33,10 +29,11 @@ int RunGraph(const std::vector<std::string>& args);
 const Command kCommands[] = {
     {"graph", "FILE.dra PATH [--step MS] [--seed N]",
      "print the graph of one node of a tree as JSON",
-     "Loads the tree in FILE.dra and prints the graph of the node at PATH as {\"events\":[...]}.\n"
-     "PATH is the way from the Root, one letter per level: L for the left branch, R for the\n"
-     "right one (an empty PATH is the Root). Without --step the graph is the one \"Graph Node\"\n"
-     "shows: the event graph, or for counting and numeric nodes one sample every 250 ms.\n\n"
+     "Loads the tree in FILE.dra (or its text form) and prints the graph of the node at PATH as\n"
+     "{\"events\":[...]}. PATH is the way from the Root, one letter per level: L for the left\n"
+     "branch, R for the right one (an empty PATH is the Root). Without --step the graph is the\n"
+     "one \"Graph Node\" shows: the event graph, or for counting and numeric nodes one sample\n"
+     "every 250 ms.\n\n"
      "  --step MS   sample the node every MS milliseconds (0: the event graph)\n"
      "  --seed N    set the random generator to N before solving (repeatable output)\n",
      RunGraph},
@@ -82,24 +79,13 @@ int RunGraph(const std::vector<std::string>& args) {
     if (seeded) SeedRandom(seed);
     std::unique_ptr<CSELDoc> graph = haveStep ? GraphNode(*node, step) : GraphFromDisplay(*node);
     if (!graph) return InputError(path, "the node at path '" + nodePath + "' has no graph");
-    JsonWriter json;
-    json.BeginObject().Key("events");
-    WriteEvents(json, graph->GetEvents());
-    json.EndObject();
-    std::printf("%s\n", json.Text().c_str());
+    TextJson out = TextJson::object();
+    out["events"] = textform::EventsJson(graph->GetEvents());
+    PrintJson(out);
     return kExitOk;
 }
 
 } // namespace
-
-void WriteEventListDocument(JsonWriter& json, CSELDoc& doc) {
-    json.BeginObject();
-    json.Key("kind").String("eventlist");
-    json.Key("unitsPerBeat").UInt(doc.UnitsPerBeat());
-    json.Key("events");
-    WriteEvents(json, doc.GetEvents());
-    json.EndObject();
-}
 
 extern const CommandGroup kSelCommands = {"eventlist", kCommands, kDumpers};
 

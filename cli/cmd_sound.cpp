@@ -1,15 +1,19 @@
 // Sound files on the command line: `dump` of .wav, .aif, .aiff, .au, .snd and .tmp files (with
-// `--samples`, every sample), and `convert`.
+// `--samples`, every sample), and `convert` (of sounds, and of trees and songs between their
+// files and their text form).
 #include "cli/commands.h"
 #include "cli/json.h"
 
+#include "documents/tree_document.h"
 #include "documents/wave_document.h"
 #include "formats/sample_format.h"
 #include "platform/byte_cursor.h"
 #include "platform/temp_names.h"
+#include "song/song_document.h"
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 namespace cli {
@@ -56,19 +60,19 @@ int PrintSound(const std::string& path, bool samples) {
     if (!OpenSound(path, doc)) return kExitInput;
     const WAVEFORMATEX& f = doc.Wave()->info.format;
     const sound::WaveData* d = doc.Data();
-    JsonWriter json;
-    json.BeginObject();
-    json.Key("kind").String("sound");
-    json.Key("container").String(HeldContainer(doc));
-    json.Key("formatTag").UInt(f.wFormatTag);
-    json.Key("encoding").String(f.wBitsPerSample == 8 ? "pcm-u8" : "pcm-s16le");
-    json.Key("channels").UInt(f.nChannels);
-    json.Key("sampleRate").UInt(f.nSamplesPerSec);
-    json.Key("bitsPerSample").UInt(f.wBitsPerSample);
-    json.Key("blockAlign").UInt(f.nBlockAlign);
-    json.Key("frames").UInt(doc.FrameCount());
-    json.Key("sourceEncoding").String(sound::EncodingName(d->SourceEncoding()));
-    std::string text = json.Text();
+    TextJson json = TextJson::object();
+    json["kind"] = "sound";
+    json["container"] = HeldContainer(doc);
+    json["formatTag"] = f.wFormatTag;
+    json["encoding"] = f.wBitsPerSample == 8 ? "pcm-u8" : "pcm-s16le";
+    json["channels"] = f.nChannels;
+    json["sampleRate"] = f.nSamplesPerSec;
+    json["bitsPerSample"] = f.wBitsPerSample;
+    json["blockAlign"] = f.nBlockAlign;
+    json["frames"] = doc.FrameCount();
+    json["sourceEncoding"] = sound::EncodingName(d->SourceEncoding());
+    std::string text = textform::Compact(json);
+    text.pop_back(); // the closing brace: the samples may follow
     if (samples) {
         text += ",\"samples\":[";
         std::vector<uint8_t> buf(65536);
@@ -109,9 +113,13 @@ int DumpSound(const std::string& path) {
 int RunConvert(const std::vector<std::string>& args);
 
 const Command kCommands[] = {
-    {"convert", "IN OUT.wav [--compress] [--format FLAG] [--rate HZ]",
-     "convert a sound file to a WAVE file",
-     "Opens IN as a wave document, applies the changes and saves OUT.wav.\n\n"
+    {"convert", "IN OUT [--compress] [--format FLAG] [--rate HZ]",
+     "convert a sound to WAVE, a tree between .dra and .json, a song between .sng and .json",
+     "A sound: opens IN as a wave document, applies the changes and saves OUT (a WAVE file).\n"
+     "A tree (.dra, or its text form) is saved as OUT.dra or as its text form OUT.json, a song\n"
+     "(.sng, or its text form) as OUT.sng or OUT.json; the kind of IN follows its contents.\n"
+     "Nothing is written when IN cannot be read.\n\n"
+     "Sounds only:\n"
      "  --compress     save as IMA ADPCM (format tag 17)\n"
      "  --format FLAG  convert to one of the twelve standard formats (flag 1 to 2048)\n"
      "  --rate HZ      convert to HZ samples per second (the length in seconds is kept)\n",
@@ -154,7 +162,48 @@ int RunConvert(const std::vector<std::string>& args) {
             files.push_back(a);
         }
     }
-    if (files.size() != 2) return UsageError(self, "expects IN and OUT.wav");
+    if (files.size() != 2) return UsageError(self, "expects IN and OUT");
+    if (!CheckReadable(files[0])) return kExitInput;
+    std::string textError;
+    const textform::TextKind text = textform::SniffFile(files[0], &textError);
+    if (text == textform::TextKind::Invalid) return InputError(files[0], textError);
+    const std::string in = Lower(files[0]);
+    const std::string out = Lower(files[1]);
+    auto endsWith = [](const std::string& s, const char* e) {
+        const std::string t = e;
+        return s.size() >= t.size() && s.compare(s.size() - t.size(), t.size(), t) == 0;
+    };
+    uint32_t magic = 0, version = 0;
+    {
+        std::vector<uint8_t> head(8);
+        std::FILE* f = std::fopen(files[0].c_str(), "rb");
+        const size_t got = f ? std::fread(head.data(), 1, head.size(), f) : 0;
+        if (f) std::fclose(f);
+        if (got == 8) {
+            version = platform::LoadLe32(&head[0]);
+            magic = platform::LoadLe32(&head[4]);
+        }
+    }
+    const bool tree =
+        text == textform::TextKind::Tree || (version > 3 && magic == kDendraMagic) ||
+        (text == textform::TextKind::NotText && magic != kSongMagic && endsWith(in, ".dra"));
+    const bool song = !tree && (text == textform::TextKind::Song || magic == kSongMagic ||
+                                (text == textform::TextKind::NotText && endsWith(in, ".sng")));
+    if (tree || song) {
+        if (compress || flag || rate)
+            return UsageError(self, "--compress, --format and --rate apply to sounds only");
+        const char* ext = tree ? ".dra" : ".sng";
+        if (!endsWith(out, ext) && !endsWith(out, ".json"))
+            return UsageError(self, std::string("a ") + (tree ? "tree" : "song") + " converts to " +
+                                        ext + " or .json");
+        std::unique_ptr<CChanDoc> doc;
+        if (tree)
+            doc = std::make_unique<CDendraDoc>();
+        else
+            doc = std::make_unique<CSongDoc>();
+        if (!doc->OnOpenDocument(files[0])) return kExitInput;
+        return doc->OnSaveDocument(files[1]) ? kExitOk : kExitInput;
+    }
     CWaveDoc doc;
     if (!OpenSound(files[0], doc)) return kExitInput;
     // Changes need a store open for writing: work on a temporary copy, as answering Yes does.

@@ -98,11 +98,9 @@ std::string Number(double v) {
     return std::string(buf, r.ptr);
 }
 
-void WriteNumber(JsonWriter& json, double v) {
-    if (IsWhole(v))
-        json.Int(static_cast<int64_t>(v));
-    else
-        json.Double(v);
+TextJson NumberJson(double v) {
+    if (IsWhole(v)) return TextJson(static_cast<int64_t>(v));
+    return TextJson(static_cast<float>(v));
 }
 
 bool HasRange(const ParamField& f) {
@@ -115,53 +113,46 @@ std::string DefaultText(const ParamField& f) {
     return Number(f.def);
 }
 
-void WriteDefault(JsonWriter& json, const ParamField& f) {
-    if (f.type == ParamType::Text)
-        json.String(f.defText ? f.defText : "");
-    else if (f.type == ParamType::Bool)
-        json.Bool(f.def != 0.0);
-    else
-        WriteNumber(json, f.def);
+TextJson DefaultJson(const ParamField& f) {
+    if (f.type == ParamType::Text) return textform::String(f.defText ? f.defText : "");
+    if (f.type == ParamType::Bool) return TextJson(f.def != 0.0);
+    return NumberJson(f.def);
 }
 
 void WriteJson(const NodeRegistry& registry) {
-    JsonWriter json;
-    json.BeginObject().Key("types").BeginArray();
+    TextJson types = TextJson::array();
     for (const RegistryEntry& e : registry.Entries()) {
         const NodeFactoryEntry* made = e.library.empty() ? FindNodeType(e.typeName) : nullptr;
-        json.BeginObject();
-        json.Key("name").String(e.typeName);
-        if (made) json.Key("id").Int(made->info->typeId);
-        json.Key("family").String(e.family);
-        if (made) json.Key("branches").Int(made->info->branches);
-        json.Key("params").BeginArray();
+        TextJson type = TextJson::object();
+        type["name"] = textform::String(e.typeName);
+        if (made) type["id"] = made->info->typeId;
+        type["family"] = textform::String(e.family);
+        if (made) type["branches"] = made->info->branches;
+        TextJson params = TextJson::array();
         for (const ParamField& f : made ? made->info->params : ParamTable{}) {
-            json.BeginObject();
-            json.Key("name").String(f.key);
-            json.Key("kind").String(KindName(f.type));
-            json.Key("default");
-            WriteDefault(json, f);
+            TextJson param = TextJson::object();
+            param["name"] = f.key;
+            param["kind"] = KindName(f.type);
+            param["default"] = DefaultJson(f);
             if (HasRange(f)) {
-                json.Key("min");
-                WriteNumber(json, f.min);
-                json.Key("max");
-                WriteNumber(json, f.max);
+                param["min"] = NumberJson(f.min);
+                param["max"] = NumberJson(f.max);
             } else if (f.type == ParamType::Text && f.max > 0.0) {
-                json.Key("max");
-                WriteNumber(json, f.max);
+                param["max"] = NumberJson(f.max);
             }
             if (!f.choices.empty()) {
-                json.Key("choices").BeginArray();
-                for (const ParamChoice& c : f.choices) json.String(c.label ? c.label : "");
-                json.EndArray();
+                TextJson choices = TextJson::array();
+                for (const ParamChoice& c : f.choices) choices.push_back(c.label ? c.label : "");
+                param["choices"] = std::move(choices);
             }
-            json.EndObject();
+            params.push_back(std::move(param));
         }
-        json.EndArray();
-        json.EndObject();
+        type["params"] = std::move(params);
+        types.push_back(std::move(type));
     }
-    json.EndArray().EndObject();
-    std::printf("%s\n", json.Text().c_str());
+    TextJson json = TextJson::object();
+    json["types"] = std::move(types);
+    PrintJson(json);
 }
 
 // Prints the items after `lead`, wrapped before column 100 under an indent of `lead`'s width.

@@ -1,6 +1,7 @@
 // dendra-cli: the headless program. A dispatcher over the command groups of commands.h.
 #include "cli/commands.h"
 
+#include "documents/text_form.h"
 #include "formats/wave_data.h"
 #include "nodes/builtin_nodes.h"
 #include "platform/atomic_file.h"
@@ -30,7 +31,9 @@ int RunDump(const std::vector<std::string>& args);
 const Command kDump = {
     "dump", "FILE [--samples]", "print a document as JSON",
     "Prints the document in FILE as one line of JSON. The kind of document follows the file's\n"
-    "contents and extension; known kinds: %KINDS%.\n\n"
+    "contents and extension; known kinds: %KINDS%.\n"
+    "The JSON of a tree or a song is its text form: every command that takes a tree or a song\n"
+    "also takes it, and `convert` turns it back into a .dra or .sng file.\n\n"
     "  --samples   sound files: also print every sample, interleaved\n",
     RunDump};
 
@@ -98,11 +101,16 @@ int RunDump(const std::vector<std::string>& args) {
     }
     if (path.empty()) return UsageError(kDump, "expects one FILE");
     if (!CheckReadable(path)) return kExitInput;
-    std::vector<uint8_t> head(64);
+    // Enough of the file for a text form's first fields.
+    std::vector<uint8_t> head(64 * 1024);
     std::ifstream in(path, std::ios::binary);
     in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
     if (in.bad()) return InputError(path, std::strerror(errno));
     head.resize(static_cast<size_t>(in.gcount()));
+    std::string textError;
+    const std::string_view text(reinterpret_cast<const char*>(head.data()), head.size());
+    if (textform::Sniff(text, in.eof(), &textError) == textform::TextKind::Invalid)
+        return InputError(path, textError);
     std::string ext = LowerExtension(path);
     const Dumper* best = nullptr;
     int bestScore = 0;

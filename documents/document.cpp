@@ -83,7 +83,7 @@ bool CAmpDoc::OnOpenDocument(const std::string& path) {
 bool CAmpDoc::OnSaveDocument(const std::string& path) {
     DENDRA_UI_THREAD();
     CArchive ar;
-    WriteDocument(ar);
+    WriteDocumentTo(path, ar);
     std::string error;
     if (!ar.SaveFile(path, &error)) {
         platform::Messages().Show(error, platform::MessageKind::Error);
@@ -104,6 +104,10 @@ bool CAmpDoc::ReadDocument(CArchive&) {
 }
 
 void CAmpDoc::WriteDocument(CArchive&) {}
+
+void CAmpDoc::WriteDocumentTo(const std::string&, CArchive& ar) {
+    WriteDocument(ar);
+}
 
 bool CAmpDoc::LoadFromMemory(const void* data, size_t size) {
     CArchive ar(data, size);

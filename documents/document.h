@@ -85,6 +85,11 @@ public:
     // Reads a document held in memory (as ReadDocument; used by importers and tests).
     bool LoadFromMemory(const void* data, size_t size);
 
+protected:
+    // What OnSaveDocument writes for path: WriteDocument's bytes, unless the document keeps
+    // another form under some names (trees and songs write their text form to ".json").
+    virtual void WriteDocumentTo(const std::string& path, CArchive& ar);
+
 private:
     std::string title_;
     std::string path_;

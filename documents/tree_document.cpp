@@ -1,4 +1,5 @@
 #include "documents/tree_document.h"
+#include "documents/tree_text.h"
 #include "nodes/builtin_nodes.h"
 
 #include "events/archive.h"
@@ -49,6 +50,14 @@ bool CDendraDoc::Fail(const std::string& message) {
 }
 
 bool CDendraDoc::ReadDocument(CArchive& ar) {
+    if (textform::HoldsText(ar)) {
+        std::vector<uint8_t> file;
+        std::string error;
+        if (!TreeTextToFile(textform::RemainingText(ar), file, &error, solveOnRead_))
+            return Fail("The text of this tree cannot be read: " + error);
+        CArchive in(std::move(file));
+        return ReadDocument(in);
+    }
     uint32_t version = ar.ReadU32();
     if (ar.Failed()) return Fail(kDamagedTreeMessage);
     // A newer file is refused outright: opening it as an empty document that keeps its path
@@ -90,6 +99,15 @@ void CDendraDoc::WriteDocument(CArchive& ar) {
     ar.WriteU16(Options().saveGenerated ? 1 : 0);
     if (Options().saveGenerated) solution_->Serialize(ar);
     ar.WriteString(comments_);
+}
+
+void CDendraDoc::WriteDocumentTo(const std::string& path, CArchive& ar) {
+    if (!textform::IsTextPath(path)) {
+        WriteDocument(ar);
+        return;
+    }
+    const std::string text = TreeText(*this);
+    ar.WriteBytes(text.data(), text.size());
 }
 
 CEventTree* CDendraDoc::GetChannelEvents(int channel) {

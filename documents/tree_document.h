@@ -5,6 +5,8 @@
 //   u32 version (5 written), u32 magic 71682 (versions 4 and up), u16 solvable (versions 3 and
 //   up), the Root's node record, u16 save-generated-material, the solution (only when that flag
 //   is 1), the comments.
+// The text form (documents/tree_text.h) is read wherever the file is, told apart by its content,
+// and written when the document is saved under a ".json" name.
 // Reading builds the tree, the solution and the options apart from the document and takes them
 // over only when the whole file was read: a newer version, a wrong magic, an unknown node type,
 // nesting beyond the node reader's limit, or a truncated or corrupt file shows a message and
@@ -122,6 +124,9 @@ public:
     void DisplayTree() override;
     void NodesRemoved(const ProtoType* top) override;
     void NodeReplaced(const ProtoType* old, ProtoType* replacement) override;
+
+protected:
+    void WriteDocumentTo(const std::string& path, CArchive& ar) override;
 
 private:
     // Takes over a tree, solution and options read apart from the document.

@@ -1,5 +1,6 @@
 #include "song/offline_render.h"
 
+#include "documents/text_form.h"
 #include "formats/wave_file.h"
 #include "platform/atomic_file.h"
 #include "platform/message_queue.h"
@@ -229,8 +230,12 @@ std::unique_ptr<CSongDoc> OpenRenderInput(const std::string& path, std::string* 
     in.read(reinterpret_cast<char*>(head), sizeof head);
     uint32_t magic = 0;
     std::memcpy(&magic, head + 4, 4);
+    std::string textError;
+    const textform::TextKind text = textform::SniffFile(path, &textError);
+    if (text == textform::TextKind::Invalid) return fail("cannot read " + path + ": " + textError);
     auto song = std::make_unique<CSongDoc>();
-    if (Extension(path) == ".sng" || (in.gcount() == 8 && magic == kSongMagic)) {
+    if (Extension(path) == ".sng" || (in.gcount() == 8 && magic == kSongMagic) ||
+        text == textform::TextKind::Song) {
         if (!song->OnOpenDocument(path)) return fail("cannot read the song " + path);
         return song;
     }

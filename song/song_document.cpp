@@ -70,19 +70,23 @@ void CSongDoc::ResetMerge() {
     for (Cursor& c : cursors_) c = Cursor{};
 }
 
-void CSongDoc::FillEntrySettings(SongEntry& entry) {
-    CChanDoc& doc = *entry.document;
-    EntrySettings& s = entry.settings;
+EntrySettings IncludedSettings(CChanDoc& doc, int channel) {
+    EntrySettings s;
     s.name = doc.GetTitle();
     s.sourcePath = doc.GetPathName();
-    s.word1 = entry.channel;
+    s.word1 = channel;
     if (IsKind(doc, kDocKindMidi)) {
         auto& midi = static_cast<CMidiDoc&>(doc);
-        midi.ReadTrackProperties(entry.channel, s);
-        if (s.name.empty()) s.name = doc.GetTitle() + " " + std::to_string(entry.channel);
+        midi.ReadTrackProperties(channel, s);
+        if (s.name.empty()) s.name = doc.GetTitle() + " " + std::to_string(channel);
         s.sourcePath = doc.GetPathName();
     }
     s.HoldToRanges();
+    return s;
+}
+
+void CSongDoc::FillEntrySettings(SongEntry& entry) {
+    entry.settings = IncludedSettings(*entry.document, entry.channel);
 }
 
 int CSongDoc::AddEntry(std::shared_ptr<CChanDoc> doc, int channel, const EntrySettings* settings) {

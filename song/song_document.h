@@ -29,6 +29,9 @@
 // their entries again themselves). Entries are kept in a heap by next time, so an event costs
 // O(log entries).
 //
+// The text form (song/song_text.h) is read wherever the file is, told apart by its content, and
+// written when the song is saved under a ".json" name.
+//
 // Referenced documents are shared: the song keeps a shared pointer to each, so a document whose
 // windows are closed stays alive while the song includes it. Contained documents belong to the
 // song alone.
@@ -77,6 +80,11 @@ inline constexpr const char* kSongEntriesInFileMessage =
 inline constexpr const char* kCannotIncludeMessage = "A song cannot include this kind of document.";
 // "Could not find [" + path + "]. Search for file?"
 std::string MissingFileQuestion(const std::string& path);
+
+// The settings a channel of a document takes when the document is included: its title (a MIDI
+// track's name), its path, the channel, and for a MIDI file the track's level, balance, MIDI
+// channel and program.
+EntrySettings IncludedSettings(CChanDoc& doc, int channel);
 
 // One included channel of a document.
 struct SongEntry {
@@ -218,6 +226,9 @@ public:
 
     // "Click to optimize performance.": balances the store of every entry.
     void Optimize();
+
+protected:
+    void WriteDocumentTo(const std::string& path, CArchive& ar) override;
 
 private:
     struct Cursor {

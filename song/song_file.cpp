@@ -13,6 +13,7 @@
 #include "events/archive.h"
 #include "platform/user_messages.h"
 #include "song/song_document.h"
+#include "song/song_text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -115,7 +116,8 @@ std::shared_ptr<CChanDoc> CSongDoc::OpenDocumentByPath(const std::string& path) 
              ext == ".snd" || std::memcmp(head, "RIFF", 4) == 0 ||
              std::memcmp(head, "FORM", 4) == 0 || std::memcmp(head, ".snd", 4) == 0)
         doc = std::make_shared<CWaveDoc>();
-    else if (ext == ".dra" || magic == kDendraMagic)
+    else if (ext == ".dra" || magic == kDendraMagic ||
+             textform::SniffFile(path) == textform::TextKind::Tree)
         doc = std::make_shared<CDendraDoc>();
     else if (ext == ".sel" || ext == ".wrd")
         doc = std::make_shared<CSELDoc>();
@@ -155,6 +157,19 @@ bool CSongDoc::OnOpenDocument(const std::string& path) {
 }
 
 bool CSongDoc::ReadDocument(CArchive& ar) {
+    if (textform::HoldsText(ar)) {
+        SongTextFile file;
+        std::string error;
+        if (!SongTextToFile(textform::RemainingText(ar), file, &error)) {
+            platform::Messages().Show("The text of this song cannot be read: " + error,
+                                      platform::MessageKind::Error);
+            return false;
+        }
+        CArchive in(std::move(file.bytes));
+        if (!ReadDocument(in)) return false;
+        ApplyLeftOutSettings(*this, file);
+        return true;
+    }
     const uint32_t version = ar.ReadU32();
     if (ar.Failed()) return Damaged();
     // A newer file is refused outright, so that a Save cannot overwrite it with an empty song.
@@ -282,6 +297,15 @@ bool CSongDoc::ReadDocument(CArchive& ar) {
     }
     UpdateAllViews(nullptr);
     return true;
+}
+
+void CSongDoc::WriteDocumentTo(const std::string& path, CArchive& ar) {
+    if (!textform::IsTextPath(path)) {
+        WriteDocument(ar);
+        return;
+    }
+    const std::string text = SongText(*this);
+    ar.WriteBytes(text.data(), text.size());
 }
 
 void CSongDoc::WriteDocument(CArchive& ar) {
