@@ -198,7 +198,7 @@ void Shell::ReleaseDocument(CAmpDoc* doc) {
 
 void Shell::OnPlayRequest(CAmpDoc* doc, uint32_t endBeats) {
     if (engine_.IsPlaying()) engine_.Stop();
-    if (!Play(doc, endBeats) && app_.QuitAfterPlay()) {
+    if (!Play(doc, endBeats) && app_.QuitAfterPlay() && !handingOver_) {
         // Nothing could play and the program was to end when playing ended: it ends now.
         QTimer::singleShot(0, this, &Shell::quitRequested);
     }
@@ -242,7 +242,10 @@ void Shell::DrainMessages() {
 
 void Shell::PumpHandOvers() {
     const bool quitBefore = app_.QuitAfterPlay();
-    if (app_.PumpHandOvers() == 0) return;
+    handingOver_ = true;
+    const int handed = app_.PumpHandOvers();
+    handingOver_ = false;
+    if (handed == 0) return;
     app_.SetQuitAfterPlay(quitBefore);
     Q_EMIT documentsChanged();
     KickIdle();
@@ -260,7 +263,7 @@ void Shell::AfterMessages() {
         shownBeat_ = beat;
         Q_EMIT playStateChanged();
     }
-    if (ended && app_.QuitAfterPlay()) Q_EMIT quitRequested();
+    if (ended && app_.QuitAfterPlay() && !handingOver_) Q_EMIT quitRequested();
 }
 
 // ---- Idle work ----

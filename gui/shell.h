@@ -173,6 +173,7 @@ private:
     uint32_t shownBeat_ = 0;
     bool floatingPointTimes_ = true;
     bool sendFileTempoChanges_ = true;
+    bool handingOver_ = false; // a handed-over command line is being processed
     bool started_ = false;
     bool shutDown_ = false;
 };
