@@ -493,3 +493,10 @@ CMidiIn* ConfiguredPlayDevices::DefaultMidiIn() {
 CWaveIn* ConfiguredPlayDevices::DefaultWaveIn() {
     return config_.DefaultWaveIn();
 }
+std::vector<PlayPort> ConfiguredPlayDevices::OpenMidiOutPorts() {
+    std::vector<PlayPort> ports;
+    for (int i = 0; i < config_.Count(); ++i)
+        if (config_.MidiOutAt(uint32_t(i)) && config_.IsDeviceOpen(i))
+            ports.push_back({uint32_t(i), config_.Record(i).name ? config_.Record(i).name : ""});
+    return ports;
+}

@@ -190,6 +190,8 @@ public:
     CWaveOut* DefaultWaveOut() override;
     CMidiIn* DefaultMidiIn() override;
     CWaveIn* DefaultWaveIn() override;
+    // The open MIDI outputs by table index and name.
+    std::vector<PlayPort> OpenMidiOutPorts() override;
 
 private:
     app::CDeviceConfig& config_;

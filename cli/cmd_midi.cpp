@@ -7,6 +7,7 @@
 #include "documents/midi_document.h"
 #include "documents/midi_export.h"
 #include "documents/tree_document.h"
+#include "platform/byte_cursor.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -22,10 +23,10 @@ bool HasMidiHeader(const std::vector<uint8_t>& head) {
 }
 
 bool HasTreeHeader(const std::vector<uint8_t>& head) {
-    if (head.size() < 8) return false;
-    uint32_t version = head[0] | head[1] << 8 | head[2] << 16 | uint32_t(head[3]) << 24;
-    uint32_t magic = head[4] | head[5] << 8 | head[6] << 16 | uint32_t(head[7]) << 24;
-    return version > 3 && magic == kDendraMagic;
+    platform::ByteReader r(head);
+    const uint32_t version = r.Le32();
+    const uint32_t magic = r.Le32();
+    return !r.Failed() && version > 3 && magic == kDendraMagic;
 }
 
 std::string Extension(const std::string& path) {

@@ -5,6 +5,7 @@
 
 #include "documents/wave_document.h"
 #include "formats/sample_format.h"
+#include "platform/byte_cursor.h"
 #include "platform/temp_names.h"
 
 #include <cstdio>
@@ -84,7 +85,7 @@ int PrintSound(const std::string& path, bool samples) {
                 }
             } else {
                 for (uint32_t i = 0; i + 1 < got; i += 2) {
-                    const int s = static_cast<int16_t>(buf[i] | (buf[i + 1] << 8));
+                    const int s = static_cast<int16_t>(platform::LoadLe16(&buf[i]));
                     const int n = std::snprintf(num, sizeof num, first ? "%d" : ",%d", s);
                     text.append(num, static_cast<size_t>(n));
                     first = false;

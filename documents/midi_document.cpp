@@ -31,6 +31,22 @@ struct PendingOff {
 
 } // namespace
 
+const char* MidiFileProblemMessage(const formats::Result& result) {
+    switch (result.GetCode()) {
+    case formats::Code::CannotOpen:
+    case formats::Code::WriteFailed:
+        return kMidiOpenProblemMessage;
+    case formats::Code::CannotReopen:
+        return kMidiReopenProblemMessage;
+    default:
+        return nullptr;
+    }
+}
+
+void ShowMidiFileProblem(const formats::Result& result) {
+    if (const char* text = MidiFileProblemMessage(result)) platform::MessageBox(text);
+}
+
 CMidiDoc::CMidiDoc() {
     // A new document holds one empty channel.
     SetChannelCount(1, false);
@@ -73,11 +89,13 @@ void CMidiDoc::FreeAll() {
 bool CMidiDoc::OnOpenDocument(const std::string& path) {
     auto file = std::make_unique<MidiFile>();
     int format = 1;
-    int tracks = file->Open(path, 'r', format);
-    if (tracks < 0 || file->Division() == 0) {
+    const formats::Result opened = file->Open(path, 'r', format);
+    if (!opened || file->Division() == 0) {
+        ShowMidiFileProblem(opened);
         platform::MessageBox(kMidiOpenFailedMessage);
         return false;
     }
+    const int tracks = file->TrackCount();
     FreeAll();
     file_ = std::move(file);
     fileFormat_ = format;
@@ -369,7 +387,10 @@ bool CMidiDoc::WriteFile(const std::string& path) {
         format = 1;
 
     MidiFile out;
-    if (out.Open(path, 'w', format) < 0) return false;
+    if (formats::Result r = out.Open(path, 'w', format); !r) {
+        ShowMidiFileProblem(r);
+        return false;
+    }
     // A division the header cannot hold is brought into range, and the times with it.
     uint32_t division = unitsPerBeat_;
     uint32_t written = division;
@@ -434,8 +455,8 @@ bool CMidiDoc::WriteFile(const std::string& path) {
         for (const MidiRawEvent& e : raw) out.WriteEvent(e);
         if (format == 0) break;
     }
-    if (!out.Close()) {
-        platform::MessageBox(kMidiOpenProblemMessage);
+    if (formats::Result r = out.Close(); !r) {
+        ShowMidiFileProblem(r);
         return false;
     }
     return true;

@@ -21,6 +21,15 @@
 inline constexpr const char* kMidiOpenFailedMessage = "OpenFailed";
 inline constexpr const char* kMidiReadProblemMessage = "Problem reading MIDI file";
 inline constexpr const char* kMidiOpenProblemMessage = "Problem opening MIDI.";
+inline constexpr const char* kMidiReopenProblemMessage = "Problem Re-Opening MIDI file.";
+
+// The message a MIDI file state's failure shows: kMidiOpenProblemMessage when the file could
+// not be opened, created or written, kMidiReopenProblemMessage when an open state could not open
+// its file again; null for a file that opened but is not a MIDI file this program reads (the
+// document then says so itself) and for success.
+const char* MidiFileProblemMessage(const formats::Result& result);
+// Shows that message, when there is one.
+void ShowMidiFileProblem(const formats::Result& result);
 // Event times at or below this many ticks are kept.
 constexpr uint64_t kMidiMaxEventTime = 999999999;
 

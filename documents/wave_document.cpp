@@ -2,12 +2,15 @@
 
 #include "formats/pcm_convert.h"
 #include "formats/sample_format.h"
+#include "platform/byte_cursor.h"
 #include "platform/temp_names.h"
 #include "platform/user_messages.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <memory>
+#include <new>
 
 namespace {
 
@@ -16,6 +19,12 @@ std::atomic<CWaveDoc::ReleaseHook> g_release{nullptr};
 
 bool Contains(const std::string& s, const char* part) {
     return s.find(part) != std::string::npos;
+}
+
+// What a sound file's reader and decoder wrote about it goes to the user-messages sink, as
+// notes: the standard error stream unless a sink keeps them.
+void PassOn(const formats::Notes& notes) {
+    for (const std::string& note : notes) platform::Messages().Note(note);
 }
 
 std::string FileName(const std::string& path) {
@@ -161,19 +170,22 @@ bool CWaveDoc::OnOpenDocument(const std::string& path) {
     wave->flags = kWavePlaybackCopy | kWaveOwnsSound;
     auto* data = new sound::WaveData;
     wave->sound = data;
-    bool ok;
+    formats::Notes notes;
+    formats::Result opened;
     if (Contains(path, ".wav") || Contains(path, ".WAV")) {
         // Compressed data is decoded into the temporary WAVE file.
-        ok = data->OpenWave(wave->info, path, platform::GetTempName(false));
+        opened = data->OpenWave(wave->info, path, platform::GetTempName(false), &notes);
     } else {
-        ok = data->OpenSoundFile(wave->info, path);
-        if (ok && !Contains(path, ".tmp") && !Contains(path, ".TMP")) {
+        opened = data->OpenSoundFile(wave->info, path, &notes);
+        if (opened && !Contains(path, ".tmp") && !Contains(path, ".TMP")) {
             const std::string temp = platform::GetTempName(true);
-            ok = !temp.empty() && data->CopyToTempAu(wave->info, temp);
+            opened = temp.empty() ? formats::Result(formats::Code::CannotOpen, "no temporary name")
+                                  : data->CopyToTempAu(wave->info, temp, &notes);
         }
-        if (!ok) platform::MessageBox("Could not open wave file.");
     }
-    if (!ok) {
+    PassOn(notes);
+    if (!opened) {
+        platform::MessageBox("Could not open wave file.");
         DeleteSongEvent(wave);
         return false;
     }
@@ -187,11 +199,10 @@ bool CWaveDoc::OnOpenDocument(const std::string& path) {
 
 bool CWaveDoc::OnSaveDocument(const std::string& path) {
     sound::WaveData* data = Data();
-    std::string error;
     bool ok = data != nullptr;
     if (ok) {
         WaveLock lock(wave_);
-        ok = data->SaveAsWave(wave_->info, path, CompressWaves(), &error);
+        ok = data->SaveAsWave(wave_->info, path, CompressWaves()).Ok();
     }
     if (!ok) {
         platform::MessageBox("Could not save file");
@@ -215,7 +226,10 @@ bool CWaveDoc::MakeTempCopy() {
     if (temp.empty()) return false;
     Release();
     WaveLock lock(wave_);
-    return data->CopyToTempAu(wave_->info, temp);
+    formats::Notes notes;
+    const formats::Result copied = data->CopyToTempAu(wave_->info, temp, &notes);
+    PassOn(notes);
+    return copied.Ok();
 }
 
 bool CWaveDoc::MakeMemoryStore() {
@@ -223,7 +237,7 @@ bool CWaveDoc::MakeMemoryStore() {
     if (!data) return false;
     Release();
     WaveLock lock(wave_);
-    return data->MakeMemory(wave_->info);
+    return data->MakeMemory(wave_->info).Ok();
 }
 
 bool CWaveDoc::EnsureWritable() {
@@ -341,11 +355,10 @@ void Mix(uint8_t* a, const uint8_t* b, size_t bytes, int bits, bool add) {
         return;
     }
     for (size_t i = 0; i + 1 < bytes; i += 2) {
-        const int x = static_cast<int16_t>(a[i] | (a[i + 1] << 8));
-        const int y = static_cast<int16_t>(b[i] | (b[i + 1] << 8));
+        const int x = static_cast<int16_t>(platform::LoadLe16(a + i));
+        const int y = static_cast<int16_t>(platform::LoadLe16(b + i));
         const int s = add ? std::clamp(x + y, -32768, 32767) : (x + y) / 2;
-        a[i] = static_cast<uint8_t>(s & 0xFF);
-        a[i + 1] = static_cast<uint8_t>((s >> 8) & 0xFF);
+        platform::StoreLe16(a + i, static_cast<uint16_t>(s));
     }
 }
 
@@ -411,22 +424,107 @@ bool CWaveDoc::Redo() {
     return History().Redo();
 }
 
-bool CWaveDoc::ConvertTo(const WAVEFORMATEX& format) {
-    if (!wave_ || !EnsureWritable()) return false;
+bool CWaveDoc::ReadAll(std::vector<uint8_t>& out) {
+    sound::WaveData* data = Data();
+    if (!data) return false;
+    const uint32_t n = data->DataLength();
+    try {
+        out.resize(n);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return n == 0 || data->ReadAt(0, out.data(), n) == n;
+}
+
+bool CWaveDoc::SetSoundFormat(const WAVEFORMATEX& format, bool convert) {
+    sound::WaveData* data = Data();
+    if (!data || !data->IsWritable()) return false;
     Release();
     bool ok;
     {
         WaveLock lock(wave_);
-        ok = sound::IsHeldPcm(format) && Data()->SetFormat(wave_->info, format, true);
+        ok = data->SetFormat(wave_->info, format, convert);
     }
-    if (!ok) {
+    if (!ok) return false;
+    AfterChange();
+    SetModifiedFlag(true);
+    UpdateAllViews(nullptr);
+    return true;
+}
+
+bool CWaveDoc::RestoreSound(const WAVEFORMATEX& format, const std::vector<uint8_t>& bytes) {
+    sound::WaveData* data = Data();
+    if (!data || !data->IsWritable()) return false;
+    const uint32_t n = static_cast<uint32_t>(bytes.size());
+    Release();
+    bool ok;
+    {
+        WaveLock lock(wave_);
+        ok = data->SetFormat(wave_->info, format, false) && data->SetLength(n, true) &&
+             (n == 0 || data->WriteAt(0, bytes.data(), n) == n);
+    }
+    if (!ok) return false;
+    AfterChange();
+    SetModifiedFlag(true);
+    UpdateAllViews(nullptr);
+    return true;
+}
+
+// A change of the sound's format: converted (with a copy of the sound as it was) or only
+// relabelled (a new sample rate).
+class CWaveDoc::FormatCommand : public Command {
+public:
+    FormatCommand(CWaveDoc& doc, std::string label, const WAVEFORMATEX& from,
+                  const WAVEFORMATEX& to, bool convert, std::vector<uint8_t> before)
+        : doc_(doc), label_(std::move(label)), from_(from), to_(to), convert_(convert),
+          before_(std::move(before)) {}
+    std::string Label() const override { return label_; }
+    bool Do() override {
+        if (!convert_) return doc_.SetSoundFormat(to_, false);
+        if (doc_.SetSoundFormat(to_, true)) return true;
+        // A conversion that failed while writing may have left the store short: put it back.
+        doc_.RestoreSound(from_, before_);
+        return false;
+    }
+    bool Undo() override {
+        if (!convert_) return doc_.SetSoundFormat(from_, false);
+        std::vector<uint8_t> now;
+        if (!doc_.ReadAll(now)) return false;
+        if (doc_.RestoreSound(from_, before_)) return true;
+        doc_.RestoreSound(to_, now);
+        return false;
+    }
+
+private:
+    CWaveDoc& doc_;
+    std::string label_;
+    WAVEFORMATEX from_;
+    WAVEFORMATEX to_;
+    bool convert_;
+    std::vector<uint8_t> before_;
+};
+
+bool CWaveDoc::ConvertTo(const WAVEFORMATEX& format) {
+    if (!wave_ || !EnsureWritable()) return false;
+    if (!sound::IsHeldPcm(format)) {
+        platform::MessageBox("Unable to change format.");
+        return false;
+    }
+    const WAVEFORMATEX from = wave_->info.format;
+    std::vector<uint8_t> before;
+    if (Data()->DataLength() <= kMaxFormatUndoBytes && ReadAll(before)) {
+        if (History().Push(std::make_unique<FormatCommand>(*this, kChangeFormatLabel, from, format,
+                                                           true, std::move(before))))
+            return true;
+        platform::MessageBox("Unable to change format.");
+        return false;
+    }
+    // Too large to keep a copy of: changed without a step, and no earlier step fits any more.
+    if (!SetSoundFormat(format, true)) {
         platform::MessageBox("Unable to change format.");
         return false;
     }
     History().Clear();
-    AfterChange();
-    SetModifiedFlag(true);
-    UpdateAllViews(nullptr);
     return true;
 }
 
@@ -440,15 +538,22 @@ bool CWaveDoc::ChangeFormat(uint32_t flag) {
 
 bool CWaveDoc::SetSampleRate(uint32_t rate) {
     if (!wave_ || rate == 0 || !EnsureWritable()) return false;
-    Release();
-    bool ok;
-    {
-        WaveLock lock(wave_);
-        ok = wave_->SetSampleRate(rate);
-    }
-    if (!ok) return false;
-    AfterChange();
-    SetModifiedFlag(true);
-    UpdateAllViews(nullptr);
-    return true;
+    const WAVEFORMATEX from = wave_->info.format;
+    WAVEFORMATEX to = from;
+    to.nSamplesPerSec = rate;
+    to.nAvgBytesPerSec = rate * to.nBlockAlign;
+    if (rate == from.nSamplesPerSec) return true;
+    return History().Push(std::make_unique<FormatCommand>(*this, "Sample Rate", from, to, false,
+                                                          std::vector<uint8_t>{}));
+}
+
+bool CWaveDoc::InsertSilence(uint32_t atFrame, uint32_t frames) {
+    if (frames == 0 || !EnsureWritable()) return false;
+    sound::WaveData* data = Data();
+    const uint64_t n = uint64_t(frames) * FrameBytes();
+    if (uint64_t(data->DataLength()) + n > 0xFFFFFFF0u) return false;
+    const uint32_t start = std::min(atFrame, FrameCount()) * FrameBytes();
+    std::vector<uint8_t> silence(static_cast<size_t>(n), data->SilenceByte());
+    return History().Push(std::make_unique<SpliceCommand>(
+        *this, "Insert Silence", start, std::vector<uint8_t>{}, std::move(silence)));
 }

@@ -2,8 +2,11 @@
 //
 // It opens WAVE, AIFF, AIFF-C and AU files and works on a temporary copy so that the file on
 // disk stays untouched until saved; it saves WAVE files (PCM, or IMA ADPCM when "Compress wave
-// files" is set); and it cuts, copies, pastes and silences within the sound, each edit a step of
-// the document's undo stack (undone and redone any number of steps back).
+// files" is set); and it cuts, copies, pastes, silences and inserts silence within the sound,
+// changes its format or its sample rate, each edit a step of the document's undo stack (undone
+// and redone any number of steps back). A format change keeps a copy of the sound as it was, so
+// that Undo gives back the very samples; only for a sound larger than kMaxFormatUndoBytes is the
+// change made without a step, and the steps before it are then forgotten.
 // A document made for a song's wave event works on that event and never destroys it.
 //
 // Used on the user-interface thread only.
@@ -81,11 +84,17 @@ public:
     bool Silence(uint32_t startFrame, uint32_t endFrame) {
         return Delete(startFrame, endFrame, DeleteMode::Silence);
     }
+    // Inserts frames of silence at a frame (the end at most).
+    bool InsertSilence(uint32_t atFrame, uint32_t frames);
     // The document's undo stack (History()), refused while the store is not open for writing.
     bool CanUndo() const { return History().CanUndo(); }
     bool Undo();
     bool Redo();
 
+    // The Edit menu's label of a format change.
+    static constexpr const char* kChangeFormatLabel = "Change Format";
+    // The largest sound whose format change can be undone (its copy is kept in memory).
+    static constexpr uint32_t kMaxFormatUndoBytes = 256u << 20;
     // Converts the sound to the format of a flag; "Unable to change format." when it cannot.
     bool ChangeFormat(uint32_t flag);
     // Converts to any held PCM format (rate, channels, width); "Unable to change format."
@@ -103,6 +112,7 @@ public:
 
 private:
     class SpliceCommand;
+    class FormatCommand;
 
     bool SelectionBytes(uint32_t startFrame, uint32_t endFrame, uint32_t& start, uint32_t& n);
     bool RemoveOrSilence(uint32_t start, uint32_t n, DeleteMode mode, const char* label);
@@ -110,6 +120,12 @@ private:
     // refuses.
     bool Splice(uint32_t start, uint32_t removeLength, const std::vector<uint8_t>& bytes);
     void AfterChange();
+    // Converts (or, without convert, reinterprets) the sound to a format; nothing changes when
+    // it fails.
+    bool SetSoundFormat(const WAVEFORMATEX& format, bool convert);
+    // Puts a format and the bytes of a whole sound back.
+    bool RestoreSound(const WAVEFORMATEX& format, const std::vector<uint8_t>& bytes);
+    bool ReadAll(std::vector<uint8_t>& out);
     void AttachNewEvent(EventWave* wave);
     void DropEvent();
 

@@ -1,6 +1,7 @@
 #include "events/archive.h"
 
 #include "platform/atomic_file.h"
+#include "platform/byte_cursor.h"
 
 #include <cstdio>
 #include <cstring>
@@ -44,14 +45,11 @@ void CArchive::WriteU8(uint8_t v) {
 }
 
 void CArchive::WriteU16(uint16_t v) {
-    if (!CanWrite()) return;
-    buf_.push_back(static_cast<uint8_t>(v));
-    buf_.push_back(static_cast<uint8_t>(v >> 8));
+    if (CanWrite()) platform::ByteWriter(buf_).Le16(v);
 }
 
 void CArchive::WriteU32(uint32_t v) {
-    if (!CanWrite()) return;
-    for (int i = 0; i < 4; ++i) buf_.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    if (CanWrite()) platform::ByteWriter(buf_).Le32(v);
 }
 
 void CArchive::WriteFloat(float v) {
@@ -97,15 +95,14 @@ uint8_t CArchive::ReadU8() {
 
 uint16_t CArchive::ReadU16() {
     if (!Need(2)) return 0;
-    uint16_t v = static_cast<uint16_t>(buf_[pos_] | (buf_[pos_ + 1] << 8));
+    const uint16_t v = platform::LoadLe16(buf_.data() + pos_);
     pos_ += 2;
     return v;
 }
 
 uint32_t CArchive::ReadU32() {
     if (!Need(4)) return 0;
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(buf_[pos_ + i]) << (8 * i);
+    const uint32_t v = platform::LoadLe32(buf_.data() + pos_);
     pos_ += 4;
     return v;
 }

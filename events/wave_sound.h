@@ -34,6 +34,9 @@ public:
     virtual void SetValue(WaveInfo&, double) {}
     // False when the sound cannot be written (a file opened for reading only).
     virtual bool IsWritable() const { return true; }
+    // The sound's data proved damaged or unreadable while it was read: reads give nothing more.
+    // Asked by a streaming thread after a short read (under the wave's mutex); allocates nothing.
+    virtual bool ReadFailed() const { return false; }
     // Changes the format of the sound, converting the samples when convert is set. False when the
     // sound cannot be written or the conversion fails; the sound is then unchanged.
     virtual bool SetFormat(WaveInfo& info, const WAVEFORMATEX& format, bool convert) = 0;

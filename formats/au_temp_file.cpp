@@ -1,16 +1,13 @@
 #include "formats/au_temp_file.h"
 
+#include "platform/byte_cursor.h"
+
+#include <cerrno>
 #include <cstring>
 #include <unistd.h>
 
 namespace sound {
 namespace {
-void PutBe32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v >> 24);
-    p[1] = static_cast<uint8_t>(v >> 16);
-    p[2] = static_cast<uint8_t>(v >> 8);
-    p[3] = static_cast<uint8_t>(v);
-}
 constexpr uint64_t kMaxLength = 0x7FFFFFFFu; // what the header's data size promises at most
 } // namespace
 
@@ -18,11 +15,11 @@ CAuTempFile::~CAuTempFile() {
     Close();
 }
 
-bool CAuTempFile::Create(const std::string& path, const WAVEFORMATEX& format) {
+formats::Result CAuTempFile::Create(const std::string& path, const WAVEFORMATEX& format) {
     Close();
     failed_ = false;
     std::FILE* f = std::fopen(path.c_str(), "w+b");
-    if (!f) return false;
+    if (!f) return formats::Result(formats::Code::CannotOpen, path + ": " + std::strerror(errno));
     file_ = f;
     buffer_.resize(32768);
     std::setvbuf(f, buffer_.data(), _IOFBF, buffer_.size());
@@ -32,22 +29,24 @@ bool CAuTempFile::Create(const std::string& path, const WAVEFORMATEX& format) {
     if (!WriteHeader()) {
         std::fclose(f);
         file_ = nullptr;
-        return false;
+        return formats::Result(formats::Code::WriteFailed, path + ": the header cannot be written");
     }
-    return true;
+    return formats::Result();
 }
 
 bool CAuTempFile::WriteHeader() {
-    uint8_t h[kAuTempHeaderSize] = {};
-    std::memcpy(h, ".snd", 4);
-    PutBe32(h + 4, kAuTempHeaderSize);
-    PutBe32(h + 8, 0x7FFFFFFFu);
-    PutBe32(h + 12, format_.wBitsPerSample == 8 ? kAuEncodingU8 : kAuEncodingS16LE);
-    PutBe32(h + 16, format_.nSamplesPerSec);
-    PutBe32(h + 20, format_.nChannels);
+    std::vector<uint8_t> h;
+    platform::ByteWriter(h)
+        .Tag(".snd")
+        .Be32(kAuTempHeaderSize)
+        .Be32(0x7FFFFFFFu)
+        .Be32(format_.wBitsPerSample == 8 ? kAuEncodingU8 : kAuEncodingS16LE)
+        .Be32(format_.nSamplesPerSec)
+        .Be32(format_.nChannels)
+        .Fill(4, 0);
     if (!Position(0, 2)) return false;
-    const bool ok = std::fwrite(h, 1, sizeof h, file_) == sizeof h;
-    filePos_ = ok ? sizeof h : 0;
+    const bool ok = std::fwrite(h.data(), 1, h.size(), file_) == h.size();
+    filePos_ = ok ? h.size() : 0;
     if (!ok) failed_ = true;
     return ok;
 }
@@ -63,13 +62,14 @@ bool CAuTempFile::Position(uint64_t at, int op) {
     return true;
 }
 
-bool CAuTempFile::Close() {
-    if (!file_) return true;
+formats::Result CAuTempFile::Close() {
+    if (!file_) return formats::Result();
     bool ok = !failed_ && std::fflush(file_) == 0 && std::ferror(file_) == 0;
     ok = std::fclose(file_) == 0 && ok;
     file_ = nullptr;
     lastOp_ = 0;
-    return ok;
+    if (ok) return formats::Result();
+    return formats::Result(formats::Code::WriteFailed, path_ + ": a read or a write failed");
 }
 
 uint32_t CAuTempFile::ReadAt(uint64_t position, void* out, uint32_t n) {
@@ -77,6 +77,7 @@ uint32_t CAuTempFile::ReadAt(uint64_t position, void* out, uint32_t n) {
     if (n > length_ - position) n = static_cast<uint32_t>(length_ - position);
     if (!Position(kAuTempHeaderSize + position, 1)) return 0;
     const size_t got = std::fread(out, 1, n, file_);
+    if (got < n && std::ferror(file_)) failed_ = true;
     filePos_ += got;
     return static_cast<uint32_t>(got);
 }

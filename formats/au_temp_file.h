@@ -5,6 +5,7 @@
 #pragma once
 
 #include "events/wave_format.h"
+#include "formats/result.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -24,9 +25,11 @@ public:
     CAuTempFile(const CAuTempFile&) = delete;
     CAuTempFile& operator=(const CAuTempFile&) = delete;
 
-    // Creates (or truncates) the file and writes the header for the format (8 or 16 bits).
-    bool Create(const std::string& path, const WAVEFORMATEX& format);
-    bool Close();
+    // Creates (or truncates) the file and writes the header for the format (8 or 16 bits):
+    // CannotOpen or WriteFailed when it cannot.
+    formats::Result Create(const std::string& path, const WAVEFORMATEX& format);
+    // WriteFailed when a write or a read failed since the file was created.
+    formats::Result Close();
     bool IsOpen() const { return file_ != nullptr; }
     const std::string& Path() const { return path_; }
 
@@ -37,6 +40,7 @@ public:
     bool SetLength(uint32_t n, uint8_t silence);
     // Rewrites the header for a new format.
     bool SetFormat(const WAVEFORMATEX& format);
+    // A write or read error happened (sticky until the next Create; Close reports it).
     bool Failed() const { return failed_; }
 
 private:

@@ -1,7 +1,5 @@
 #include "formats/decoders.h"
 
-#include "formats/diagnostics.h"
-
 #include <cstring>
 #include <string>
 
@@ -113,9 +111,7 @@ private:
 class G711Decoder : public SampleDecoder {
 public:
     G711Decoder(ByteSource& s, bool mu)
-        : SampleDecoder(s), mu_(mu), table_(mu ? MuLawTable() : ALawTable()) {
-        Diagnostic(mu ? "Encoding: ITU G.711 mu-Law\n" : "Encoding: ITU G.711 A-Law\n");
-    }
+        : SampleDecoder(s), mu_(mu), table_(mu ? MuLawTable() : ALawTable()) {}
     Encoding GetEncoding() const override { return mu_ ? Encoding::MuLaw : Encoding::ALaw; }
     size_t Decode(void* out, size_t count) override {
         int16_t* o = static_cast<int16_t*>(out);
@@ -184,9 +180,9 @@ protected:
 class ImaMsDecoder : public FrameBufferDecoder {
 public:
     ImaMsDecoder(ByteSource& s, unsigned channels, unsigned samplesPerBlock, size_t blockBytes)
-        : FrameBufferDecoder(s), channels_(channels), spb_(samplesPerBlock), block_(blockBytes) {
-        Diagnostic(std::string("Encoding: IMA ADPCM (Microsoft variant)") +
-                   (channels == 2 ? " (stereo)" : "") + "\n");
+        : FrameBufferDecoder(s), channels_(channels), spb_(samplesPerBlock), block_(blockBytes),
+          channelProblem_("IMA ADPCM supports 1 or 2 channels, not " + std::to_string(channels) +
+                          "\n") {
         decoded_.resize(static_cast<size_t>(spb_) * channels_);
     }
     Encoding GetEncoding() const override { return Encoding::ImaMs; }
@@ -194,17 +190,15 @@ public:
 protected:
     bool Refill() override {
         if (channels_ < 1 || channels_ > 2) {
-            Diagnostic("IMA ADPCM supports 1 or 2 channels, not " + std::to_string(channels_) +
-                       "\n");
-            failed_ = true;
+            Fail(channelProblem_.c_str());
             return false;
         }
         if (source_.ReadBytes(block_.data(), block_.size()) < block_.size()) return false;
         ImaBlockErrors errors;
         const size_t n = ImaMsDecodeBlock(block_.data(), block_.size(), channels_, spb_,
                                           decoded_.data(), &errors);
-        if (errors.badIndex) Diagnostic("IMA ADPCM Format Error (bad index value)\n");
-        if (errors.syncError) Diagnostic("IMA ADPCM Format Error (synchronization error)\n");
+        if (errors.badIndex) Warn("IMA ADPCM Format Error (bad index value)\n");
+        if (errors.syncError) Warn("IMA ADPCM Format Error (synchronization error)\n");
         frames_.assign(decoded_.begin(), decoded_.begin() + static_cast<long>(n * channels_));
         pos_ = 0;
         return n > 0;
@@ -215,14 +209,13 @@ private:
     unsigned spb_;
     std::vector<uint8_t> block_;
     std::vector<int16_t> decoded_;
+    std::string channelProblem_;
 };
 
 class ImaAppleDecoder : public FrameBufferDecoder {
 public:
-    ImaAppleDecoder(ByteSource& s, unsigned channels) : FrameBufferDecoder(s), channels_(channels) {
-        Diagnostic(std::string("Encoding: IMA ADPCM (Apple variant)") +
-                   (channels == 2 ? " (stereo)" : "") + "\n");
-    }
+    ImaAppleDecoder(ByteSource& s, unsigned channels)
+        : FrameBufferDecoder(s), channels_(channels) {}
     Encoding GetEncoding() const override { return Encoding::ImaApple; }
     void Reset() override {
         FrameBufferDecoder::Reset();
@@ -237,8 +230,7 @@ protected:
             uint8_t packet[34];
             if (source_.ReadBytes(packet, sizeof packet) < sizeof packet) return false;
             if (!ImaAppleDecodePacket(packet, state_[c], frames_.data() + c, channels_)) {
-                Diagnostic("Synchronization error.\n");
-                failed_ = true;
+                Fail("Synchronization error.\n");
                 return false;
             }
         }
@@ -274,14 +266,55 @@ const char* EncodingName(Encoding e) {
     return "unknown";
 }
 
-bool SampleDecoder::MinMaxSamplingRate(uint32_t*, uint32_t*) const {
-    Diagnostic("MinMaxSamplingRate undefined\n");
-    return false;
+std::string EncodingNote(Encoding e, unsigned channels) {
+    const char* stereo = channels == 2 ? " (stereo)" : "";
+    switch (e) {
+    case Encoding::PcmU8:
+        return "Encoding: 8-bit unsigned (excess-128) PCM\n";
+    case Encoding::PcmS8:
+        return "Encoding: 8-bit signed (two's complement) PCM\n";
+    case Encoding::PcmS16LE:
+        return "Encoding: 16-bit LSB PCM\n";
+    case Encoding::PcmS16BE:
+        return "Encoding: 16-bit MSB PCM\n";
+    case Encoding::MuLaw:
+        return "Encoding: ITU G.711 mu-Law\n";
+    case Encoding::ALaw:
+        return "Encoding: ITU G.711 A-Law\n";
+    case Encoding::ImaMs:
+        return std::string("Encoding: IMA ADPCM (Microsoft variant)") + stereo + "\n";
+    case Encoding::ImaApple:
+        return std::string("Encoding: IMA ADPCM (Apple variant)") + stereo + "\n";
+    }
+    return "Encoding: unknown\n";
 }
 
-bool SampleDecoder::MinMaxChannels(unsigned*, unsigned*) const {
-    Diagnostic("MinMaxChannels undefined\n");
-    return false;
+void SampleDecoder::Warn(const char* text) {
+    if (failure_) return; // nothing is decoded after the failure
+    for (size_t i = 0; i < problemCount_; ++i)
+        if (problems_[i] == text || std::strcmp(problems_[i], text) == 0) return;
+    if (problemCount_ < kMaxProblems) problems_[problemCount_++] = text;
+}
+
+void SampleDecoder::Fail(const char* text) {
+    if (failure_) return;
+    failure_ = text;
+    // The failure is always among the problems, last.
+    if (problemCount_ == kMaxProblems) --problemCount_;
+    problems_[problemCount_++] = text;
+}
+
+formats::Result SampleDecoder::Status() const {
+    if (!failure_) return formats::Result();
+    return formats::Result(formats::Code::Malformed, failure_);
+}
+
+formats::Result SampleDecoder::MinMaxSamplingRate(uint32_t*, uint32_t*) const {
+    return formats::Result(formats::Code::Refused, "MinMaxSamplingRate undefined\n");
+}
+
+formats::Result SampleDecoder::MinMaxChannels(unsigned*, unsigned*) const {
+    return formats::Result(formats::Code::Refused, "MinMaxChannels undefined\n");
 }
 
 size_t SampleDecoder::GetSamples(int16_t* out, size_t count) {

@@ -1,5 +1,7 @@
 #include "formats/ima_adpcm.h"
 
+#include "platform/byte_cursor.h"
+
 namespace sound {
 
 const int16_t kImaStepTable[kImaMaxIndex + 1] = {
@@ -61,7 +63,7 @@ size_t ImaMsDecodeBlock(const uint8_t* block, size_t blockBytes, unsigned channe
     ImaState st[2];
     for (unsigned c = 0; c < channels; ++c) {
         const uint8_t* h = block + 4 * c;
-        st[c].predictor = static_cast<int16_t>(h[0] | (h[1] << 8));
+        st[c].predictor = static_cast<int16_t>(platform::LoadLe16(h));
         unsigned index = h[2];
         if (index > kImaMaxIndex) {
             if (errors) errors->badIndex = true;
@@ -103,8 +105,7 @@ void ImaMsEncodeBlock(const int16_t* frames, unsigned channels, unsigned samples
     for (unsigned c = 0; c < channels; ++c) {
         const int16_t first = frames[c];
         uint8_t* h = block + 4 * c;
-        h[0] = static_cast<uint8_t>(first & 0xFF);
-        h[1] = static_cast<uint8_t>((static_cast<uint16_t>(first) >> 8) & 0xFF);
+        platform::StoreLe16(h, static_cast<uint16_t>(first));
         h[2] = static_cast<uint8_t>(state[c].index);
         h[3] = 0;
         state[c].predictor = first;
@@ -125,7 +126,7 @@ void ImaMsEncodeBlock(const int16_t* frames, unsigned channels, unsigned samples
 }
 
 bool ImaAppleDecodePacket(const uint8_t* packet, ImaState& state, int16_t* out, size_t stride) {
-    const unsigned header = (static_cast<unsigned>(packet[0]) << 8) | packet[1];
+    const unsigned header = platform::LoadBe16(packet);
     const unsigned index = header & 0x7F;
     if (index > kImaMaxIndex) return false;
     const int32_t predictor = static_cast<int16_t>(header & 0xFF80);

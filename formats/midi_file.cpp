@@ -1,7 +1,7 @@
 #include "formats/midi_file.h"
 
 #include "platform/atomic_file.h"
-#include "platform/user_messages.h"
+#include "platform/byte_cursor.h"
 
 #include <algorithm>
 #include <array>
@@ -20,13 +20,6 @@ constexpr uint8_t kFileHeader[14] = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 0,
 uint32_t SatAdd(uint32_t a, uint32_t b) {
     uint32_t s = a + b;
     return s < a ? 0xFFFFFFFFu : s;
-}
-
-uint32_t Be32(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-uint16_t Be16(const uint8_t* p) {
-    return uint16_t((p[0] << 8) | p[1]);
 }
 
 constexpr std::array<uint8_t, 256> MakeDataBytes() {
@@ -134,51 +127,56 @@ void MidiFile::Reset() {
     metaText_.clear();
 }
 
-int MidiFile::Open(const std::string& path, char mode, int& format) {
+formats::Result MidiFile::Open(const std::string& path, char mode, int& format) {
     std::string target = path;
     bool reopen = IsOpen();
     if (reopen) {
         target = path_;
         Close();
     }
-    if (mode != 'r' && mode != 'w') return -1;
+    if (mode != 'r' && mode != 'w')
+        return formats::Result(formats::Code::Refused, std::string("no file mode '") + mode + "'");
     path_ = target;
+    const formats::Code cannot = reopen ? formats::Code::CannotReopen : formats::Code::CannotOpen;
     if (mode == 'w') {
         writer_ = std::make_unique<platform::AtomicFileWriter>(target);
         if (!writer_->Open()) {
-            platform::MessageBox(reopen ? "Problem Re-Opening MIDI file."
-                                        : "Problem opening MIDI.");
+            formats::Result failed(cannot, writer_->Error());
             Reset();
-            return -1;
+            return failed;
         }
         mode_ = 'w';
         format_ = format == 0 ? 0 : 1;
         out_.reserve(1 << 16);
         // The file header is completed when the state closes.
         out_.insert(out_.end(), kFileHeader, kFileHeader + sizeof kFileHeader);
-        return 0;
+        return formats::Result();
     }
     fd_ = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat st {};
-    if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-        platform::MessageBox(reopen ? "Problem Re-Opening MIDI file." : "Problem opening MIDI.");
+    std::string why;
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0)
+        why = std::strerror(errno);
+    else if (!S_ISREG(st.st_mode))
+        why = "not a regular file";
+    if (!why.empty()) {
+        formats::Result failed(cannot, target + ": " + why);
         Reset();
-        return -1;
+        return failed;
     }
     fileSize_ = st.st_size;
     return OpenRead(format);
 }
 
-int MidiFile::CreateInMemory(int format) {
+void MidiFile::CreateInMemory(int format) {
     if (IsOpen()) Close();
     path_.clear();
     mode_ = 'w';
     format_ = format == 0 ? 0 : 1;
     out_.insert(out_.end(), kFileHeader, kFileHeader + sizeof kFileHeader);
-    return 0;
 }
 
-int MidiFile::OpenMemory(const uint8_t* data, size_t size, int& format) {
+formats::Result MidiFile::OpenMemory(const uint8_t* data, size_t size, int& format) {
     if (IsOpen()) Close();
     path_.clear();
     memory_ = data;
@@ -186,15 +184,17 @@ int MidiFile::OpenMemory(const uint8_t* data, size_t size, int& format) {
     return OpenRead(format);
 }
 
-int MidiFile::OpenRead(int& format) {
+formats::Result MidiFile::OpenRead(int& format) {
     mode_ = 'r';
-    if (!ReadHeader() || !LocateTracks()) {
+    formats::Result r = ReadHeader();
+    if (r) r = LocateTracks();
+    if (!r) {
         Reset();
-        return -1;
+        return r;
     }
     Rewind();
     format = format_;
-    return static_cast<int>(trackCount_);
+    return r;
 }
 
 bool MidiFile::ReadAt(int64_t offset, uint8_t* out, size_t n) {
@@ -230,27 +230,36 @@ int64_t MidiFile::FindChunk(const char* name, int64_t from) {
     return -1;
 }
 
-bool MidiFile::ReadHeader() {
-    int64_t at = FindChunk("MThd", 0);
-    uint8_t head[8];
-    if (at < 0 || !ReadAt(at + 4, head, 4)) return false;
-    uint32_t length = Be32(head);
-    int64_t dataStart = at + 8;
-    if (length < 6 || static_cast<uint64_t>(fileSize_ - dataStart) < length) return false;
-    uint8_t h[6];
-    if (!ReadAt(dataStart, h, 6)) return false;
-    int format = Be16(h);
-    headerTracks_ = Be16(h + 2);
-    rawDivision_ = Be16(h + 4);
-    int ticks = MidiDivisionToTicks(rawDivision_);
-    if (ticks < 0) return false; // an SMPTE frame rate we do not know
+formats::Result MidiFile::ReadHeader() {
+    using formats::Code;
+    const int64_t at = FindChunk("MThd", 0);
+    if (at < 0) return formats::Result(Code::NotRecognized, "no MThd chunk");
+    // The chunk's name and length, then format, track count and division.
+    uint8_t head[14];
+    const size_t got = static_cast<size_t>(std::min<int64_t>(sizeof head, fileSize_ - at));
+    if (!ReadAt(at, head, got)) return formats::Result(Code::ReadFailed, "cannot read MThd");
+    platform::ByteReader r(head, got);
+    r.Skip(4);
+    const uint32_t length = r.Be32();
+    const uint16_t format = r.Be16();
+    const uint16_t tracks = r.Be16();
+    const uint16_t division = r.Be16();
+    const int64_t dataStart = at + 8;
+    if (r.Failed() || length < 6 || static_cast<uint64_t>(fileSize_ - dataStart) < length)
+        return formats::Result(Code::Malformed, "MThd is shorter than 6 bytes or cut off");
+    const int ticks = MidiDivisionToTicks(division);
+    if (ticks < 0)
+        return formats::Result(Code::Unsupported,
+                               "SMPTE frame rate " + std::to_string(-int8_t(division >> 8)));
+    headerTracks_ = tracks;
+    rawDivision_ = division;
     division_ = ticks;
     format_ = format == 0 ? 0 : 1;
     headerEnd_ = dataStart + length;
-    return true;
+    return formats::Result();
 }
 
-bool MidiFile::LocateTracks() {
+formats::Result MidiFile::LocateTracks() {
     // Only the tracks actually present get a record, however many the header claims.
     tracks_.clear();
     int64_t from = headerEnd_;
@@ -260,7 +269,7 @@ bool MidiFile::LocateTracks() {
         if (at < 0 || !ReadAt(at + 4, len, 4)) break;
         Track t;
         t.dataStart = at + 8;
-        t.length = Be32(len);
+        t.length = platform::LoadBe32(len);
         bool plausible = static_cast<uint64_t>(fileSize_ - t.dataStart) >= t.length;
         if (plausible) {
             // The next chunk starts where this one ends: no "MTrk" inside the data is mistaken
@@ -273,9 +282,10 @@ bool MidiFile::LocateTracks() {
         }
         tracks_.push_back(std::move(t));
     }
-    if (tracks_.empty() && headerTracks_ > 0) return false;
+    if (tracks_.empty() && headerTracks_ > 0)
+        return formats::Result(formats::Code::Malformed, "no MTrk chunk");
     trackCount_ = static_cast<uint32_t>(tracks_.size());
-    return true;
+    return formats::Result();
 }
 
 void MidiFile::Rewind() {
@@ -591,18 +601,6 @@ void MidiFile::SetDivision(int ticks) {
     division_ = std::clamp(ticks, 1, 32767);
 }
 
-void MidiFile::Put32At(size_t at, uint32_t v) {
-    out_[at] = uint8_t(v >> 24);
-    out_[at + 1] = uint8_t(v >> 16);
-    out_[at + 2] = uint8_t(v >> 8);
-    out_[at + 3] = uint8_t(v);
-}
-
-void MidiFile::Put16At(size_t at, uint16_t v) {
-    out_[at] = uint8_t(v >> 8);
-    out_[at + 1] = uint8_t(v);
-}
-
 uint32_t MidiFile::TakeDelta(uint32_t delta) {
     uint32_t total = SatAdd(delta, writeCarry_);
     writeCarry_ = 0;
@@ -637,7 +635,7 @@ void MidiFile::EndCurrentTrack() {
     Put(0x2F);
     Put(0x00);
     trackBytes_ = static_cast<uint32_t>(out_.size() - (trackHeaderPos_ + 8));
-    Put32At(trackHeaderPos_ + 4, trackBytes_);
+    platform::ByteWriter(out_).Be32At(trackHeaderPos_ + 4, trackBytes_);
 }
 
 void MidiFile::BeginTrack(int track) {
@@ -647,8 +645,7 @@ void MidiFile::BeginTrack(int track) {
         format_ = 1;
     }
     trackHeaderPos_ = out_.size();
-    static const uint8_t header[8] = {'M', 'T', 'r', 'k', 0, 0, 0, 0};
-    out_.insert(out_.end(), header, header + sizeof header);
+    platform::ByteWriter(out_).Tag("MTrk").Be32(0); // the length is completed with the track
     currentTrack_ = track;
     trackBytes_ = 0;
     writeStatus_ = 0;
@@ -656,10 +653,12 @@ void MidiFile::BeginTrack(int track) {
     ++trackCount_;
 }
 
-int MidiFile::WriteMeta(int track, int type, const std::string& text) {
-    if (mode_ != 'w' || type < 0 || type >= kMetaTypes) return -1;
+formats::Result MidiFile::WriteMeta(int track, int type, const std::string& text) {
+    if (mode_ != 'w') return formats::Result(formats::Code::Refused, "not open for writing");
+    if (type < 0 || type >= kMetaTypes)
+        return formats::Result(formats::Code::Refused, "no meta type " + std::to_string(type));
     BeginTrack(track);
-    if (type == 0x2F) return 0; // every track gets its end when it is completed
+    if (type == 0x2F) return formats::Result(); // every track gets its end when it is completed
     size_t length;
     switch (type) {
     case 0x00:
@@ -684,7 +683,10 @@ int MidiFile::WriteMeta(int track, int type, const std::string& text) {
                      : 0;
         break;
     }
-    if (text.size() < length) return -1;
+    if (text.size() < length)
+        return formats::Result(formats::Code::Refused, "meta type " + std::to_string(type) +
+                                                           " needs " + std::to_string(length) +
+                                                           " bytes of text");
     FlushSysex();
     Put(0);
     Put(0xFF);
@@ -692,7 +694,7 @@ int MidiFile::WriteMeta(int track, int type, const std::string& text) {
     PutVarLen(static_cast<uint32_t>(length));
     out_.insert(out_.end(), text.begin(), text.begin() + static_cast<std::ptrdiff_t>(length));
     writeStatus_ = 0;
-    return 0;
+    return formats::Result();
 }
 
 int MidiFile::WriteEvent(const MidiRawEvent& ev) {
@@ -741,21 +743,22 @@ int MidiFile::WriteEvent(const MidiRawEvent& ev) {
     return static_cast<int>(out_.size() - before);
 }
 
-bool MidiFile::Close(std::vector<uint8_t>* bytes) {
+formats::Result MidiFile::Close(std::vector<uint8_t>* bytes) {
+    formats::Result r;
     if (mode_ == 'w') {
         if (currentTrack_ >= 0) EndCurrentTrack();
         if (trackCount_ > 1) format_ = 1;
-        Put16At(8, static_cast<uint16_t>(format_));
-        Put16At(10, static_cast<uint16_t>(std::min<uint32_t>(trackCount_, 0xFFFF)));
-        Put16At(12, static_cast<uint16_t>(std::clamp(division_, 1, 32767)));
-        bool ok = true;
-        if (writer_)
-            ok = writer_->Write(out_.data(), out_.size()) && writer_->Commit();
-        else if (bytes)
+        platform::ByteWriter header(out_);
+        header.Be16At(8, static_cast<uint16_t>(format_));
+        header.Be16At(10, static_cast<uint16_t>(std::min<uint32_t>(trackCount_, 0xFFFF)));
+        header.Be16At(12, static_cast<uint16_t>(std::clamp(division_, 1, 32767)));
+        if (writer_) {
+            if (!writer_->Write(out_.data(), out_.size()) || !writer_->Commit())
+                r = formats::Result(formats::Code::WriteFailed, writer_->Error());
+        } else if (bytes) {
             *bytes = std::move(out_);
-        Reset();
-        return ok;
+        }
     }
     Reset();
-    return true;
+    return r;
 }

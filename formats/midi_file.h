@@ -9,6 +9,8 @@
 // write leaves the old file as it was.
 #pragma once
 
+#include "formats/result.h"
+
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -58,16 +60,18 @@ public:
     MidiFile(const MidiFile&) = delete;
     MidiFile& operator=(const MidiFile&) = delete;
 
-    // Opens `path` for reading ('r') or writing ('w'). Reading returns the number of tracks found
-    // and sets `format` (0 or 1; format 2 reads as 1); writing returns 0 and takes `format` as
-    // the header format. -1 on failure ("Problem opening MIDI." when the file cannot be opened or
-    // created). An open state is reopened by its stored path ("Problem Re-Opening MIDI file."
-    // when that fails).
-    int Open(const std::string& path, char mode, int& format);
+    // Opens `path` for reading ('r') or writing ('w'). Reading sets `format` (0 or 1; format 2
+    // reads as 1) and the tracks found (TrackCount); writing takes `format` as the header format.
+    // An open state is reopened by its stored path. Failures: CannotOpen (the file cannot be
+    // opened or created), CannotReopen (the stored path cannot be opened again), NotRecognized
+    // (no header chunk), Malformed (a header chunk too short or cut off, no track chunk where
+    // the header promises tracks), Unsupported (an SMPTE frame rate other than 24, 25, 29 or 30),
+    // Refused (a mode other than 'r' or 'w'). The state is closed after a failure.
+    formats::Result Open(const std::string& path, char mode, int& format);
     // Reads from bytes held in memory (the caller keeps them alive while the state is open).
-    int OpenMemory(const uint8_t* data, size_t size, int& format);
-    // Writes into memory; Close hands the bytes over. Returns 0.
-    int CreateInMemory(int format);
+    formats::Result OpenMemory(const uint8_t* data, size_t size, int& format);
+    // Writes into memory; Close hands the bytes over.
+    void CreateInMemory(int format);
 
     // Positions every track at the start of its data and resets its flags; track 0 is current.
     void Rewind();
@@ -83,18 +87,19 @@ public:
     int LookupMeta(int track, int type, std::string& text);
     const std::string& MetaText() const { return metaText_; }
 
-    // Writing. WriteMeta begins `track` if needed and returns 0, or -1 when the text is shorter
-    // than the type's fixed length. BeginTrack completes the current track and begins a new one.
+    // Writing. WriteMeta begins `track` if needed; Refused when the state is not writing, the
+    // type is not a meta type, or the text is shorter than the type's fixed length (the track is
+    // then begun, the event left out). BeginTrack completes the current track and begins a new one.
     // WriteEvent returns the number of bytes the event added to the file (a system-exclusive
     // message is written when its end fragment arrives).
-    int WriteMeta(int track, int type, const std::string& text);
+    formats::Result WriteMeta(int track, int type, const std::string& text);
     void BeginTrack(int track);
     int WriteEvent(const MidiRawEvent& ev);
 
     // Closes the state. For a write state completes the last track and the file header and
     // replaces the target (or, for a state created in memory, moves the file's bytes to `bytes`);
-    // false when that failed (the target is then untouched).
-    bool Close(std::vector<uint8_t>* bytes = nullptr);
+    // WriteFailed when that failed (the target is then untouched).
+    formats::Result Close(std::vector<uint8_t>* bytes = nullptr);
 
     bool IsOpen() const { return mode_ != 0; }
     char Mode() const { return mode_; }
@@ -131,9 +136,9 @@ private:
         std::unique_ptr<std::array<uint32_t, kMetaTypes>> metaTicks;
     };
 
-    int OpenRead(int& format);
-    bool ReadHeader();
-    bool LocateTracks();
+    formats::Result OpenRead(int& format);
+    formats::Result ReadHeader();
+    formats::Result LocateTracks();
     void Reset();
     // Bytes at file offsets; false when fewer than asked arrive.
     bool ReadAt(int64_t offset, uint8_t* out, size_t n);
@@ -148,8 +153,6 @@ private:
     // Writing.
     void Put(uint8_t b) { out_.push_back(b); }
     void PutVarLen(uint32_t v) { MidiAppendVarLen(out_, v); }
-    void Put32At(size_t at, uint32_t v);
-    void Put16At(size_t at, uint16_t v);
     void EndCurrentTrack();
     int FlushSysex();
     uint32_t TakeDelta(uint32_t delta);

@@ -1,6 +1,7 @@
 #include "formats/pcm_convert.h"
 
 #include "formats/sample_format.h"
+#include "platform/byte_cursor.h"
 
 #include <cmath>
 #include <cstring>
@@ -19,7 +20,7 @@ void ToFrames16(const uint8_t* in, size_t frames, const WAVEFORMATEX& from, unsi
     const unsigned ch = from.nChannels;
     auto sample = [&](size_t i) -> int32_t {
         if (from.wBitsPerSample == 8) return Widen8(in[i]);
-        return static_cast<int16_t>(in[2 * i] | (in[2 * i + 1] << 8));
+        return static_cast<int16_t>(platform::LoadLe16(in + 2 * i));
     };
     for (size_t f = 0; f < frames; ++f) {
         if (ch == outCh) {
@@ -39,11 +40,8 @@ void FromFrames16(const int16_t* in, size_t samples, uint16_t bits, uint8_t* out
     if (bits == 8) {
         for (size_t i = 0; i < samples; ++i) out[i] = Narrow16(in[i]);
     } else {
-        for (size_t i = 0; i < samples; ++i) {
-            const uint16_t s = static_cast<uint16_t>(in[i]);
-            out[2 * i] = static_cast<uint8_t>(s);
-            out[2 * i + 1] = static_cast<uint8_t>(s >> 8);
-        }
+        for (size_t i = 0; i < samples; ++i)
+            platform::StoreLe16(out + 2 * i, static_cast<uint16_t>(in[i]));
     }
 }
 

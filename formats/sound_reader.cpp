@@ -1,6 +1,6 @@
 #include "formats/sound_reader.h"
 
-#include "formats/diagnostics.h"
+#include "platform/byte_cursor.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,18 +8,9 @@
 namespace sound {
 namespace {
 
-uint32_t Be32(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-uint16_t Be16(const uint8_t* p) {
-    return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-uint32_t Le32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-uint16_t Le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
+using formats::Code;
+using formats::Result;
+using platform::ByteOrder;
 
 bool IdIs(const char id[4], const char* four) {
     return std::memcmp(id, four, 4) == 0;
@@ -42,13 +33,15 @@ struct ChunkLevel {
 // time, keeping a stack of the open chunks.
 class ChunkWalker {
 public:
-    ChunkWalker(InputStream& in, bool aiff) : in_(in), aiff_(aiff) {}
+    ChunkWalker(InputStream& in, bool aiff, formats::Notes& notes)
+        : in_(in), aiff_(aiff), order_(aiff ? ByteOrder::Big : ByteOrder::Little), notes_(notes) {}
 
     int Depth() const { return depth_; }
     const ChunkLevel& Top() const { return stack_[depth_]; }
     ChunkLevel& Top() { return stack_[depth_]; }
     const ChunkLevel& Outer() const { return stack_[0]; }
-    bool Failed() const { return failed_; }
+    bool Failed() const { return !failure_.Ok(); }
+    const Result& Failure() const { return failure_; }
     bool HaveFormat() const { return haveFormat_; }
     const std::vector<uint8_t>& FormatBlock() const { return format_; }
     // The open chunk is the sound data ("data" or "SSND"), positioned at its samples.
@@ -58,7 +51,7 @@ public:
 
     // One step; false when there are no more chunks (depth -1) or the file is malformed.
     bool Step() {
-        if (failed_ || (depth_ < 0 && started_)) return false;
+        if (Failed() || (depth_ < 0 && started_)) return false;
         started_ = true;
         if (depth_ >= 0 && !Top().container) {
             const ChunkLevel closed = Top();
@@ -69,7 +62,7 @@ public:
                 if (!Top().container) return Fatal("Chunk contained in non-Container?!?!\n");
                 const uint64_t used = uint64_t(closed.size) + pad + 8;
                 if (Top().remaining < used) {
-                    Diagnostic("Error: Chunk is too large to fit in container!?!?\n");
+                    Note("Error: Chunk is too large to fit in container!?!?\n");
                     Top().remaining = 0;
                 } else {
                     Top().remaining -= static_cast<uint32_t>(used);
@@ -84,7 +77,7 @@ public:
                 if (!Top().container) return Fatal("Chunk contained in non-container?!?!\n");
                 const uint64_t used = uint64_t(closed.size) + 8;
                 if (Top().remaining < used) {
-                    Diagnostic("Error in WAVE file: Chunk is too large to fit!?!?\n");
+                    Note("Error in WAVE file: Chunk is too large to fit!?!?\n");
                     Top().remaining = 0;
                 } else {
                     Top().remaining -= static_cast<uint32_t>(used);
@@ -101,15 +94,17 @@ public:
         ChunkLevel& c = Top();
         c = ChunkLevel();
         std::memcpy(c.id, header, 4);
-        c.size = aiff_ ? Be32(header + 4) : Le32(header + 4);
+        c.size = platform::Load32(header + 4, order_);
         c.remaining = c.size;
         return aiff_ ? DispatchAiff() : DispatchWave();
     }
 
 private:
-    bool Fatal(const char* text) {
-        Diagnostic(text);
-        failed_ = true;
+    void Note(std::string text) { notes_.push_back(std::move(text)); }
+
+    bool Fatal(const char* text, Code code = Code::Malformed) {
+        Note(text);
+        failure_ = Result(code, text);
         depth_ = -1;
         return false;
     }
@@ -133,7 +128,7 @@ private:
             return false;
         }
         c.remaining -= 4;
-        if (depth_ != 0) Diagnostic(std::string(name) + " chunk seen at inner level?!?!\n");
+        if (depth_ != 0) Note(std::string(name) + " chunk seen at inner level?!?!\n");
         return true;
     }
 
@@ -142,7 +137,7 @@ private:
         if (!ReadBody(body)) return false;
         std::string text(body.begin(), body.end());
         while (!text.empty() && text.back() == '\0') text.pop_back();
-        Diagnostic(std::string(prefix) + text + "\n");
+        Note(std::string(prefix) + text + "\n");
         return true;
     }
 
@@ -151,12 +146,12 @@ private:
         if (depth_ != 0 && !IdIs(Outer().id, "RIFF")) return true;
         if (IdIs(c.id, "RIFF")) return OpenContainer("RIFF");
         if (depth_ == 0) {
-            Diagnostic("Outermost chunk is not RIFF ?!?!\n");
+            Note("Outermost chunk is not RIFF ?!?!\n");
             depth_ = -1;
             return false;
         }
         if (IdIs(c.id, "fmt ")) {
-            if (depth_ != 1) Diagnostic("FMT chunk seen at wrong level?!?!\n");
+            if (depth_ != 1) Note("FMT chunk seen at wrong level?!?!\n");
             if (!ReadBody(format_)) return false;
             haveFormat_ = true;
             return true;
@@ -170,7 +165,7 @@ private:
                                                       : "Text: ";
             return ReadText(prefix);
         }
-        Diagnostic("Ignoring unrecognized `" + IdText(c.id) + "' chunk\n");
+        Note("Ignoring unrecognized `" + IdText(c.id) + "' chunk\n");
         return true;
     }
 
@@ -179,19 +174,20 @@ private:
         if (depth_ != 0 && !IdIs(Outer().id, "FORM")) return true;
         if (IdIs(c.id, "FORM")) return OpenContainer("FORM");
         if (depth_ == 0) {
-            Diagnostic("Outermost chunk is not FORM ?!?!\n");
+            Note("Outermost chunk is not FORM ?!?!\n");
             depth_ = -1;
             return false;
         }
         if (IdIs(c.id, "FVER")) {
             std::vector<uint8_t> body;
             if (!ReadBody(body)) return false;
-            if (body.size() < 4 || Be32(body.data()) != 0xA2805140u)
-                return Fatal("Unrecognized AIFC file format.\n");
+            platform::ByteReader version(body);
+            if (version.Be32() != 0xA2805140u)
+                return Fatal("Unrecognized AIFC file format.\n", Code::Unsupported);
             return true;
         }
         if (IdIs(c.id, "COMM")) {
-            if (depth_ != 1) Diagnostic("COMM chunk seen at wrong level?!?!\n");
+            if (depth_ != 1) Note("COMM chunk seen at wrong level?!?!\n");
             if (!ReadBody(format_)) return false;
             haveFormat_ = true;
             return true;
@@ -209,16 +205,18 @@ private:
         if (IdIs(c.id, "ANNO")) return ReadText("Annotation: ");
         if (IdIs(c.id, "AUTH")) return ReadText("Author: ");
         if (IdIs(c.id, "NAME")) return ReadText("Name: ");
-        Diagnostic("Ignoring unrecognized `" + IdText(c.id) + "' chunk\n");
+        Note("Ignoring unrecognized `" + IdText(c.id) + "' chunk\n");
         return true;
     }
 
     InputStream& in_;
     bool aiff_;
+    ByteOrder order_;
+    formats::Notes& notes_;
     ChunkLevel stack_[kMaxDepth];
     int depth_ = -1;
     bool started_ = false;
-    bool failed_ = false;
+    Result failure_;
     bool haveFormat_ = false;
     std::vector<uint8_t> format_;
 };
@@ -229,204 +227,185 @@ public:
         : SoundReader(std::move(in), Container::Au) {}
 
 protected:
-    bool StartUp() override {
+    Result StartUp() override {
         uint8_t h[24];
-        if (in_->Read(h, 24) < 24 || std::memcmp(h, ".snd", 4) != 0) {
-            Diagnostic("Input file is not an AU file.\n");
-            return false;
-        }
-        const uint32_t headerSize = Be32(h + 4);
-        const uint32_t encoding = Be32(h + 12);
-        rate_ = Be32(h + 16);
-        channels_ = Be32(h + 20);
-        if (headerSize < 24 || headerSize > in_->Size()) {
-            Diagnostic("AU header size " + std::to_string(headerSize) + " is out of range.\n");
-            return false;
-        }
+        const size_t got = in_->Read(h, sizeof h);
+        platform::ByteReader header(h, got);
+        if (!header.Match(".snd", 4) || got < sizeof h)
+            return Fail(Code::NotRecognized, "Input file is not an AU file.\n");
+        const uint32_t headerSize = header.Be32();
+        header.Be32(); // the data size is not used
+        const uint32_t encoding = header.Be32();
+        rate_ = header.Be32();
+        channels_ = header.Be32();
+        if (headerSize < 24 || headerSize > in_->Size())
+            return Fail(Code::Malformed,
+                        "AU header size " + std::to_string(headerSize) + " is out of range.\n");
         in_->Seek(headerSize);
         Encoding e;
+        bool note = true;
         switch (encoding) {
         case 1:
             e = Encoding::MuLaw;
             break;
         case 2:
-            Diagnostic("Encoding: 8-bit signed (two's complement) PCM\n");
             e = Encoding::PcmS8;
             break;
         case 3:
-            Diagnostic("Encoding: 16-bit MSB PCM\n");
             e = Encoding::PcmS16BE;
             break;
-        case 240:
+        case 240: // the temporary file's own encodings: the samples as the wave data holds them
             e = Encoding::PcmU8;
+            note = false;
             break;
         case 241:
             e = Encoding::PcmS16LE;
+            note = false;
             break;
         default:
-            Diagnostic("AU format " + std::to_string(encoding) + " not supported.\n");
-            return false;
+            return Fail(Code::Unsupported,
+                        "AU format " + std::to_string(encoding) + " not supported.\n");
         }
-        if (!CheckShape()) return false;
-        decoder_ = MakePcmOrG711Decoder(e, *this);
+        if (Result r = MakePlain(e, note); !r) return r;
         dataStart_ = headerSize;
         dataLength_ = in_->Size() - headerSize; // the data-size field is not used
         dataLeft_ = dataLength_;
         haveData_ = true;
-        return true;
+        return Result();
     }
 };
 
 class ChunkReader : public SoundReader {
 public:
     ChunkReader(std::unique_ptr<InputStream> in, bool aiff)
-        : SoundReader(std::move(in), aiff ? Container::Aiff : Container::Wave), walker_(*in_, aiff),
-          aiff_(aiff) {}
+        : SoundReader(std::move(in), aiff ? Container::Aiff : Container::Wave),
+          walker_(*in_, aiff, notes_), aiff_(aiff) {}
 
 protected:
-    bool StartUp() override {
-        Diagnostic(aiff_ ? "File Format: Apple AIFF/AIFF-C\n" : "File Format: Microsoft WAVE\n");
+    Result StartUp() override {
+        Note(aiff_ ? "File Format: Apple AIFF/AIFF-C\n" : "File Format: Microsoft WAVE\n");
         walker_.Step();
         const bool ok =
             walker_.Depth() == 0 && walker_.Top().container &&
             (aiff_ ? IdIs(walker_.Top().id, "FORM") &&
                          (IdIs(walker_.Top().form, "AIFF") || IdIs(walker_.Top().form, "AIFC"))
                    : IdIs(walker_.Top().id, "RIFF") && IdIs(walker_.Top().form, "WAVE"));
-        if (!ok) {
-            Diagnostic(aiff_ ? "Outermost chunk in AIFF file isn't FORM/AIF?!!"
-                             : "Outermost chunk in WAVE file isn't RIFF!!");
-            return false;
-        }
+        if (!ok)
+            return Fail(Code::Malformed, aiff_ ? "Outermost chunk in AIFF file isn't FORM/AIF?!!"
+                                               : "Outermost chunk in WAVE file isn't RIFF!!");
         while (!walker_.HaveFormat() && walker_.Step()) {
         }
-        if (walker_.Failed()) return false;
-        if (!walker_.HaveFormat()) {
-            Diagnostic(aiff_ ? "No `COMM' chunk found?!?!\n" : "No `fmt' chunk found?!?!\n");
-            return false;
-        }
-        if (!(aiff_ ? ChooseAiff() : ChooseWave())) return false;
+        if (walker_.Failed()) return walker_.Failure();
+        if (!walker_.HaveFormat())
+            return Fail(Code::Malformed,
+                        aiff_ ? "No `COMM' chunk found?!?!\n" : "No `fmt' chunk found?!?!\n");
+        if (Result r = aiff_ ? ChooseAiff() : ChooseWave(); !r) return r;
         // Find the sound data now, so that its length is known.
         while (!walker_.AtSoundData() && walker_.Step()) {
         }
-        if (walker_.Failed()) return false;
+        if (walker_.Failed()) return walker_.Failure();
         if (walker_.AtSoundData()) {
             dataStart_ = in_->Tell();
             dataLength_ = std::min<uint64_t>(walker_.Top().remaining, in_->Left());
         } else {
-            Diagnostic("I didn't find any sound data!?!?\n");
+            Note("I didn't find any sound data!?!?\n");
             dataStart_ = in_->Tell();
             dataLength_ = 0;
         }
         dataLeft_ = dataLength_;
         haveData_ = true;
-        return true;
+        return Result();
     }
 
 private:
-    bool ChooseWave() {
+    Result ChooseWave() {
         const std::vector<uint8_t>& f = walker_.FormatBlock();
-        if (f.size() < 16) {
-            Diagnostic("The `fmt' chunk is too short (" + std::to_string(f.size()) + " bytes).\n");
-            return false;
-        }
-        formatTag_ = Le16(f.data());
-        channels_ = Le16(f.data() + 2);
-        rate_ = Le32(f.data() + 4);
-        const unsigned blockAlign = Le16(f.data() + 12);
-        const unsigned bits = Le16(f.data() + 14);
+        if (f.size() < 16)
+            return Fail(Code::Malformed,
+                        "The `fmt' chunk is too short (" + std::to_string(f.size()) + " bytes).\n");
+        platform::ByteReader fmt(f);
+        formatTag_ = fmt.Le16();
+        channels_ = fmt.Le16();
+        rate_ = fmt.Le32();
+        fmt.Le32(); // bytes per second
+        const unsigned blockAlign = fmt.Le16();
+        const unsigned bits = fmt.Le16();
         switch (formatTag_) {
         case kWaveFormatPcm:
-            if (bits <= 8) {
-                Diagnostic("Encoding: 8-bit unsigned (excess-128) PCM\n");
-                return Make(Encoding::PcmU8);
-            }
-            if (bits <= 16) {
-                Diagnostic("Encoding: 16-bit LSB PCM\n");
-                return Make(Encoding::PcmS16LE);
-            }
+            if (bits <= 8) return MakePlain(Encoding::PcmU8, true);
+            if (bits <= 16) return MakePlain(Encoding::PcmS16LE, true);
             break;
         case kWaveFormatImaAdpcm: {
-            if (bits != 4) {
-                Diagnostic("IMA ADPCM requires 4 bits per sample, not " + std::to_string(bits) +
-                           "\n");
-                return false;
-            }
-            if (f.size() < 20) {
-                Diagnostic("IMA ADPCM requires additional decompression data.\n");
-                return false;
-            }
-            if (!CheckShape()) return false;
-            samplesPerBlock_ = Le16(f.data() + 18);
+            if (bits != 4)
+                return Fail(Code::Malformed, "IMA ADPCM requires 4 bits per sample, not " +
+                                                 std::to_string(bits) + "\n");
+            if (f.size() < 20)
+                return Fail(Code::Malformed, "IMA ADPCM requires additional decompression data.\n");
+            if (Result r = CheckShape(); !r) return r;
+            fmt.Le16(); // the extra size
+            samplesPerBlock_ = fmt.Le16();
             blockBytes_ = blockAlign ? blockAlign : ImaMsBlockBytes(channels_, samplesPerBlock_);
             if (samplesPerBlock_ == 0 ||
-                blockBytes_ < ImaMsRequiredBytes(channels_, samplesPerBlock_)) {
-                Diagnostic("IMA ADPCM block of " + std::to_string(blockBytes_) +
-                           " bytes cannot hold " + std::to_string(samplesPerBlock_) +
-                           " samples per block.\n");
-                return false;
-            }
+                blockBytes_ < ImaMsRequiredBytes(channels_, samplesPerBlock_))
+                return Fail(Code::Malformed, "IMA ADPCM block of " + std::to_string(blockBytes_) +
+                                                 " bytes cannot hold " +
+                                                 std::to_string(samplesPerBlock_) +
+                                                 " samples per block.\n");
             decoder_ = MakeImaMsDecoder(*this, channels_, samplesPerBlock_, blockBytes_);
-            return true;
+            Note(EncodingNote(Encoding::ImaMs, channels_));
+            return Result();
         }
         case kWaveFormatAlaw:
-            return Make(Encoding::ALaw);
+            return MakePlain(Encoding::ALaw, true);
         case kWaveFormatMulaw:
-            return Make(Encoding::MuLaw);
+            return MakePlain(Encoding::MuLaw, true);
         case 2:
-            Diagnostic("I don't support MS ADPCM compression.\n");
-            return false;
+            return Fail(Code::Unsupported, "I don't support MS ADPCM compression.\n");
         default:
             break;
         }
-        Diagnostic("I don't support WAVE compression type " + std::to_string(formatTag_) + "\n");
-        return false;
+        return Fail(Code::Unsupported,
+                    "I don't support WAVE compression type " + std::to_string(formatTag_) + "\n");
     }
 
-    bool ChooseAiff() {
+    Result ChooseAiff() {
         const std::vector<uint8_t>& f = walker_.FormatBlock();
-        if (f.size() < 18) {
-            Diagnostic("The `COMM' chunk is too short (" + std::to_string(f.size()) + " bytes).\n");
-            return false;
-        }
-        channels_ = Be16(f.data());
-        const unsigned bits = Be16(f.data() + 6);
-        if (!AiffRate(f.data() + 8, &rate_)) {
-            Diagnostic("AIFF sample rate out of range.\n");
-            return false;
-        }
+        if (f.size() < 18)
+            return Fail(Code::Malformed, "The `COMM' chunk is too short (" +
+                                             std::to_string(f.size()) + " bytes).\n");
+        platform::ByteReader comm(f);
+        channels_ = comm.Be16();
+        comm.Be32(); // frames
+        const unsigned bits = comm.Be16();
+        if (!AiffRate(comm.Span(10), &rate_))
+            return Fail(Code::Unsupported, "AIFF sample rate out of range.\n");
         char type[4] = {'N', 'O', 'N', 'E'};
-        if (f.size() >= 22) std::memcpy(type, f.data() + 18, 4);
+        if (f.size() >= 22) comm.Bytes(type, 4);
         if (IdIs(type, "NONE")) {
-            if (bits <= 8) {
-                Diagnostic("Encoding: 8-bit signed (two's complement) PCM\n");
-                return Make(Encoding::PcmS8);
-            }
-            if (bits <= 16) {
-                Diagnostic("Encoding: 16-bit MSB PCM\n");
-                return Make(Encoding::PcmS16BE);
-            }
-            Diagnostic("I don't support AIFF sample size " + std::to_string(bits) + "\n");
-            return false;
+            if (bits <= 8) return MakePlain(Encoding::PcmS8, true);
+            if (bits <= 16) return MakePlain(Encoding::PcmS16BE, true);
+            return Fail(Code::Unsupported,
+                        "I don't support AIFF sample size " + std::to_string(bits) + "\n");
         }
-        if (IdIs(type, "ulaw")) return Make(Encoding::MuLaw);
+        if (IdIs(type, "ulaw")) return MakePlain(Encoding::MuLaw, true);
         if (IdIs(type, "ima4")) {
-            if (!CheckShape()) return false;
+            if (Result r = CheckShape(); !r) return r;
             decoder_ = MakeImaAppleDecoder(*this, channels_);
-            return true;
+            Note(EncodingNote(Encoding::ImaApple, channels_));
+            return Result();
         }
-        Diagnostic("I don't support AIFF-C compression type " + IdText(type) + "\n");
-        return false;
-    }
-
-    bool Make(Encoding e) {
-        if (!CheckShape()) return false;
-        decoder_ = MakePcmOrG711Decoder(e, *this);
-        return decoder_ != nullptr;
+        return Fail(Code::Unsupported,
+                    "I don't support AIFF-C compression type " + IdText(type) + "\n");
     }
 
     ChunkWalker walker_;
     bool aiff_;
 };
+
+bool IsPcm(Encoding e) {
+    return e == Encoding::PcmU8 || e == Encoding::PcmS8 || e == Encoding::PcmS16LE ||
+           e == Encoding::PcmS16BE;
+}
 
 } // namespace
 
@@ -443,27 +422,48 @@ const char* ContainerName(Container c) {
 }
 
 bool AiffRate(const uint8_t ext[10], uint32_t* rate) {
-    const unsigned exponent = Be16(ext);
+    const unsigned exponent = platform::LoadBe16(ext);
     if (exponent & 0x8000) return false; // negative
     const int e = static_cast<int>(exponent & 0x7FFF) - 16383;
     if (e < 0 || e > 31) return false;
-    const uint32_t mantissa = Be32(ext + 2);
+    const uint32_t mantissa = platform::LoadBe32(ext + 2);
     *rate = mantissa >> (31 - e);
     return *rate != 0;
 }
 
 SoundReader::~SoundReader() = default;
 
-bool SoundReader::CheckShape() {
-    if (channels_ != 1 && channels_ != 2) {
-        Diagnostic("Sounds of " + std::to_string(channels_) + " channels are not supported.\n");
-        return false;
-    }
-    if (rate_ == 0) {
-        Diagnostic("A sample rate of 0 is not supported.\n");
-        return false;
-    }
-    return true;
+Result SoundReader::Fail(Code code, std::string text) {
+    Note(text);
+    return Result(code, std::move(text));
+}
+
+Result SoundReader::CheckShape() {
+    if (channels_ != 1 && channels_ != 2)
+        return Fail(Code::Unsupported,
+                    "Sounds of " + std::to_string(channels_) + " channels are not supported.\n");
+    if (rate_ == 0) return Fail(Code::Malformed, "A sample rate of 0 is not supported.\n");
+    return Result();
+}
+
+Result SoundReader::MakePlain(Encoding e, bool note) {
+    // PCM is named before the shape is checked, G.711 once its decoder is made.
+    if (note && IsPcm(e)) Note(EncodingNote(e, channels_));
+    if (Result r = CheckShape(); !r) return r;
+    decoder_ = MakePcmOrG711Decoder(e, *this);
+    if (!decoder_) return Result(Code::Unsupported, EncodingName(e));
+    if (note && !IsPcm(e)) Note(EncodingNote(e, channels_));
+    return Result();
+}
+
+Result SoundReader::Status() const {
+    return decoder_ ? decoder_->Status() : Result();
+}
+
+void SoundReader::TakeNotes(formats::Notes& notes) {
+    if (!decoder_) return;
+    for (; problemsNoted_ < decoder_->ProblemCount(); ++problemsNoted_)
+        notes.emplace_back(decoder_->Problem(problemsNoted_));
 }
 
 WAVEFORMATEX SoundReader::TargetFormat() const {
@@ -484,7 +484,7 @@ uint64_t SoundReader::DecodedBytes() const {
 }
 
 size_t SoundReader::ReadBytes(void* out, size_t n) {
-    if (!haveData_ || failed_) return 0;
+    if (!haveData_) return 0;
     if (n > dataLeft_) n = static_cast<size_t>(dataLeft_);
     const size_t got = in_->Read(out, n);
     dataLeft_ -= got;
@@ -522,26 +522,46 @@ bool SoundReader::SeekDecoded(uint64_t position) {
     return true;
 }
 
-std::unique_ptr<SoundReader> OpenSoundReader(std::unique_ptr<InputStream> in) {
-    if (!in) return nullptr;
+OpenedSound OpenSoundReader(std::unique_ptr<InputStream> in) {
+    OpenedSound opened;
+    if (!in) {
+        opened.result = Result(Code::CannotOpen, "no input");
+        return opened;
+    }
     uint8_t head[12] = {};
     const size_t got = in->Read(head, sizeof head);
     in->Seek(0);
+    platform::ByteReader magic(head, got);
     std::unique_ptr<SoundReader> reader;
-    if (got >= 4 && std::memcmp(head, ".snd", 4) == 0)
+    if (magic.Match(".snd", 4)) {
         reader = std::make_unique<AuReader>(std::move(in));
-    else if (got >= 12 && std::memcmp(head, "RIFF", 4) == 0 &&
-             std::memcmp(head + 8, "WAVE", 4) == 0)
-        reader = std::make_unique<ChunkReader>(std::move(in), false);
-    else if (got >= 12 && std::memcmp(head, "FORM", 4) == 0 &&
-             (std::memcmp(head + 8, "AIFF", 4) == 0 || std::memcmp(head + 8, "AIFC", 4) == 0))
-        reader = std::make_unique<ChunkReader>(std::move(in), true);
-    if (!reader || !reader->StartUp() || !reader->decoder_) return nullptr;
-    return reader;
+    } else if (got >= 12 && (magic.Match("RIFF", 4) || magic.Match("FORM", 4))) {
+        const bool aiff = std::memcmp(head, "FORM", 4) == 0;
+        magic.Skip(4);
+        if (aiff ? magic.Match("AIFF", 4) || magic.Match("AIFC", 4) : magic.Match("WAVE", 4))
+            reader = std::make_unique<ChunkReader>(std::move(in), aiff);
+    }
+    if (!reader) {
+        opened.result = Result(Code::NotRecognized, "not an AU, WAVE or AIFF file");
+        return opened;
+    }
+    opened.result = reader->StartUp();
+    if (opened.result && !reader->decoder_)
+        opened.result = Result(Code::Unsupported, "no decoder for the sound data");
+    opened.notes = std::move(reader->notes_);
+    reader->notes_.clear();
+    if (opened.result) opened.reader = std::move(reader);
+    return opened;
 }
 
-std::unique_ptr<SoundReader> OpenSoundReader(const std::string& path) {
-    return OpenSoundReader(FileInputStream::Open(path));
+OpenedSound OpenSoundReader(const std::string& path) {
+    std::unique_ptr<FileInputStream> in = FileInputStream::Open(path);
+    if (!in) {
+        OpenedSound opened;
+        opened.result = Result(Code::CannotOpen, "cannot open " + path);
+        return opened;
+    }
+    return OpenSoundReader(std::move(in));
 }
 
 } // namespace sound

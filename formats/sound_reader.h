@@ -1,12 +1,18 @@
 // Sound-file readers: AU, and chunk-walking readers for WAVE and AIFF/AIFF-C. A reader
 // recognizes its file, chooses a sample decoder for the file's encoding and hands the sound data
-// through it. Every malformed condition writes its diagnostic and makes the open fail; nothing
-// here ends the program.
+// through it. Opening returns the reader with a result and the notes the reader wrote on the way
+// (the container, the encoding, text chunks, chunks it skipped); a malformed file fails the open
+// with the text that says why, which is also the last note. Nothing here ends the program or
+// writes anywhere.
+//
+// A reader is used by one thread at a time; reading (ReadDecoded, SeekDecoded) allocates nothing
+// beyond what the decoder holds and may run on a streaming thread.
 #pragma once
 
 #include "events/wave_format.h"
 #include "formats/decoders.h"
 #include "formats/input_stream.h"
+#include "formats/result.h"
 
 #include <cstdint>
 #include <memory>
@@ -17,6 +23,14 @@ namespace sound {
 
 enum class Container { Wave, Aiff, Au };
 const char* ContainerName(Container c); // "wave", "aiff", "au"
+
+class SoundReader;
+
+struct OpenedSound {
+    std::unique_ptr<SoundReader> reader; // null when the open failed
+    formats::Result result;
+    formats::Notes notes;
+};
 
 class SoundReader : public ByteSource {
 public:
@@ -42,19 +56,30 @@ public:
     // Moves to a decoded byte position when the encoding allows it (PCM and G.711).
     bool SeekDecoded(uint64_t position);
     bool CanSeek() const;
-    // A decoder or the walker found the data malformed; the diagnostic has been written.
-    bool Failed() const { return failed_ || decoder_->Failed(); }
+    // The decoder found the data malformed: reads give nothing more.
+    bool Failed() const { return decoder_ && decoder_->Failed(); }
+    // Malformed with the decoder's text when failed; ok otherwise.
+    formats::Result Status() const;
+    // Appends what decoding met since the last call (damage read past, then the failure) to
+    // `notes`, each text once. On the reader's owning thread, not while another thread reads.
+    void TakeNotes(formats::Notes& notes);
 
     // Raw bytes of the sound data chunk (the decoder's source).
     size_t ReadBytes(void* out, size_t n) override;
 
 protected:
     SoundReader(std::unique_ptr<InputStream> in, Container c) : in_(std::move(in)), container_(c) {}
-    friend std::unique_ptr<SoundReader> OpenSoundReader(std::unique_ptr<InputStream> in);
-    // Reads the headers and chooses the decoder; false (diagnostic written) when it cannot.
-    virtual bool StartUp() = 0;
-    // Sets the data window and the decoder after the format is known.
-    bool CheckShape();
+    friend OpenedSound OpenSoundReader(std::unique_ptr<InputStream> in);
+    // Reads the headers and chooses the decoder, noting what it sees.
+    virtual formats::Result StartUp() = 0;
+    // The channel count and rate the wave data can hold.
+    formats::Result CheckShape();
+    // Makes the decoder of a PCM or G.711 encoding, with its encoding note (none for the AU
+    // temporary file's own encodings).
+    formats::Result MakePlain(Encoding e, bool note);
+    void Note(std::string text) { notes_.push_back(std::move(text)); }
+    // Notes the text and returns it as the failure.
+    formats::Result Fail(formats::Code code, std::string text);
 
     std::unique_ptr<InputStream> in_;
     Container container_;
@@ -68,14 +93,16 @@ protected:
     uint64_t dataLength_ = 0;
     uint64_t dataLeft_ = 0;
     bool haveData_ = false;
-    bool failed_ = false;
-    std::vector<uint8_t> scratch_;
+    formats::Notes notes_; // while starting up
+    size_t problemsNoted_ = 0;
 };
 
 // Recognizes the file (".snd" at 0 → AU; "RIFF" at 0 and "WAVE" at 8 → WAVE; "FORM" at 0 and
-// "AIFF" or "AIFC" at 8 → AIFF) and starts its reader; null when no reader starts.
-std::unique_ptr<SoundReader> OpenSoundReader(std::unique_ptr<InputStream> in);
-std::unique_ptr<SoundReader> OpenSoundReader(const std::string& path);
+// "AIFF" or "AIFC" at 8 → AIFF) and starts its reader. Failures: CannotOpen (no input, or the
+// path cannot be opened as a regular file), NotRecognized (none of those), and the reader's own:
+// NotRecognized, Malformed or Unsupported with the text it wrote.
+OpenedSound OpenSoundReader(std::unique_ptr<InputStream> in);
+OpenedSound OpenSoundReader(const std::string& path);
 
 // The sample rate of an 80-bit extended float as the AIFF reader reads it; false when the
 // exponent is out of range (the rate would not fit 32 bits or be below 1).

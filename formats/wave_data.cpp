@@ -3,12 +3,11 @@
 #include "events/archive.h"
 #include "events/song_event.h"
 #include "formats/au_temp_file.h"
-#include "formats/diagnostics.h"
 #include "formats/ima_adpcm.h"
 #include "formats/pcm_convert.h"
 #include "formats/sample_format.h"
 #include "formats/wave_file.h"
-#include "platform/user_messages.h"
+#include "platform/byte_cursor.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -20,6 +19,9 @@
 #include <vector>
 
 namespace sound {
+
+using formats::Code;
+using formats::Result;
 
 constexpr uint32_t kMemoryBlockBytes = 16384;
 constexpr uint32_t kCopyChunk = 65536;
@@ -36,6 +38,14 @@ public:
     virtual bool SetFormat(const WAVEFORMATEX&) { return false; }
     virtual std::string Path() const { return std::string(); }
     virtual bool Close() { return true; }
+    // The store's data proved damaged or unreadable (sticky; any thread, allocates nothing).
+    virtual bool Failed() const { return false; }
+    // Why, when Failed (user-interface thread).
+    virtual Result Status() const {
+        return Failed() ? Result(Code::ReadFailed, Path() + ": cannot be read") : Result();
+    }
+    // Moves what reading met since the last call (damage read past, the failure) to `notes`.
+    virtual void TakeNotes(formats::Notes&) {}
 };
 
 namespace {
@@ -63,7 +73,8 @@ public:
     bool Writable() const override { return file_->IsWriting(); }
     bool SetFormat(const WAVEFORMATEX& f) override { return file_->SetFormat(f); }
     std::string Path() const override { return file_->Path(); }
-    bool Close() override { return file_->Close(); }
+    bool Close() override { return file_->Close().Ok(); }
+    bool Failed() const override { return file_->Failed(); }
 
 private:
     std::unique_ptr<CWaveFile> file_;
@@ -84,7 +95,8 @@ public:
     bool Writable() const override { return file_->IsOpen(); }
     bool SetFormat(const WAVEFORMATEX& f) override { return file_->SetFormat(f); }
     std::string Path() const override { return file_->Path(); }
-    bool Close() override { return file_->Close(); }
+    bool Close() override { return file_->Close().Ok(); }
+    bool Failed() const override { return file_->Failed(); }
 
 private:
     std::unique_ptr<CAuTempFile> file_;
@@ -115,6 +127,11 @@ public:
         reader_.reset();
         length_ = 0;
         return true;
+    }
+    bool Failed() const override { return reader_ && reader_->Failed(); }
+    Result Status() const override { return reader_ ? reader_->Status() : Result(); }
+    void TakeNotes(formats::Notes& notes) override {
+        if (reader_) reader_->TakeNotes(notes);
     }
 
 private:
@@ -293,6 +310,9 @@ uint32_t WaveData::DataLength() const {
 bool WaveData::IsWritable() const {
     return store_->Writable();
 }
+bool WaveData::ReadFailed() const {
+    return store_->Failed();
+}
 StoreKind WaveData::Kind() const {
     return store_->Kind();
 }
@@ -382,21 +402,27 @@ bool WaveData::Erase(uint32_t position, uint32_t n) {
     return true;
 }
 
-bool WaveData::CopyAll(SoundStore& to) const {
+Result WaveData::CopyAll(SoundStore& to) const {
     std::vector<uint8_t> buf(kCopyChunk);
     const uint32_t length = store_->Length();
     for (uint32_t at = 0; at < length;) {
         const uint32_t k = std::min<uint32_t>(length - at, kCopyChunk);
         const uint32_t got = store_->ReadAt(at, buf.data(), k);
-        if (got == 0 || to.WriteAt(at, buf.data(), got) != got) return false;
+        if (got == 0) {
+            if (store_->Failed()) return store_->Status();
+            return Result(Code::ReadFailed, "the sound ended after " + std::to_string(at) + " of " +
+                                                std::to_string(length) + " bytes");
+        }
+        if (to.WriteAt(at, buf.data(), got) != got)
+            return Result(Code::WriteFailed, "the copy of the sound cannot be written");
         at += got;
     }
-    return true;
+    return Result();
 }
 
 WaveSound* WaveData::Copy(WaveInfo& info) const {
     auto mem = std::make_unique<MemoryStore>();
-    if (!CopyAll(*mem)) return nullptr;
+    if (!CopyAll(*mem).Ok()) return nullptr;
     auto* copy = new WaveData();
     copy->Adopt(info, std::move(mem), format_);
     copy->sourceTag_ = sourceTag_;
@@ -412,7 +438,7 @@ double WaveData::GetValue(const WaveInfo&) const {
         return b[0] / 127.5 - 1.0;
     }
     if (store_->ReadAt(pos_, b, 2) != 2) return 0.0;
-    return static_cast<int16_t>(b[0] | (b[1] << 8)) / 32767.0;
+    return static_cast<int16_t>(platform::LoadLe16(b)) / 32767.0;
 }
 
 void WaveData::SetValue(WaveInfo& info, double v) {
@@ -421,8 +447,8 @@ void WaveData::SetValue(WaveInfo& info, double v) {
         const uint8_t b = FloatToSample8(x);
         Write(info, &b, 1);
     } else {
-        const uint16_t s = static_cast<uint16_t>(FloatToSample16(x));
-        const uint8_t b[2] = {static_cast<uint8_t>(s), static_cast<uint8_t>(s >> 8)};
+        uint8_t b[2];
+        platform::StoreLe16(b, static_cast<uint16_t>(FloatToSample16(x)));
         Write(info, b, 2);
     }
 }
@@ -527,21 +553,24 @@ void WaveData::Serialize(CArchive& ar, WaveInfo& info) {
     Adopt(info, std::move(mem), f);
 }
 
-bool WaveData::OpenWave(WaveInfo& info, const std::string& path, const std::string& tempPath) {
-    auto file = std::make_unique<CWaveFile>();
-    auto fail = [](const std::string& why) {
-        if (!why.empty()) Diagnostic(why);
-        platform::MessageBox("Could not open wave file.");
-        return false;
+Result WaveData::OpenWave(WaveInfo& info, const std::string& path, const std::string& tempPath,
+                          formats::Notes* notes) {
+    auto note = [&](const std::string& text) {
+        if (notes) notes->push_back(text);
     };
-    if (!file->OpenRead(path)) return fail("");
+    auto fail = [&](Code code, const std::string& why) {
+        note(why);
+        return Result(code, why);
+    };
+    auto file = std::make_unique<CWaveFile>();
+    if (Result r = file->OpenRead(path); !r) return r;
     const WAVEFORMATEX src = file->Format();
     if (src.wFormatTag == kWaveFormatPcm) {
         Adopt(info, std::make_unique<WaveFileStore>(std::move(file)), src);
         sourceTag_ = kWaveFormatPcm;
         sourceContainer_ = Container::Wave;
         sourceEncoding_ = src.wBitsPerSample == 8 ? Encoding::PcmU8 : Encoding::PcmS16LE;
-        return true;
+        return Result();
     }
     // Compressed: decode into a hidden temporary WAVE file.
     WaveFileSource source(*file);
@@ -550,14 +579,16 @@ bool WaveData::OpenWave(WaveInfo& info, const std::string& path, const std::stri
     case kWaveFormatImaAdpcm: {
         const std::vector<uint8_t>& extra = file->Extra();
         if (src.wBitsPerSample != 4)
-            return fail("IMA ADPCM requires 4 bits per sample, not " +
-                        std::to_string(src.wBitsPerSample) + "\n");
-        if (extra.size() < 2) return fail("IMA ADPCM requires additional decompression data.\n");
-        const unsigned spb = extra[0] | (extra[1] << 8);
+            return fail(Code::Malformed, "IMA ADPCM requires 4 bits per sample, not " +
+                                             std::to_string(src.wBitsPerSample) + "\n");
+        if (extra.size() < 2)
+            return fail(Code::Malformed, "IMA ADPCM requires additional decompression data.\n");
+        const unsigned spb = platform::LoadLe16(extra.data());
         const size_t block = src.nBlockAlign;
         if (spb == 0 || block < ImaMsRequiredBytes(src.nChannels, spb))
-            return fail("IMA ADPCM block of " + std::to_string(block) + " bytes cannot hold " +
-                        std::to_string(spb) + " samples per block.\n");
+            return fail(Code::Malformed, "IMA ADPCM block of " + std::to_string(block) +
+                                             " bytes cannot hold " + std::to_string(spb) +
+                                             " samples per block.\n");
         decoder = MakeImaMsDecoder(source, src.nChannels, spb, block);
         break;
     }
@@ -568,39 +599,36 @@ bool WaveData::OpenWave(WaveInfo& info, const std::string& path, const std::stri
         decoder = MakePcmOrG711Decoder(Encoding::ALaw, source);
         break;
     default:
-        return fail("I don't support WAVE compression type " + std::to_string(src.wFormatTag) +
-                    "\n");
+        return fail(Code::Unsupported, "I don't support WAVE compression type " +
+                                           std::to_string(src.wFormatTag) + "\n");
     }
-    if (tempPath.empty()) return fail("");
+    note(EncodingNote(decoder->GetEncoding(), src.nChannels));
+    if (tempPath.empty()) return Result(Code::Refused, "no temporary file for the decoded sound");
     const WAVEFORMATEX pcm = MakePcmFormat(src.nSamplesPerSec, src.nChannels, 16);
     auto temp = std::make_unique<CWaveFile>();
-    if (!temp->OpenWrite(tempPath, pcm, {}, 0, CWaveFile::kTemporary)) return fail("");
+    if (Result r = temp->OpenWrite(tempPath, pcm, {}, 0, CWaveFile::kTemporary); !r) return r;
     // Whole blocks are decoded, as other readers do; the "fact" chunk's count is not applied.
-    uint64_t limit = UINT64_MAX;
     std::vector<int16_t> samples(32768);
-    bool ok = true;
-    while (limit) {
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(samples.size(), limit));
-        const size_t got = decoder->Decode(samples.data(), want);
-        if (got) {
-            std::vector<uint8_t> le(got * 2);
-            for (size_t i = 0; i < got; ++i) {
-                const uint16_t s = static_cast<uint16_t>(samples[i]);
-                le[2 * i] = static_cast<uint8_t>(s);
-                le[2 * i + 1] = static_cast<uint8_t>(s >> 8);
-            }
-            if (temp->Write(le.data(), static_cast<uint32_t>(le.size())) != le.size()) {
-                ok = false;
-                break;
-            }
+    std::vector<uint8_t> le(samples.size() * 2);
+    Result written;
+    for (;;) {
+        const size_t got = decoder->Decode(samples.data(), samples.size());
+        for (size_t i = 0; i < got; ++i)
+            platform::StoreLe16(&le[2 * i], static_cast<uint16_t>(samples[i]));
+        const uint32_t bytes = static_cast<uint32_t>(got * 2);
+        if (got && temp->Write(le.data(), bytes) != bytes) {
+            written = Result(Code::WriteFailed, tempPath + ": cannot be written");
+            break;
         }
-        limit -= got;
-        if (got < want) break;
+        if (got < samples.size()) break;
     }
-    if (decoder->Failed() || temp->Failed()) ok = false;
-    if (!ok) {
+    for (size_t i = 0; i < decoder->ProblemCount(); ++i) note(decoder->Problem(i));
+    Result r = decoder->Status();
+    if (r && temp->Failed()) r = Result(Code::WriteFailed, tempPath + ": cannot be written");
+    if (r) r = written;
+    if (!r) {
         temp->Close();
-        return fail("");
+        return r;
     }
     file->Close();
     temp->Seek(0, false);
@@ -608,12 +636,14 @@ bool WaveData::OpenWave(WaveInfo& info, const std::string& path, const std::stri
     sourceTag_ = src.wFormatTag;
     sourceContainer_ = Container::Wave;
     sourceEncoding_ = decoder->GetEncoding();
-    return true;
+    return Result();
 }
 
-bool WaveData::OpenSoundFile(WaveInfo& info, const std::string& path) {
-    std::unique_ptr<SoundReader> reader = OpenSoundReader(path);
-    if (!reader) return false;
+Result WaveData::OpenSoundFile(WaveInfo& info, const std::string& path, formats::Notes* notes) {
+    OpenedSound opened = OpenSoundReader(path);
+    if (notes) notes->insert(notes->end(), opened.notes.begin(), opened.notes.end());
+    if (!opened.result) return opened.result;
+    std::unique_ptr<SoundReader>& reader = opened.reader;
     const WAVEFORMATEX f = reader->TargetFormat();
     const Container c = reader->GetContainer();
     const Encoding e = reader->GetEncoding();
@@ -622,41 +652,43 @@ bool WaveData::OpenSoundFile(WaveInfo& info, const std::string& path) {
     sourceTag_ = tag;
     sourceContainer_ = c;
     sourceEncoding_ = e;
-    return true;
+    return Result();
 }
 
-bool WaveData::CreateTempAu(WaveInfo& info, const std::string& tempPath) {
+Result WaveData::CreateTempAu(WaveInfo& info, const std::string& tempPath) {
     WAVEFORMATEX f = info.format;
-    if (!IsHeldPcm(f)) return false;
+    if (!IsHeldPcm(f)) return Result(Code::Refused, "not a PCM format a sound holds");
     auto au = std::make_unique<CAuTempFile>();
-    if (!au->Create(tempPath, f)) return false;
+    if (Result r = au->Create(tempPath, f); !r) return r;
     Adopt(info, std::make_unique<AuStore>(std::move(au)), f);
     sourceTag_ = kWaveFormatPcm;
-    return true;
+    return Result();
 }
 
-bool WaveData::CopyToTempAu(WaveInfo& info, const std::string& tempPath) {
+Result WaveData::CopyToTempAu(WaveInfo& info, const std::string& tempPath, formats::Notes* notes) {
     auto au = std::make_unique<CAuTempFile>();
-    if (!au->Create(tempPath, format_)) return false;
+    if (Result r = au->Create(tempPath, format_); !r) return r;
     auto store = std::make_unique<AuStore>(std::move(au));
-    if (!CopyAll(*store)) {
+    Result copied = CopyAll(*store);
+    if (notes) store_->TakeNotes(*notes);
+    if (!copied) {
         store->Close();
-        return false;
+        return copied;
     }
     const uint32_t keep = pos_;
     const WAVEFORMATEX f = format_;
     Adopt(info, std::move(store), f);
     pos_ = keep < DataLength() ? keep : 0;
-    return true;
+    return Result();
 }
 
-bool WaveData::MakeMemory(WaveInfo& info) {
+Result WaveData::MakeMemory(WaveInfo& info) {
     auto mem = std::make_unique<MemoryStore>();
-    if (!CopyAll(*mem)) return false;
+    if (Result r = CopyAll(*mem); !r) return r;
     const uint32_t keep = pos_;
     Adopt(info, std::move(mem), format_);
     pos_ = keep;
-    return true;
+    return Result();
 }
 
 } // namespace sound
@@ -716,27 +748,24 @@ ImaMsLayout ImaMsLayoutFor(const WAVEFORMATEX& pcm) {
     return l;
 }
 
-bool WaveData::SaveAsWave(WaveInfo& info, const std::string& path, bool compress,
-                          std::string* error) {
-    auto failWith = [&](const std::string& why) {
-        if (error) *error = why;
-        return false;
-    };
-    if (!IsHeldPcm(format_)) return failWith("the sound is not PCM");
+Result WaveData::SaveAsWave(WaveInfo& info, const std::string& path, bool compress) {
+    if (!IsHeldPcm(format_)) return Result(Code::Refused, "the sound is not PCM");
     const std::string source = store_->Path();
     const bool overSource =
         (store_->Kind() == StoreKind::WaveRead || store_->Kind() == StoreKind::Reader) &&
         SameFile(source, path);
     // A compressed file cannot be read back as the same samples: keep them in memory.
-    if (overSource && compress && !MakeMemory(info)) return failWith("out of memory");
+    if (overSource && compress) {
+        if (Result r = MakeMemory(info); !r) return r;
+    }
 
     const std::string temp = TempBeside(path);
-    if (temp.empty()) return failWith("cannot create a file beside " + path);
+    if (temp.empty()) return Result(Code::CannotOpen, "cannot create a file beside " + path);
     CWaveFile out;
     const uint32_t length = store_->Length();
     bool ok;
     if (!compress) {
-        ok = out.OpenWrite(temp, format_, {}, length, CWaveFile::kWrite);
+        ok = out.OpenWrite(temp, format_, {}, length, CWaveFile::kWrite).Ok();
         std::vector<uint8_t> buf(kCopyChunk);
         for (uint32_t at = 0; ok && at < length;) {
             const uint32_t k = std::min<uint32_t>(length - at, kCopyChunk);
@@ -748,11 +777,12 @@ bool WaveData::SaveAsWave(WaveInfo& info, const std::string& path, bool compress
         const unsigned ch = format_.nChannels;
         const uint32_t frames = length / format_.nBlockAlign;
         const uint32_t blocks = (frames + l.samplesPerBlock - 1) / l.samplesPerBlock;
-        std::vector<uint8_t> extra = {static_cast<uint8_t>(l.extra),
-                                      static_cast<uint8_t>(l.extra >> 8)};
+        std::vector<uint8_t> extra(2);
+        platform::StoreLe16(extra.data(), l.extra);
         out.SetFactSamples(frames);
         ok = out.OpenWrite(temp, l.format, extra, blocks * uint32_t(l.format.nBlockAlign),
-                           CWaveFile::kWrite);
+                           CWaveFile::kWrite)
+                 .Ok();
         std::vector<uint8_t> raw(size_t(l.samplesPerBlock) * format_.nBlockAlign);
         std::vector<int16_t> pcm(size_t(l.samplesPerBlock) * ch);
         std::vector<uint8_t> block(l.format.nBlockAlign);
@@ -766,32 +796,34 @@ bool WaveData::SaveAsWave(WaveInfo& info, const std::string& path, bool compress
             for (size_t i = 0; i < samples; ++i)
                 pcm[i] = format_.wBitsPerSample == 8
                              ? Widen8(raw[i])
-                             : static_cast<int16_t>(raw[2 * i] | (raw[2 * i + 1] << 8));
+                             : static_cast<int16_t>(platform::LoadLe16(&raw[2 * i]));
             std::fill(pcm.begin() + static_cast<long>(samples), pcm.end(), 0);
             ImaMsEncodeBlock(pcm.data(), ch, l.samplesPerBlock, state, block.data());
             ok = ok && out.Write(block.data(), static_cast<uint32_t>(block.size())) == block.size();
         }
     }
-    ok = out.Close() && ok;
+    ok = out.Close().Ok() && ok;
     ok = ok && FsyncPath(temp);
     if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
         const std::string why = std::strerror(errno);
         ::unlink(temp.c_str());
-        return failWith("cannot write " + path + ": " + why);
+        return Result(Code::WriteFailed, "cannot write " + path + ": " + why);
     }
     if (overSource) {
         // The old file is gone from its name; go on reading the same samples from the new one.
         auto file = std::make_unique<CWaveFile>();
         const uint32_t keep = pos_;
-        if (file->OpenRead(path) && file->Format().wFormatTag == kWaveFormatPcm) {
+        if (file->OpenRead(path).Ok() && file->Format().wFormatTag == kWaveFormatPcm) {
             const WAVEFORMATEX f = format_;
             Adopt(info, std::make_unique<WaveFileStore>(std::move(file)), f);
             pos_ = keep < DataLength() ? keep : 0;
         } else {
-            MakeMemory(info); // still readable through the open old file
+            // Still readable through the open old file. Should even that fail, the sound stays
+            // in its store: the file is saved either way.
+            (void)MakeMemory(info);
         }
     }
-    return true;
+    return Result();
 }
 
 void InstallWaveSoundFactory() {

@@ -8,15 +8,19 @@
 //
 // The samples are always PCM as the WaveInfo's format says: unsigned 8-bit (silence 0x80) or
 // signed 16-bit little-endian (silence 0), one or two channels. Every operation that fails
-// leaves the sound and the info as they were.
+// leaves the sound and the info as they were, and says why in its result; opening also hands
+// back the notes the reader wrote (see formats/result.h). Nothing here shows a message.
 //
 // Used on the user-interface thread and, through the wave event's mutex, by the streaming
-// threads of the wave devices (Read and SeekBytes only).
+// threads of the wave devices (Read, SeekBytes and ReadFailed only: they allocate nothing and
+// report nothing; a sound whose data proves damaged while a stream reads it gives no more bytes
+// and says so through ReadFailed, for the device to tell the user-interface thread).
 #pragma once
 
 #include "events/wave_format.h"
 #include "events/wave_sound.h"
 #include "formats/decoders.h"
+#include "formats/result.h"
 #include "formats/sound_reader.h"
 
 #include <cstdint>
@@ -50,30 +54,39 @@ public:
     // Writes one sample (8-bit: (x + 1) × 127.5, 16-bit: x × 32767, truncated) and steps on.
     void SetValue(WaveInfo& info, double v) override;
     bool IsWritable() const override;
+    bool ReadFailed() const override;
     bool SetFormat(WaveInfo& info, const WAVEFORMATEX& format, bool convert) override;
     // Format record (18 bytes), bytes per sample (16 bits), data length (32 bits), the data.
     void Serialize(CArchive& ar, WaveInfo& info) override;
 
     // Opens a WAVE file through the WAVE layer for reading. Compressed data (IMA ADPCM, G.711)
-    // is decoded into tempPath, a hidden temporary WAVE file, which becomes the store. On
-    // failure "Could not open wave file." has been shown and the sound is unchanged.
-    bool OpenWave(WaveInfo& info, const std::string& path, const std::string& tempPath);
-    // Opens any sound file through the sound-file readers, read only. False (diagnostics
-    // written) when no reader starts; the sound is unchanged.
-    bool OpenSoundFile(WaveInfo& info, const std::string& path);
+    // is decoded into tempPath, a hidden temporary WAVE file, which becomes the store. Fails with
+    // the WAVE layer's result, the decoder's (its text also the last note), or Refused when
+    // compressed data has no tempPath; the sound is then unchanged. Notes get the encoding of
+    // compressed data and what decoding met (may be null).
+    formats::Result OpenWave(WaveInfo& info, const std::string& path, const std::string& tempPath,
+                             formats::Notes* notes = nullptr);
+    // Opens any sound file through the sound-file readers, read only; fails with the reader's
+    // result, the sound unchanged. Notes get what the reader wrote (may be null).
+    formats::Result OpenSoundFile(WaveInfo& info, const std::string& path,
+                                  formats::Notes* notes = nullptr);
     // A new, empty AU temporary store of info's format at tempPath.
-    bool CreateTempAu(WaveInfo& info, const std::string& tempPath);
-    // Copies the samples into a new AU temporary store at tempPath and makes it the store.
-    bool CopyToTempAu(WaveInfo& info, const std::string& tempPath);
+    formats::Result CreateTempAu(WaveInfo& info, const std::string& tempPath);
+    // Copies the samples into a new AU temporary store at tempPath and makes it the store. A
+    // reader's store is decoded on the way: notes get what decoding met, and damage that stops
+    // it fails the copy with the decoder's result.
+    formats::Result CopyToTempAu(WaveInfo& info, const std::string& tempPath,
+                                 formats::Notes* notes = nullptr);
     // Copies the samples into memory blocks and makes them the store.
-    bool MakeMemory(WaveInfo& info);
+    formats::Result MakeMemory(WaveInfo& info);
 
     // Writes the sound as a WAVE file at path: PCM of the sound's format, or IMA ADPCM (format
     // tag 17, Microsoft blocks) when compress is set. The file is written beside path and
     // renamed over it, so a failure leaves any existing file as it was. When the store reads
     // from path itself, the sound goes on reading from the new file (PCM) or from memory
-    // (compressed). False with *error set on failure.
-    bool SaveAsWave(WaveInfo& info, const std::string& path, bool compress, std::string* error);
+    // (compressed). Fails with Refused (not PCM), CannotOpen (no file beside path) or
+    // WriteFailed.
+    formats::Result SaveAsWave(WaveInfo& info, const std::string& path, bool compress);
 
     // Editing primitives on writable stores (positions and counts in bytes).
     uint32_t ReadAt(uint32_t position, void* out, uint32_t n) const;
@@ -97,7 +110,7 @@ public:
 
 private:
     void Adopt(WaveInfo& info, std::unique_ptr<SoundStore> store, const WAVEFORMATEX& format);
-    bool CopyAll(SoundStore& to) const;
+    formats::Result CopyAll(SoundStore& to) const;
 
     std::unique_ptr<SoundStore> store_;
     WAVEFORMATEX format_;

@@ -1,6 +1,9 @@
 #include "formats/wave_file.h"
 
+#include "platform/byte_cursor.h"
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,12 +11,8 @@
 namespace sound {
 namespace {
 
-uint32_t Le32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-uint16_t Le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
+using formats::Code;
+using formats::Result;
 
 // The largest data a RIFF file with a header of `start` bytes can describe.
 uint64_t MaxData(uint64_t start) {
@@ -38,26 +37,33 @@ void CWaveFile::Reset() {
     extra_.clear();
 }
 
-bool CWaveFile::OpenRead(const std::string& path) {
+Result CWaveFile::OpenRead(const std::string& path) {
     Close();
     failed_ = false;
     std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
+    if (!f) return Result(Code::CannotOpen, path + ": " + std::strerror(errno));
     struct stat st {};
     if (::fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
         std::fclose(f);
-        return false;
+        return Result(Code::CannotOpen, path + ": not a regular file");
     }
     const uint64_t size = static_cast<uint64_t>(st.st_size);
-    auto fail = [&] {
+    auto fail = [&](Code code, const char* why) {
         std::fclose(f);
-        return false;
+        return Result(code, why);
     };
-    uint8_t riff[12];
-    if (std::fread(riff, 1, 12, f) != 12 || std::memcmp(riff, "RIFF", 4) != 0 ||
-        std::memcmp(riff + 8, "WAVE", 4) != 0)
-        return fail();
-    const uint64_t riffEnd = std::min<uint64_t>(uint64_t(Le32(riff + 4)) + 8, size);
+    // Reads n bytes at the file's position into a cursor; a short read fails the cursor.
+    uint8_t buf[18];
+    auto read = [&](size_t n) {
+        const size_t got = std::fread(buf, 1, n, f);
+        platform::ByteReader r(buf, got);
+        if (got < n) r.Fail();
+        return r;
+    };
+    platform::ByteReader riff = read(12);
+    if (!riff.Match("RIFF", 4)) return fail(Code::NotRecognized, "no RIFF chunk");
+    const uint64_t riffEnd = std::min<uint64_t>(uint64_t(riff.Le32()) + 8, size);
+    if (!riff.Match("WAVE", 4)) return fail(Code::NotRecognized, "not a RIFF WAVE file");
     // Walk the chunks of the RIFF body for "fmt ", "fact" and "data".
     uint64_t pos = 12;
     bool haveFmt = false;
@@ -69,58 +75,65 @@ bool CWaveFile::OpenRead(const std::string& path) {
     bool hasFact = false;
     uint32_t fact = 0;
     while (pos + 8 <= riffEnd && !haveData) {
-        uint8_t h[8];
-        if (::fseeko(f, static_cast<off_t>(pos), SEEK_SET) != 0 || std::fread(h, 1, 8, f) != 8)
-            return fail();
-        const uint32_t csize = Le32(h + 4);
+        if (::fseeko(f, static_cast<off_t>(pos), SEEK_SET) != 0)
+            return fail(Code::ReadFailed, "cannot seek");
+        platform::ByteReader h = read(8);
+        const bool isData = h.Match("data", 4);
+        const bool isFmt = !isData && h.Match("fmt ", 4);
+        const bool isFact = !isData && !isFmt && h.Match("fact", 4);
+        if (!isData && !isFmt && !isFact) h.Skip(4);
+        const uint32_t csize = h.Le32();
+        if (h.Failed()) return fail(Code::ReadFailed, "a chunk header cannot be read");
         const uint64_t body = pos + 8;
-        if (std::memcmp(h, "data", 4) == 0) {
+        if (isData) {
             haveData = true;
             dataStart = body;
             dataSize = csize;
             break;
         }
-        if (body + csize > size) return fail(); // a chunk beyond the file
-        if (std::memcmp(h, "fmt ", 4) == 0 && !haveFmt) {
-            if (csize < 16) return fail();
-            uint8_t rec[16];
-            if (std::fread(rec, 1, 16, f) != 16) return fail();
-            fmt.wFormatTag = Le16(rec);
-            fmt.nChannels = Le16(rec + 2);
-            fmt.nSamplesPerSec = Le32(rec + 4);
-            fmt.nAvgBytesPerSec = Le32(rec + 8);
-            fmt.nBlockAlign = Le16(rec + 12);
-            fmt.wBitsPerSample = Le16(rec + 14);
+        if (body + csize > size) return fail(Code::Malformed, "a chunk runs past the end");
+        if (isFmt && !haveFmt) {
+            if (csize < 16) return fail(Code::Malformed, "the fmt chunk is too short");
+            const bool extended = csize > 17;
+            platform::ByteReader rec = read(extended ? 18 : 16);
+            fmt.wFormatTag = rec.Le16();
+            fmt.nChannels = rec.Le16();
+            fmt.nSamplesPerSec = rec.Le32();
+            fmt.nAvgBytesPerSec = rec.Le32();
+            fmt.nBlockAlign = rec.Le16();
+            fmt.wBitsPerSample = rec.Le16();
             fmt.cbSize = 0;
-            if (csize > 17 && fmt.wFormatTag != kWaveFormatPcm) {
-                uint8_t cb[2];
-                if (std::fread(cb, 1, 2, f) != 2) return fail();
-                uint16_t n = Le16(cb);
+            if (extended && fmt.wFormatTag != kWaveFormatPcm) {
+                uint16_t n = rec.Le16();
                 if (n > csize - 18) n = 0;
                 extra.resize(n);
-                if (n && std::fread(extra.data(), 1, n, f) != n) return fail();
+                if (n && std::fread(extra.data(), 1, n, f) != n) rec.Fail();
                 fmt.cbSize = n;
             }
+            if (rec.Failed()) return fail(Code::ReadFailed, "the fmt chunk cannot be read");
             haveFmt = true;
-        } else if (std::memcmp(h, "fact", 4) == 0 && csize >= 4) {
-            uint8_t v[4];
-            if (std::fread(v, 1, 4, f) != 4) return fail();
+        } else if (isFact && csize >= 4) {
+            platform::ByteReader v = read(4);
+            fact = v.Le32();
+            if (v.Failed()) return fail(Code::ReadFailed, "the fact chunk cannot be read");
             hasFact = true;
-            fact = Le32(v);
         }
         pos = body + csize + (csize & 1);
     }
-    if (!haveFmt || !haveData) return fail();
-    if (fmt.nChannels != 1 && fmt.nChannels != 2) return fail();
-    if (fmt.nSamplesPerSec == 0) return fail();
+    if (!haveFmt) return fail(Code::Malformed, "no fmt chunk");
+    if (!haveData) return fail(Code::Malformed, "no data chunk");
+    if (fmt.nChannels != 1 && fmt.nChannels != 2)
+        return fail(Code::Unsupported, "not 1 or 2 channels");
+    if (fmt.nSamplesPerSec == 0) return fail(Code::Malformed, "a sample rate of 0");
     if (fmt.wFormatTag == kWaveFormatPcm &&
         ((fmt.wBitsPerSample != 8 && fmt.wBitsPerSample != 16) ||
          fmt.nBlockAlign != fmt.wBitsPerSample / 8 * fmt.nChannels))
-        return fail();
+        return fail(Code::Unsupported, "PCM other than 8 or 16 bits");
     // The readable length is the data chunk's, held to what the file holds: neither the pad
     // byte of an odd chunk nor any chunk after the data is sound.
     const uint64_t readable = std::min<uint64_t>(dataSize, size - dataStart);
-    if (::fseeko(f, static_cast<off_t>(dataStart), SEEK_SET) != 0) return fail();
+    if (::fseeko(f, static_cast<off_t>(dataStart), SEEK_SET) != 0)
+        return fail(Code::ReadFailed, "cannot seek");
 
     file_ = f;
     path_ = path;
@@ -139,16 +152,16 @@ bool CWaveFile::OpenRead(const std::string& path) {
     const size_t rounded = 16384 / align * align;
     buffer_.resize(rounded != 0 ? rounded : 16384);
     std::setvbuf(f, buffer_.data(), _IOFBF, buffer_.size());
-    return true;
+    return Result();
 }
 
-bool CWaveFile::OpenWrite(const std::string& path, const WAVEFORMATEX& format,
-                          const std::vector<uint8_t>& extra, uint32_t expected, Kind kind) {
+Result CWaveFile::OpenWrite(const std::string& path, const WAVEFORMATEX& format,
+                            const std::vector<uint8_t>& extra, uint32_t expected, Kind kind) {
     Close();
     failed_ = false;
-    if (extra.size() > 0xFFFF) return false;
+    if (extra.size() > 0xFFFF) return Result(Code::Refused, "more than 65535 extra format bytes");
     std::FILE* f = std::fopen(path.c_str(), "w+b");
-    if (!f) return false;
+    if (!f) return Result(Code::CannotOpen, path + ": " + std::strerror(errno));
     file_ = f;
     path_ = path;
     kind_ = kind;
@@ -168,57 +181,36 @@ bool CWaveFile::OpenWrite(const std::string& path, const WAVEFORMATEX& format,
         std::fclose(f);
         ::unlink(path.c_str());
         Reset();
-        return false;
+        return Result(Code::WriteFailed, path + ": the header cannot be written");
     }
     lastOp_ = 2;
     pos_ = 0;
     length_ = 0;
-    return true;
+    return Result();
 }
 
 bool CWaveFile::WriteHeader(uint32_t dataSize) {
     std::vector<uint8_t> h;
     h.reserve(static_cast<size_t>(dataStart_));
-    auto tag = [&](const char* four) {
-        for (int i = 0; i < 4; ++i) h.push_back(static_cast<uint8_t>(four[i]));
-    };
-    auto u32 = [&](uint32_t v) {
-        for (int i = 0; i < 4; ++i) h.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    };
-    auto u16 = [&](uint16_t v) {
-        h.push_back(static_cast<uint8_t>(v));
-        h.push_back(static_cast<uint8_t>(v >> 8));
-    };
+    platform::ByteWriter w(h);
     const uint32_t fmtSize = 18 + format_.cbSize;
     const uint64_t riff = dataStart_ - 8 + dataSize + (dataSize & 1);
-    tag("RIFF");
-    u32(riff > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(riff));
-    tag("WAVE");
-    tag("fmt ");
-    u32(fmtSize);
-    u16(format_.wFormatTag);
-    u16(format_.nChannels);
-    u32(format_.nSamplesPerSec);
-    u32(format_.nAvgBytesPerSec);
-    u16(format_.nBlockAlign);
-    u16(format_.wBitsPerSample);
-    u16(format_.cbSize);
-    for (uint8_t b : extra_) h.push_back(b);
-    if (fmtSize & 1) h.push_back(0);
-    if (hasFact_) {
-        tag("fact");
-        u32(4);
-        u32(factSamples_);
-    }
-    tag("data");
-    u32(dataSize);
+    w.Tag("RIFF").Le32(riff > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(riff)).Tag("WAVE");
+    w.Tag("fmt ").Le32(fmtSize);
+    w.Le16(format_.wFormatTag).Le16(format_.nChannels);
+    w.Le32(format_.nSamplesPerSec).Le32(format_.nAvgBytesPerSec);
+    w.Le16(format_.nBlockAlign).Le16(format_.wBitsPerSample).Le16(format_.cbSize);
+    w.Bytes(extra_.data(), extra_.size());
+    if (fmtSize & 1) w.U8(0);
+    if (hasFact_) w.Tag("fact").Le32(4).Le32(factSamples_);
+    w.Tag("data").Le32(dataSize);
     if (h.size() != dataStart_ || ::fseeko(file_, 0, SEEK_SET) != 0) return false;
     lastOp_ = 2;
     return std::fwrite(h.data(), 1, h.size(), file_) == h.size();
 }
 
-bool CWaveFile::Close() {
-    if (!file_) return true;
+Result CWaveFile::Close() {
+    if (!file_) return Result();
     bool ok = !failed_;
     if (writing_) {
         ok = WriteHeader(length_) && ok;
@@ -233,8 +225,12 @@ bool CWaveFile::Close() {
         ok = std::ferror(file_) == 0 && ok;
     }
     ok = std::fclose(file_) == 0 && ok;
+    const bool writing = writing_;
+    const std::string path = path_;
     Reset();
-    return ok;
+    if (ok) return Result();
+    return Result(writing ? Code::WriteFailed : Code::ReadFailed,
+                  path + ": " + (writing ? "cannot be written" : "cannot be read"));
 }
 
 bool CWaveFile::PrepareFor(bool write) {
@@ -262,6 +258,7 @@ uint32_t CWaveFile::Read(void* buffer, uint32_t n) {
     if (n > length_ - pos_) n = length_ - pos_;
     if (!PrepareFor(false)) return 0;
     const size_t got = std::fread(buffer, 1, n, file_);
+    if (got < n && std::ferror(file_)) failed_ = true;
     pos_ += static_cast<uint32_t>(got);
     return static_cast<uint32_t>(got);
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "events/wave_format.h"
+#include "formats/result.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -24,17 +25,18 @@ public:
     CWaveFile(const CWaveFile&) = delete;
     CWaveFile& operator=(const CWaveFile&) = delete;
 
-    // Kind 1. False when the file is not a WAVE file this layer can hold (no RIFF "WAVE", no
-    // "fmt " or "data" chunk, a chunk beyond the file, a channel count other than 1 or 2, PCM
-    // other than 8 or 16 bits); the caller shows "Could not open wave file.".
-    bool OpenRead(const std::string& path);
+    // Kind 1. Fails when the file cannot be opened (CannotOpen), is no RIFF "WAVE" file
+    // (NotRecognized), lacks a "fmt " or "data" chunk or has a chunk beyond the file (Malformed),
+    // or holds what this layer cannot (Unsupported: a channel count other than 1 or 2, PCM other
+    // than 8 or 16 bits). The object is then closed.
+    formats::Result OpenRead(const std::string& path);
     // Kinds 2 and 8: creates (truncates) the file. `expected` is the data size written into the
     // headers until closing. A "fact" chunk with factSamples is written for non-PCM formats.
-    bool OpenWrite(const std::string& path, const WAVEFORMATEX& format,
-                   const std::vector<uint8_t>& extra, uint32_t expected, Kind kind);
-    // Completes a written file; false when anything could not be written. Reading files just
-    // close. The object is closed afterwards either way.
-    bool Close();
+    formats::Result OpenWrite(const std::string& path, const WAVEFORMATEX& format,
+                              const std::vector<uint8_t>& extra, uint32_t expected, Kind kind);
+    // Completes a written file; WriteFailed when anything could not be written (ReadFailed when
+    // a read failed on a file opened for reading). The object is closed afterwards either way.
+    formats::Result Close();
     bool IsOpen() const { return file_ != nullptr; }
     bool IsWriting() const { return writing_; }
     Kind GetKind() const { return kind_; }
@@ -60,7 +62,7 @@ public:
     uint32_t FactSamples() const { return factSamples_; }
     void SetFactSamples(uint32_t n) { factSamples_ = n; }
     uint64_t DataStart() const { return dataStart_; }
-    // A write or read error happened.
+    // A write or read error happened (sticky until the next open; Close reports it).
     bool Failed() const { return failed_; }
 
 private:

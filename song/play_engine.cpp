@@ -3,6 +3,7 @@
 #include "events/event_list.h"
 #include "events/event_tree.h"
 #include "events/song_event.h"
+#include "platform/thread_check.h"
 #include "platform/user_messages.h"
 #include "song/entry_settings.h"
 #include "song/song_chase.h"
@@ -30,14 +31,37 @@ private:
 
 CPlayEngine::CPlayEngine()
     : window_(platform::Queue().Register(this)), recorded_(std::make_unique<CEventTree>()),
-      live_(std::make_unique<LiveSender>(*this)) {}
+      live_(std::make_unique<LiveSender>(*this)),
+      self_(std::shared_ptr<CPlayEngine>(this, [](CPlayEngine*) {})) {}
 
 CPlayEngine::~CPlayEngine() {
+    self_.reset();
+    listeners_.clear();
     if (playing_ || recording_) Stop();
     platform::Queue().Unregister(window_);
 }
 
+int CPlayEngine::AddListener(Listener listener) {
+    DENDRA_UI_THREAD();
+    const int id = nextListener_++;
+    listeners_.emplace_back(id, std::move(listener));
+    return id;
+}
+
+void CPlayEngine::RemoveListener(int id) {
+    DENDRA_UI_THREAD();
+    std::erase_if(listeners_, [id](const auto& l) { return l.first == id; });
+}
+
+void CPlayEngine::Notify(Change change) {
+    // A listener may add or remove listeners.
+    const auto listeners = listeners_;
+    for (const auto& l : listeners)
+        if (l.second) l.second(change);
+}
+
 void CPlayEngine::SetSong(CSongDoc* song) {
+    DENDRA_UI_THREAD();
     if (playing_ || recording_) Stop();
     song_ = song;
     currentBeat_ = 0;
@@ -64,6 +88,7 @@ bool CPlayEngine::PrepareToPlay() {
 }
 
 bool CPlayEngine::Play() {
+    DENDRA_UI_THREAD();
     if (playing_) {
         Stop();
         return true;
@@ -77,6 +102,7 @@ bool CPlayEngine::Play() {
 }
 
 bool CPlayEngine::PlayRange(uint32_t startTick, uint64_t endTick) {
+    DENDRA_UI_THREAD();
     if (playing_ || recording_) Stop();
     CSync* clock = devices_ ? devices_->Clock() : nullptr;
     if (!clock || !song_) return false;
@@ -166,6 +192,7 @@ void CPlayEngine::StopDevices() {
 }
 
 void CPlayEngine::Stop() {
+    DENDRA_UI_THREAD();
     if (recording_) {
         EndRecord();
         return;
@@ -173,6 +200,7 @@ void CPlayEngine::Stop() {
     playing_ = false;
     if (CSync* clock = devices_ ? devices_->Clock() : nullptr) clock->StopSync();
     StopDevices();
+    Notify(Change::kStopped);
 }
 
 CMidiOut* CPlayEngine::OutputFor(int device) {
@@ -197,6 +225,7 @@ bool CPlayEngine::Deliver(int device, EventMidi& event) {
 }
 
 void CPlayEngine::Fill() {
+    DENDRA_UI_THREAD();
     CSync* clock = devices_ ? devices_->Clock() : nullptr;
     if (!playing_ || !song_ || !clock) return;
     ++fills_;
@@ -247,12 +276,19 @@ void CPlayEngine::Fill() {
 }
 
 void CPlayEngine::OnBeat() {
+    DENDRA_UI_THREAD();
     if (!playing_ || !song_) return;
     ++currentBeat_;
     // A range play has no loop and is ended by its owner.
-    if (ranged_) return;
+    if (ranged_) {
+        Notify(Change::kBeat);
+        return;
+    }
     if (looping_ && loopEnd_ > loopStart_ + 1 && currentBeat_ + 1 == loopEnd_) song_->PreparePass();
-    if (currentBeat_ < loopEnd_) return;
+    if (currentBeat_ < loopEnd_) {
+        Notify(Change::kBeat);
+        return;
+    }
     if (looping_ && loopEnd_ > loopStart_) {
         if (recording_) {
             // What came in this pass is merged before the time offset moves on; keys still
@@ -272,12 +308,14 @@ void CPlayEngine::OnBeat() {
         if (recording_) RecordDeferred();
         song_->Seek(double(loopStart_), recording_);
         Fill();
+        Notify(Change::kBeat);
         return;
     }
     Stop();
 }
 
 bool CPlayEngine::Record() {
+    DENDRA_UI_THREAD();
     if (recording_) {
         EndRecord();
         return true;
@@ -298,6 +336,7 @@ bool CPlayEngine::Record() {
 }
 
 void CPlayEngine::EndRecord() {
+    DENDRA_UI_THREAD();
     if (!recording_) return;
     CSync* clock = devices_ ? devices_->Clock() : nullptr;
     // No block arrives after this; what is waiting is read first.
@@ -314,6 +353,7 @@ void CPlayEngine::EndRecord() {
     MergeRecording();
     if (clock) clock->StopSync();
     StopDevices();
+    Notify(Change::kStopped);
 }
 
 void CPlayEngine::EndHeldKeys(uint32_t songTime) {
@@ -392,27 +432,40 @@ void CPlayEngine::RecordInput(const MidiEvent& m, uint32_t songTime) {
 }
 
 void CPlayEngine::ReadMidiInput() {
+    DENDRA_UI_THREAD();
     CMidiIn* in = devices_ ? devices_->DefaultMidiIn() : nullptr;
     if (!in) return;
     while (MidiEvent* m = in->MidiIn()) {
         ++midiInputs_;
-        EventMidi event;
-        event.SetFromMidiEvent(*m);
-        // Not playing, a message has no place in the song.
-        event.time = playing_ ? SongTimeOfTick(m->time) : 0;
-        if (playing_ && recording_) {
-            if (PastPassEnd(m->time) && deferred_.size() < kMaxDeferred)
-                // Played after the loop end, read before the beat handler merged the pass:
-                // recorded once the next pass has begun.
-                deferred_.push_back(*m);
-            else
-                RecordInput(*m, event.time);
-        }
-        if (song_) song_->LiveMidiInput(event, *live_);
+        TakeInput(*m);
     }
 }
 
+void CPlayEngine::LiveInput(const MidiEvent& message) {
+    MidiEvent m = message;
+    CSync* clock = devices_ ? devices_->Clock() : nullptr;
+    m.time = clock ? clock->now.load() : 0;
+    TakeInput(m);
+}
+
+void CPlayEngine::TakeInput(const MidiEvent& m) {
+    EventMidi event;
+    event.SetFromMidiEvent(m);
+    // Not playing, a message has no place in the song.
+    event.time = playing_ ? SongTimeOfTick(m.time) : 0;
+    if (playing_ && recording_) {
+        if (PastPassEnd(m.time) && deferred_.size() < kMaxDeferred)
+            // Played after the loop end, read before the beat handler merged the pass:
+            // recorded once the next pass has begun.
+            deferred_.push_back(m);
+        else
+            RecordInput(m, event.time);
+    }
+    if (song_) song_->LiveMidiInput(event, *live_);
+}
+
 void CPlayEngine::OnCaptureBlock(dsync::WaveInBlock* block) {
+    DENDRA_UI_THREAD();
     if (!block) return;
     if (recordingAudio_ && song_) {
         inputLevel_ = int(block->level);
@@ -424,7 +477,53 @@ void CPlayEngine::OnCaptureBlock(dsync::WaveInBlock* block) {
 }
 
 void CPlayEngine::SendMidi(uint32_t device, EventMidi& event) {
+    DENDRA_UI_THREAD();
     SendNow(device, event);
+}
+
+int CPlayEngine::SendEntryWaveInfo(int entry) {
+    DENDRA_UI_THREAD();
+    CWaveOut* wave = devices_ ? devices_->DefaultWaveOut() : nullptr;
+    if (!wave || !song_ || entry < 0 || entry >= song_->EntryCount()) return 0;
+    CEventTree* store = song_->EntryEvents(entry);
+    if (!store) return 0;
+    const EntrySettings& s = song_->Settings(entry);
+    int passed = 0;
+    // The output knows its waves by name; it takes the new levels from a reference copy, so that
+    // the document's own wave keeps its values.
+    EventWave copy;
+    copy.flags = kWaveReference;
+    for (SongEvent* e = store->First(); e; e = store->Next()) {
+        if (!e->IsWave()) continue;
+        copy.CopyFrom(*e);
+        copy.info.volume = s.waveVolume;
+        copy.info.balance = s.pan;
+        copy.info.rateFactor = s.rate;
+        wave->GetNewInfo(&copy);
+        ++passed;
+    }
+    copy.sound = nullptr;
+    return passed;
+}
+
+bool CPlayEngine::SetSyncSource(uint32_t source) {
+    DENDRA_UI_THREAD();
+    CSync* clock = devices_ ? devices_->Clock() : nullptr;
+    if (!clock || source > 1) return false;
+    if (clock->mode == source) return true;
+    if (playing_ || recording_) Stop();
+    {
+        // The tick reads the mode; it changes between ticks.
+        auto hold = clock->HoldTick();
+        clock->mode = source;
+    }
+    Notify(Change::kSync);
+    return true;
+}
+
+uint32_t CPlayEngine::SyncSource() const {
+    CSync* clock = devices_ ? devices_->Clock() : nullptr;
+    return clock ? clock->mode : 0;
 }
 
 int CPlayEngine::SendNow(uint32_t device, EventMidi& event) {
@@ -444,6 +543,7 @@ int CPlayEngine::SendNow(uint32_t device, EventMidi& event) {
 }
 
 void CPlayEngine::SendEntryControllers() {
+    DENDRA_UI_THREAD();
     SendEntrySettings();
 }
 
@@ -479,6 +579,7 @@ int CPlayEngine::SendEntrySettings() {
 }
 
 void CPlayEngine::QuickPlay(CNoteEventList& list) {
+    DENDRA_UI_THREAD();
     if (!devices_) return;
     const uint32_t res = Resolution();
     CNoteEventList midi;
@@ -496,6 +597,7 @@ void CPlayEngine::QuickPlay(CNoteEventList& list) {
 }
 
 bool CPlayEngine::SetTempoBpm(double bpm) {
+    DENDRA_UI_THREAD();
     CSync* clock = devices_ ? devices_->Clock() : nullptr;
     if (!clock || !(bpm >= kMinTempo && bpm <= kMaxTempo)) return false;
     clock->SetTempo(uint32_t(std::lround(60000000.0 / bpm)));
@@ -509,6 +611,7 @@ double CPlayEngine::TempoBpm() const {
 }
 
 void CPlayEngine::SetLoopEnd(uint32_t beat) {
+    DENDRA_UI_THREAD();
     const bool grows = beat > loopEnd_;
     loopEnd_ = beat;
     if (song_) song_->SetLength(beat);
@@ -516,6 +619,7 @@ void CPlayEngine::SetLoopEnd(uint32_t beat) {
 }
 
 void CPlayEngine::HandleMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    DENDRA_UI_THREAD();
     switch (message) {
     case dsync::kMsgBeat:
         OnBeat();
@@ -525,6 +629,7 @@ void CPlayEngine::HandleMessage(uint32_t message, uintptr_t wParam, intptr_t lPa
         break;
     case dsync::kMsgTempo:
         reportedTempo_ = uint32_t(wParam);
+        Notify(Change::kTempo);
         break;
     case dsync::kMsgMidiInData:
         ReadMidiInput();
@@ -545,9 +650,11 @@ void CPlayEngine::HandleMessage(uint32_t message, uintptr_t wParam, intptr_t lPa
             loopStart_ = 0;
             loopEnd_ = song_->GetLength(1);
         }
+        Notify(Change::kRegion);
         break;
     case kMsgSetBeat:
         currentBeat_ = uint32_t(lParam);
+        Notify(Change::kRegion);
         break;
     case kMsgCaptureLevel:
         inputLevel_ = int(wParam);

@@ -41,7 +41,9 @@
 #include "platform/message_queue.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 class CSync;
@@ -66,6 +68,13 @@ constexpr uint32_t kMsgSetBeat = 0x405;  // lParam the current beat
 constexpr uint32_t kMsgCaptureBlock = 0x140D; // from the wave input
 constexpr uint32_t kMsgCaptureLevel = 0x140E; // wParam the input level
 
+// An open MIDI output as a song entry names it: the device number the entry stores (the index
+// in the program's device table) and the output's name.
+struct PlayPort {
+    uint32_t device = 0;
+    std::string name;
+};
+
 // What the engine plays through.
 class PlayDevices {
 public:
@@ -79,6 +88,8 @@ public:
     virtual CMidiIn* DefaultMidiIn() = 0;
     // The wave input that records audio, or null.
     virtual CWaveIn* DefaultWaveIn() { return nullptr; }
+    // The open MIDI outputs an entry can be sent to, in table order (none unless told).
+    virtual std::vector<PlayPort> OpenMidiOutPorts() { return {}; }
 };
 
 class CPlayEngine : private platform::MessageTarget {
@@ -94,8 +105,26 @@ public:
     // The window the devices should report to (open them with it).
     platform::Window Window() const { return window_; }
     void SetDevices(PlayDevices* devices) { devices_ = devices; }
+    PlayDevices* Devices() const { return devices_; }
     // The song to play (not owned); stops first.
     void SetSong(CSongDoc* song);
+    CSongDoc* Song() const { return song_; }
+    // A handle that expires when the engine is destroyed, for those that may outlive it (the
+    // undo steps of a song send through the engine when they are undone).
+    std::weak_ptr<CPlayEngine> WeakHandle() const { return self_; }
+
+    // What changed, for those that follow the engine (the play panel, the song's views).
+    enum class Change {
+        kBeat,    // the current beat moved (the beat handler, a loop pass)
+        kStopped, // playing ended (Stop, End record, the end of the song)
+        kTempo,   // the clock reported a tempo event
+        kSync,    // the synchronization source changed
+        kRegion,  // a message set the loop points or the current beat
+    };
+    using Listener = std::function<void(Change)>;
+    // Returns an id for RemoveListener. Listeners are called on the user-interface thread.
+    int AddListener(Listener listener);
+    void RemoveListener(int id);
 
     // Starts at the current beat; a Play while playing stops. False when nothing can play.
     bool Play();
@@ -125,6 +154,9 @@ public:
     bool IsRecordingAudio() const { return recordingAudio_; }
     // The handler of the MIDI input's data message: reads every waiting message.
     void ReadMidiInput();
+    // A message played live in the program (the virtual keyboard), taken as MIDI input stamped
+    // with the clock's current tick: recorded while recording, passed to the armed trees.
+    void LiveInput(const MidiEvent& message);
     // The handler of a captured block: appends it to the record while recording audio, and
     // always completes it.
     void OnCaptureBlock(dsync::WaveInBlock* block);
@@ -135,6 +167,14 @@ public:
     // Sends one event: 100 nothing, 101 every open MIDI output, 102 the default one, else that
     // device (the default one when it is not open).
     void SendMidi(uint32_t device, EventMidi& event);
+    // Passes an entry's volume, balance and rate to the waves of the entry that the wave output
+    // is playing now. Returns the waves passed on.
+    int SendEntryWaveInfo(int entry);
+
+    // The clock's synchronization source: 0 its own timer, 1 an external MIDI clock. Changing it
+    // stops playing first. False (and unchanged) without a clock or for another value.
+    bool SetSyncSource(uint32_t source);
+    uint32_t SyncSource() const;
 
     // Tempo in beats per minute, 30 to 960; false (and unchanged) outside.
     bool SetTempoBpm(double bpm);
@@ -153,6 +193,7 @@ public:
     void SetCurrentBeat(uint32_t beat) { currentBeat_ = beat; }
     // Whether tempo events reach the clock (on unless set).
     void SetFollowTempo(bool on) { followTempo_ = on; }
+    bool FollowTempo() const { return followTempo_; }
 
     // Counters for the program and tests.
     uint64_t EventsSent() const { return sent_; }
@@ -199,6 +240,8 @@ private:
     int SendEntrySettings();
     // Takes one MIDI input message into the recording.
     void RecordInput(const MidiEvent& message, uint32_t songTime);
+    // Records (while recording) and hands to the armed trees one message stamped with a tick.
+    void TakeInput(const MidiEvent& message);
     // Ends the keys still held at songTime (in the record store).
     void EndHeldKeys(uint32_t songTime);
     // Whether a tick lies at or past the end of the current loop pass.
@@ -209,6 +252,7 @@ private:
     void MergeRecording();
     bool HasMidiRecordTarget() const;
     bool HasArmedTree() const;
+    void Notify(Change change);
     struct LiveSender;
 
     platform::Window window_ = 0;
@@ -247,4 +291,7 @@ private:
     static constexpr size_t kMaxDeferred = 4096;
     std::vector<MidiEvent> deferred_;
     std::unique_ptr<LiveSender> live_;
+    std::vector<std::pair<int, Listener>> listeners_;
+    int nextListener_ = 1;
+    std::shared_ptr<CPlayEngine> self_; // owns nothing; expires with the engine
 };

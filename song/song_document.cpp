@@ -7,6 +7,7 @@
 #include "platform/user_messages.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 namespace {
@@ -138,7 +139,11 @@ void CSongDoc::ReleaseIfUnused(CChanDoc* doc) {
 }
 
 void CSongDoc::RemoveEntry(int index) {
-    if (index < 0 || index >= EntryCount()) return;
+    TakeEntry(index);
+}
+
+std::unique_ptr<SongEntry> CSongDoc::TakeEntry(int index) {
+    if (index < 0 || index >= EntryCount()) return nullptr;
     std::unique_ptr<SongEntry> entry = std::move(entries_[static_cast<size_t>(index)]);
     entries_.erase(entries_.begin() + index);
     if (entry->document && IsKind(*entry->document, kDocKindMidi))
@@ -150,6 +155,59 @@ void CSongDoc::RemoveEntry(int index) {
     prepared_ = false;
     SetModifiedFlag();
     UpdateAllViews(nullptr);
+    return entry;
+}
+
+int CSongDoc::InsertEntry(int index, std::unique_ptr<SongEntry>& entry) {
+    if (!entry || EntryCount() >= kMaxSongEntries) return -1;
+    index = std::clamp(index, 0, EntryCount());
+    SongEntry& e = *entry;
+    entries_.insert(entries_.begin() + index, std::move(entry));
+    if (e.document) {
+        e.document->SetIncluded(true);
+        if (IsKind(*e.document, kDocKindMidi))
+            static_cast<CMidiDoc&>(*e.document).SetMixRecord(e.channel, &e.settings);
+    }
+    if (audioEntry_ >= index) ++audioEntry_;
+    ResetMerge();
+    prepared_ = false;
+    SetModifiedFlag();
+    UpdateAllViews(nullptr);
+    return index;
+}
+
+uint64_t SongEntry::NextSerial() {
+    static std::atomic<uint64_t> next{0};
+    return ++next;
+}
+
+int CSongDoc::IndexOf(uint64_t serial) const {
+    for (size_t i = 0; i < entries_.size(); ++i)
+        if (entries_[i]->serial == serial) return static_cast<int>(i);
+    return -1;
+}
+
+void CSongDoc::SetEntryDocument(int index, std::shared_ptr<CChanDoc> document, int channel,
+                                bool contained) {
+    if (index < 0 || index >= EntryCount()) return;
+    SongEntry& e = Entry(index);
+    if (e.document && IsKind(*e.document, kDocKindMidi))
+        static_cast<CMidiDoc&>(*e.document).ClearMixRecord(&e.settings);
+    std::shared_ptr<CChanDoc> old = std::move(e.document);
+    e.document = std::move(document);
+    e.channel = channel;
+    e.settings.word1 = channel;
+    e.contained = contained;
+    if (e.document) {
+        e.document->SetIncluded(true);
+        if (IsKind(*e.document, kDocKindMidi))
+            static_cast<CMidiDoc&>(*e.document).SetMixRecord(channel, &e.settings);
+    }
+    if (old != e.document) ReleaseIfUnused(old.get());
+    ResetMerge();
+    prepared_ = false;
+    SetModifiedFlag();
+    UpdateAllViews(nullptr, kHintSongEntry + index);
 }
 
 CEventTree* CSongDoc::EntryEvents(int index) {

@@ -80,6 +80,11 @@ std::string MissingFileQuestion(const std::string& path);
 
 // One included channel of a document.
 struct SongEntry {
+    // Tells this entry apart from every other entry the process ever made (an address can be
+    // used again after an entry is freed).
+    uint64_t serial = NextSerial();
+    static uint64_t NextSerial();
+
     // Null when the file's document could not be found or read: the entry keeps its settings,
     // so saving the song keeps the reference.
     std::shared_ptr<CChanDoc> document;
@@ -128,6 +133,19 @@ public:
     int IncludeDocument(std::shared_ptr<CChanDoc> document);
     // Removes an entry; a referenced document no other entry uses is released from the song.
     void RemoveEntry(int index);
+    // Takes an entry out of the song as RemoveEntry does, but hands it over instead of freeing
+    // it (an undoable removal keeps it); null for an index outside the entries.
+    std::unique_ptr<SongEntry> TakeEntry(int index);
+    // Puts an entry taken out back at index (held to 0..count): its document is included again.
+    // Returns the index, or -1 when the song is full (the entry is then not taken).
+    int InsertEntry(int index, std::unique_ptr<SongEntry>& entry);
+    // The index of the entry with that serial, or -1 when it is not (or no longer) in the song.
+    int IndexOf(uint64_t serial) const;
+    // Gives an entry another document (an undone or redone Contain): the entry plays channel
+    // `channel` of `document` and is contained or not; a document no entry uses any more is
+    // released from the song.
+    void SetEntryDocument(int index, std::shared_ptr<CChanDoc> document, int channel,
+                          bool contained);
     int EntryCount() const { return static_cast<int>(entries_.size()); }
     SongEntry& Entry(int index) { return *entries_[static_cast<size_t>(index)]; }
     const SongEntry& Entry(int index) const { return *entries_[static_cast<size_t>(index)]; }

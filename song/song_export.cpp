@@ -113,7 +113,10 @@ bool WriteSong(CSongDoc& song, MidiFile& out, const SongExportOptions& options) 
 bool ExportSongAsMidi(CSongDoc& song, const std::string& path, const SongExportOptions& options) {
     MidiFile out;
     int format = 1;
-    if (out.Open(path, 'w', format) < 0) return false;
+    if (formats::Result r = out.Open(path, 'w', format); !r) {
+        ShowMidiFileProblem(r);
+        return false;
+    }
     WriteSong(song, out, options);
     if (!out.Close()) {
         platform::MessageBox(kMidiOpenProblemMessage);

@@ -43,8 +43,10 @@ bool PcmOf(const WAVEFORMATEX& f, PcmFormat& out) {
 namespace {
 
 // Reads into dst from the wave's sound at s.readPosition, looping when asked. Marks the stream
-// ended at the end of a sound that does not loop, and when a looping sound yields nothing at all
-// from its start (an empty sound would otherwise be read forever). Caller holds the wave's mutex.
+// ended at the end of a sound that does not loop, when a looping sound yields nothing at all from
+// its start (an empty sound would otherwise be read forever), and when the sound's data proves
+// damaged or unreadable; that last is told to the user-interface thread as "problem reading
+// buffer.". Caller holds the wave's mutex. Allocates nothing.
 uint32_t ReadSound(StreamBuffer& s, uint8_t* dst, uint32_t want) {
     EventWave& w = *s.wave;
     uint32_t got = 0;
@@ -56,7 +58,10 @@ uint32_t ReadSound(StreamBuffer& s, uint8_t* dst, uint32_t want) {
         got += n;
         s.readPosition += n;
         if (got < want) {
-            if (w.info.loop != 0 && !(n == 0 && fromStart))
+            if (w.sound && w.sound->ReadFailed()) {
+                platform::PostMessageBox(kReadProblemMessage);
+                s.ended.store(true, std::memory_order_relaxed);
+            } else if (w.info.loop != 0 && !(n == 0 && fromStart))
                 s.readPosition = 0;
             else
                 s.ended.store(true, std::memory_order_relaxed);
@@ -75,7 +80,7 @@ uint32_t FillSegment(StreamBuffer& s, uint32_t bytes) {
     uint32_t n1 = 0, n2 = 0;
     const uint32_t total = s.voice->Lock(bytes, &p1, &n1, &p2, &n2);
     if (total == 0) {
-        platform::MessageBox("Problem Locking Wave");
+        platform::PostMessageBox(kLockProblemMessage);
         return 0;
     }
     const uint8_t silence = s.voice->Format().bitsPerSample == 8 ? 0x80 : 0x00;
@@ -142,7 +147,7 @@ bool CWaveOut::OpenBackend(const uint8_t* identity) {
     std::string error;
     if (dev.api == AudioApi::Jack) {
         jack_ = std::make_unique<JackOutput>(*mixer_);
-        if (jack_->Open("dendra-waveout", &error) && jack_->Start(true, &error)) return true;
+        if (jack_->Open("out", &error) && jack_->Start(true, &error)) return true;
         jack_.reset();
         return false;
     }
@@ -423,7 +428,10 @@ void CWaveOut::StartNext() {
     if (!s && Prepare(event)) s = FindByName(event->Name(), true);
     if (s && s->voice) {
         ApplyInfo(*s, event->info);
-        s->voice->Play(s->isStatic && event->info.loop != 0);
+        // At the frame of the event's tick where the output has a frame time line (JACK).
+        s->voice->PlayAt(s->isStatic && event->info.loop != 0,
+                         clock ? clock->TimeOfTick(event->time) : INT64_MIN,
+                         clock ? clock->DispatchPeriodMs() : 0);
     }
     for (auto& b : streams)
         if (b && b->preparedFor == event) b->preparedFor = nullptr;

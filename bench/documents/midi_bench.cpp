@@ -72,7 +72,7 @@ void MidiReadEvents(benchmark::State& state) {
     for (auto _ : state) {
         MidiFile f;
         int format = 0;
-        int tracks = f.Open(path, 'r', format);
+        const int tracks = f.Open(path, 'r', format) ? f.TrackCount() : 0;
         uint64_t events = 0;
         for (int k = 0; k < tracks; ++k) {
             size_t got;

@@ -56,15 +56,19 @@ std::vector<std::vector<MidiRawEvent>> ReadTracks(MidiFile& f, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     MidiFile f;
     int format = -1;
-    int n = f.OpenMemory(data, size, format);
-    if (n < 0) return 0;
-    if (n != f.TrackCount() || (format != 0 && format != 1)) std::abort();
+    const formats::Result opened = f.OpenMemory(data, size, format);
+    if (!opened) {
+        if (f.IsOpen() || opened.GetCode() == formats::Code::Ok) std::abort();
+        return 0;
+    }
+    const int n = f.TrackCount();
+    if (n < 0 || (format != 0 && format != 1)) std::abort();
     auto tracks = ReadTracks(f, size);
 
     // Reading in batches yields the very same events, whatever the batch size.
     {
         MidiFile b;
-        if (b.OpenMemory(data, size, format) != n) std::abort();
+        if (!b.OpenMemory(data, size, format) || b.TrackCount() != n) std::abort();
         const size_t batch = size_t(1) + (size > 0 ? data[size / 2] % 9 : 0);
         std::vector<MidiRawEvent> buffer(batch);
         for (int k = 0; k < n; ++k) {
@@ -102,7 +106,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (tracks.empty()) return 0;
 
     MidiFile r;
-    if (r.OpenMemory(written.data(), written.size(), format) != int(tracks.size())) std::abort();
+    if (!r.OpenMemory(written.data(), written.size(), format) ||
+        r.TrackCount() != int(tracks.size()))
+        std::abort();
     auto again = ReadTracks(r, written.size());
     for (size_t k = 0; k < tracks.size(); ++k)
         if (Playable(tracks[k]) != Playable(again[k])) std::abort();

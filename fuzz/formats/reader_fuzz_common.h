@@ -2,7 +2,6 @@
 // through its decoder, checking that it never yields more than it announced.
 #pragma once
 
-#include "formats/diagnostics.h"
 #include "formats/sound_reader.h"
 
 #include <cstdint>
@@ -11,8 +10,14 @@
 #include <vector>
 
 inline void FuzzReader(const uint8_t* data, size_t size) {
-    sound::SetDiagnosticSink(&sound::DiscardDiagnostic);
-    auto reader = sound::OpenSoundReader(std::make_unique<sound::MemoryInputStream>(data, size));
+    sound::OpenedSound opened =
+        sound::OpenSoundReader(std::make_unique<sound::MemoryInputStream>(data, size));
+    // A reader comes exactly with success; a failure the reader wrote is its last note.
+    if (bool(opened.reader) != opened.result.Ok()) std::abort();
+    if (!opened.result && !opened.notes.empty() && !opened.result.Message().empty() &&
+        opened.result.Message().back() == '\n' && opened.notes.back() != opened.result.Message())
+        std::abort();
+    std::unique_ptr<sound::SoundReader> reader = std::move(opened.reader);
     if (!reader) return;
     const unsigned ch = reader->Channels();
     if (ch != 1 && ch != 2) std::abort();
@@ -29,4 +34,10 @@ inline void FuzzReader(const uint8_t* data, size_t size) {
         if (!reader->Rewind()) break;
     }
     if (reader->CanSeek() && announced >= 2) reader->SeekDecoded(announced / 2 & ~uint64_t(1));
+    // A failed decoder says why, as its status and as its last note.
+    formats::Notes notes;
+    reader->TakeNotes(notes);
+    if (reader->Failed() != !reader->Status().Ok()) std::abort();
+    if (reader->Failed() && (notes.empty() || notes.back() != reader->Status().Message()))
+        std::abort();
 }

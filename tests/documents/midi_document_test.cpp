@@ -111,6 +111,24 @@ TEST_F(MidiDocTest, FailedOpensKeepTheDocument) {
     EXPECT_EQ(messages.Shown(), (std::vector<std::string>{"OpenFailed", "OpenFailed"}));
     EXPECT_EQ(doc.GetTitle(), "ok.mid");
     EXPECT_EQ(Events(doc, 1).size(), 1u);
+    // A file that cannot be opened at all says so before the document does.
+    messages.Clear();
+    EXPECT_FALSE(doc.OnOpenDocument(dir + "/missing.mid"));
+    EXPECT_EQ(messages.Shown(), (std::vector<std::string>{"Problem opening MIDI.", "OpenFailed"}));
+    EXPECT_EQ(Events(doc, 1).size(), 1u);
+}
+
+TEST(MidiFileProblems, EachFailureHasTheMessageItAlwaysHad) {
+    using formats::Code;
+    using formats::Result;
+    EXPECT_STREQ(MidiFileProblemMessage(Result(Code::CannotOpen, "x")), "Problem opening MIDI.");
+    EXPECT_STREQ(MidiFileProblemMessage(Result(Code::WriteFailed, "x")), "Problem opening MIDI.");
+    EXPECT_STREQ(MidiFileProblemMessage(Result(Code::CannotReopen, "x")),
+                 "Problem Re-Opening MIDI file.");
+    // A file that opened but is no MIDI file leaves the words to the document.
+    for (Code c : {Code::Ok, Code::NotRecognized, Code::Malformed, Code::Unsupported, Code::Refused,
+                   Code::ReadFailed})
+        EXPECT_EQ(MidiFileProblemMessage(Result(c, "x")), nullptr) << formats::CodeName(c);
 }
 
 TEST_F(MidiDocTest, AbsurdTimesStopTheTrackWithOneMessage) {

@@ -1,12 +1,12 @@
 // The wave document: opening by path, the temporary copies, saving, editing and undo.
 #include "documents/wave_document.h"
-#include "formats/diagnostics.h"
 #include "platform/temp_names.h"
 #include "platform/user_messages.h"
 #include "tests/common/sound_test_util.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 
 using soundtest::ScratchDir;
@@ -16,14 +16,12 @@ namespace {
 class WaveDoc : public ::testing::Test {
 protected:
     void SetUp() override {
-        previous_ = sound::SetDiagnosticSink(&sound::DiscardDiagnostic);
         platform::SetTempFolder(dir_.path());
         CWaveDoc::SetCompressWaves(false);
     }
     void TearDown() override {
         platform::DeleteTempFiles();
         platform::SetTempFolder("");
-        sound::SetDiagnosticSink(previous_);
     }
     // A writable 16-bit or 8-bit mono document holding the samples.
     void Fill(CWaveDoc& doc, const std::vector<uint8_t>& bytes, uint16_t bits) {
@@ -45,7 +43,6 @@ protected:
         }
         return out;
     }
-    sound::DiagnosticSink previous_ = nullptr;
     ScratchDir dir_;
     platform::ScopedRecordingMessages messages_;
 };
@@ -170,9 +167,43 @@ TEST_F(WaveDoc, EditsUndoAndRedoManyStepsBackWithTheirLabels) {
         EXPECT_EQ(Bytes(doc), states[i]) << "after redoing step " << i;
     }
     EXPECT_TRUE(doc.IsModified());
-    // A format change cannot be taken back step by step: it forgets the steps.
-    ASSERT_TRUE(doc.ChangeFormat(1));
-    EXPECT_FALSE(doc.CanUndo());
+    // A format change is a step too: undone, it gives back the very samples and the format.
+    const WAVEFORMATEX format = doc.Wave()->info.format;
+    ASSERT_TRUE(doc.ChangeFormat(1)); // 11025 Hz, mono, 8 bits
+    EXPECT_EQ(doc.History().UndoLabel(), CWaveDoc::kChangeFormatLabel);
+    const std::vector<uint8_t> converted = Bytes(doc);
+    EXPECT_EQ(converted.size(), states.back().size() / 2);
+    ASSERT_TRUE(doc.SetSampleRate(22050));
+    EXPECT_EQ(doc.GetTicksPerBeat(kUnitsPerBeat), 22050u);
+    ASSERT_TRUE(doc.Undo());
+    EXPECT_EQ(doc.GetTicksPerBeat(kUnitsPerBeat), 11025u);
+    ASSERT_TRUE(doc.Undo());
+    EXPECT_EQ(Bytes(doc), states.back());
+    EXPECT_EQ(std::memcmp(&doc.Wave()->info.format, &format, sizeof format), 0);
+    ASSERT_TRUE(doc.Undo());
+    EXPECT_EQ(Bytes(doc), states[states.size() - 2]);
+    ASSERT_TRUE(doc.Redo());
+    ASSERT_TRUE(doc.Redo());
+    EXPECT_EQ(Bytes(doc), converted);
+    EXPECT_EQ(doc.Wave()->info.format.wBitsPerSample, 8);
+}
+
+TEST_F(WaveDoc, InsertSilenceIsAStep) {
+    CWaveDoc doc;
+    Fill(doc, Le16({1, 2, 3}), 16);
+    ASSERT_TRUE(doc.InsertSilence(1, 2));
+    EXPECT_EQ(Bytes(doc), Le16({1, 0, 0, 2, 3}));
+    ASSERT_TRUE(doc.InsertSilence(99, 1)); // at the end
+    EXPECT_EQ(Bytes(doc), Le16({1, 0, 0, 2, 3, 0}));
+    EXPECT_FALSE(doc.InsertSilence(0, 0));
+    EXPECT_EQ(doc.History().UndoLabel(), "Insert Silence");
+    ASSERT_TRUE(doc.Undo());
+    ASSERT_TRUE(doc.Undo());
+    EXPECT_EQ(Bytes(doc), Le16({1, 2, 3}));
+    CWaveDoc eight;
+    Fill(eight, {10, 20}, 8);
+    ASSERT_TRUE(eight.InsertSilence(0, 1));
+    EXPECT_EQ(Bytes(eight), (std::vector<uint8_t>{0x80, 10, 20}));
 }
 
 TEST_F(WaveDoc, PasteMixesAtTheirLimits) {
@@ -248,6 +279,35 @@ TEST_F(WaveDoc, AFailedOpenLeavesTheDocumentAsItWas) {
     EXPECT_EQ(messages_.Shown().back(), "Could not open wave file.");
     EXPECT_EQ(doc.Wave(), before);
     EXPECT_EQ(Bytes(doc), (std::vector<uint8_t>{1, 2, 3}));
+}
+
+TEST_F(WaveDoc, WhatTheReadersWriteBecomesNotesAndAFailureOneMessage) {
+    // An AU file of an encoding no decoder reads: its line is a note, the failure one message.
+    soundtest::Bytes au;
+    au.tag(".snd").be32(24).be32(4).be32(27).be32(8000).be32(1).raw({1, 2, 3, 4});
+    soundtest::WriteFile(dir_ / "odd.au", au.b);
+    CWaveDoc doc;
+    messages_.Clear();
+    EXPECT_FALSE(doc.OnOpenDocument(dir_ / "odd.au"));
+    EXPECT_EQ(messages_.Noted(), std::vector<std::string>{"AU format 27 not supported.\n"});
+    EXPECT_EQ(messages_.Shown(), std::vector<std::string>{"Could not open wave file."});
+
+    // A compressed WAVE file names its encoding; the header damage decoding read past follows.
+    soundtest::Bytes ima;
+    std::vector<uint8_t> block(256, 0x11);
+    block[2] = 120; // a step index beyond the table
+    block[3] = 0;
+    ima.tag("RIFF").le32(4 + 28 + 8 + 256).tag("WAVE");
+    ima.tag("fmt ").le32(20).le16(17).le16(1).le32(11025).le32(5588).le16(256).le16(4);
+    ima.le16(2).le16(505).tag("data").le32(256).raw(block);
+    soundtest::WriteFile(dir_ / "ima.wav", ima.b);
+    messages_.Clear();
+    ASSERT_TRUE(doc.OnOpenDocument(dir_ / "ima.wav"));
+    EXPECT_EQ(messages_.Noted(),
+              (std::vector<std::string>{"Encoding: IMA ADPCM (Microsoft variant)\n",
+                                        "IMA ADPCM Format Error (bad index value)\n"}));
+    EXPECT_TRUE(messages_.Shown().empty());
+    EXPECT_EQ(doc.FrameCount(), 505u);
 }
 
 TEST_F(WaveDoc, ADocumentForASongsEventNeverDestroysIt) {

@@ -23,11 +23,18 @@ struct OpenMem {
     Bytes bytes;
     MidiFile file;
     int format = -1;
-    int tracks = -1;
+    int tracks = -1; // -1 when the open failed
+    formats::Result result;
     explicit OpenMem(Bytes b) : bytes(std::move(b)) {
-        tracks = file.OpenMemory(bytes.data(), bytes.size(), format);
+        result = file.OpenMemory(bytes.data(), bytes.size(), format);
+        if (result) tracks = file.TrackCount();
     }
 };
+
+// Opens a file and returns its track count, or -1 when the open failed.
+int OpenTracks(MidiFile& f, const std::string& path, char mode, int& format) {
+    return f.Open(path, mode, format) ? f.TrackCount() : -1;
+}
 
 ::testing::AssertionResult Is(const MidiRawEvent& e, uint32_t delta, int status, int d1, int d2,
                               int d3 = 0) {
@@ -52,6 +59,7 @@ TEST(MidiBytes, DivisionsInTicksPerQuarter) {
     EXPECT_EQ(smpte.file.Division(), 500);
     OpenMem bad(smf::Cat({smf::Header(1, 1, 0xE028), smf::Track(smf::kEnd)}));
     EXPECT_EQ(bad.tracks, -1);
+    EXPECT_EQ(bad.result.GetCode(), formats::Code::Unsupported);
     OpenMem fmt2(smf::Cat({smf::Header(2, 1, 96), smf::Track(smf::kEnd)}));
     EXPECT_EQ(fmt2.format, 1);
 }
@@ -191,10 +199,15 @@ TEST(MidiBytes, TrackCountsOtherThanTheHeaders) {
     OpenMem fewer(smf::Cat({smf::Header(1, 1, 96), t, t, t}));
     EXPECT_EQ(fewer.tracks, 1);
     // No track at all where one was promised, no header, a short or zero-byte file: refused.
-    EXPECT_EQ(OpenMem(smf::Header(1, 1, 96)).tracks, -1);
-    EXPECT_EQ(OpenMem(Bytes{}).tracks, -1);
-    EXPECT_EQ(OpenMem(Bytes{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1}).tracks, -1);
-    EXPECT_EQ(OpenMem(Bytes{'R', 'I', 'F', 'F', 0, 0, 0, 0}).tracks, -1);
+    EXPECT_EQ(OpenMem(smf::Header(1, 1, 96)).result.GetCode(), formats::Code::Malformed);
+    EXPECT_EQ(OpenMem(Bytes{}).result.GetCode(), formats::Code::NotRecognized);
+    EXPECT_EQ(OpenMem(Bytes{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1}).result.GetCode(),
+              formats::Code::Malformed);
+    EXPECT_EQ(OpenMem(Bytes{'R', 'I', 'F', 'F', 0, 0, 0, 0}).result.GetCode(),
+              formats::Code::NotRecognized);
+    // A header found at the file's very end, with no room for its length.
+    EXPECT_EQ(OpenMem(Bytes{0, 'M', 'T', 'h', 'd', 0, 0}).result.GetCode(),
+              formats::Code::Malformed);
     // Reading a track that is not there is the end of a track.
     MidiRawEvent ev;
     EXPECT_EQ(many.file.ReadEvent(5, ev), 1);
@@ -213,7 +226,7 @@ TEST(MidiBytes, ChunkNameAcrossTwoBlocksIsFound) {
     // The search runs from 14, so its first block ends in the middle of the name.
     MidiFile f;
     int format = -1;
-    ASSERT_EQ(f.Open(dir + "/a.mid", 'r', format), 1);
+    ASSERT_EQ(OpenTracks(f, dir + "/a.mid", 'r', format), 1);
     auto all = ReadAll(f, 0);
     ASSERT_EQ(all.size(), 1u);
     EXPECT_EQ(all[0].data1, 60);
@@ -368,9 +381,9 @@ TEST(MidiWriter, TracksHeadersAndRunningStatus) {
     std::string path = dir + "/w.mid";
     MidiFile f;
     int format = 0;
-    ASSERT_EQ(f.Open(path, 'w', format), 0);
+    ASSERT_TRUE(f.Open(path, 'w', format));
     f.SetDivision(96);
-    ASSERT_EQ(f.WriteMeta(0, 3, "lead"), 0);
+    ASSERT_TRUE(f.WriteMeta(0, 3, "lead"));
     EXPECT_EQ(f.WriteEvent({0, 0x00, 0x0F, 0x42, 0x40}), 7);
     EXPECT_EQ(f.WriteEvent({0, 0x90, 60, 100}), 4);
     EXPECT_EQ(f.WriteEvent({10, 0x90, 60, 0}), 3);     // running status
@@ -414,7 +427,7 @@ TEST(MidiWriter, TracksHeadersAndRunningStatus) {
 
     // The written file reads back to the same events.
     MidiFile r;
-    ASSERT_EQ(r.Open(path, 'r', format), 2);
+    ASSERT_EQ(OpenTracks(r, path, 'r', format), 2);
     auto back = ReadAll(r, 1);
     ASSERT_EQ(back.size(), 5u);
     EXPECT_TRUE(Is(back[3], 0, 0xF0, 0xF7, 0));
@@ -426,7 +439,7 @@ TEST(MidiWriter, OneTrackIsFormatZeroAndDivisionIsHeld) {
     std::string path = dir + "/z.mid";
     MidiFile f;
     int format = 0;
-    ASSERT_EQ(f.Open(path, 'w', format), 0);
+    ASSERT_TRUE(f.Open(path, 'w', format));
     f.SetDivision(40000);
     EXPECT_EQ(f.Division(), 32767);
     f.SetDivision(0);
@@ -445,16 +458,15 @@ TEST(MidiWriter, FailedWritesLeaveTheTargetAlone) {
     platform::ScopedRecordingMessages messages;
     MidiFile f;
     int format = 1;
-    EXPECT_EQ(f.Open(dir + "/no/such/dir/x.mid", 'w', format), -1);
-    ASSERT_EQ(messages.Shown().size(), 1u);
-    EXPECT_EQ(messages.Shown()[0], "Problem opening MIDI.");
+    EXPECT_EQ(f.Open(dir + "/no/such/dir/x.mid", 'w', format).GetCode(), formats::Code::CannotOpen);
+    EXPECT_FALSE(f.IsOpen());
 
     // The target keeps its old bytes until the state closes, and when it is abandoned.
     std::string path = dir + "/keep.mid";
     smf::WriteFile(path, Bytes{1, 2, 3});
     {
         MidiFile w;
-        ASSERT_EQ(w.Open(path, 'w', format), 0);
+        ASSERT_TRUE(w.Open(path, 'w', format));
         w.WriteEvent({0, 0x90, 1, 1});
         EXPECT_EQ(smf::ReadFile(path), (Bytes{1, 2, 3}));
     }
@@ -464,18 +476,28 @@ TEST(MidiWriter, FailedWritesLeaveTheTargetAlone) {
               1);
 
     MidiFile r;
-    EXPECT_EQ(r.Open(dir + "/missing.mid", 'r', format), -1);
-    EXPECT_EQ(messages.Shown().back(), "Problem opening MIDI.");
+    const formats::Result missing = r.Open(dir + "/missing.mid", 'r', format);
+    EXPECT_EQ(missing.GetCode(), formats::Code::CannotOpen);
+    EXPECT_NE(missing.Message().find("missing.mid"), std::string::npos) << missing.Message();
+
+    // An open state whose file is gone cannot be opened again; the failure says so.
+    smf::WriteFile(dir + "/gone.mid", smf::Cat({smf::Header(0, 1, 96), smf::Track(smf::kEnd)}));
+    ASSERT_TRUE(r.Open(dir + "/gone.mid", 'r', format));
+    std::filesystem::remove(dir + "/gone.mid");
+    EXPECT_EQ(r.Open("ignored when reopening", 'r', format).GetCode(), formats::Code::CannotReopen);
+    EXPECT_FALSE(r.IsOpen());
+    // The byte layer shows nothing itself.
+    EXPECT_TRUE(messages.Shown().empty());
 }
 
 TEST(MidiWriter, WriteMetaLengthsByType) {
     std::string dir = smf::ScratchDir("meta");
     MidiFile f;
     int format = 0;
-    ASSERT_EQ(f.Open(dir + "/m.mid", 'w', format), 0);
-    EXPECT_EQ(f.WriteMeta(0, 0x58, "\x04\x02\x18"), -1); // shorter than 4
-    EXPECT_EQ(f.WriteMeta(0, 0x58, std::string("\x04\x02\x18\x08", 4)), 0);
-    EXPECT_EQ(f.WriteMeta(0, 0x2F, ""), 0); // the end is written when the track completes
+    ASSERT_TRUE(f.Open(dir + "/m.mid", 'w', format));
+    EXPECT_EQ(f.WriteMeta(0, 0x58, "\x04\x02\x18").GetCode(), formats::Code::Refused); // < 4
+    EXPECT_TRUE(f.WriteMeta(0, 0x58, std::string("\x04\x02\x18\x08", 4)));
+    EXPECT_TRUE(f.WriteMeta(0, 0x2F, "")); // the end is written when the track completes
     const Bytes& w = f.Written();
     Bytes tail(w.end() - 8, w.end());
     EXPECT_EQ(tail, (Bytes{0x00, 0xFF, 0x58, 0x04, 0x04, 0x02, 0x18, 0x08}));

@@ -1,6 +1,5 @@
 // The sample-format table, the IMA ADPCM step and both block layouts, G.711 and PCM decoding.
 #include "formats/decoders.h"
-#include "formats/diagnostics.h"
 #include "formats/ima_adpcm.h"
 #include "formats/sample_format.h"
 
@@ -15,20 +14,12 @@ using namespace sound;
 
 namespace {
 
-std::string g_diag;
-void Capture(const std::string& text) {
-    g_diag += text;
+// What a decoder met, one text after another.
+std::vector<std::string> Problems(const SampleDecoder& d) {
+    std::vector<std::string> out;
+    for (size_t i = 0; i < d.ProblemCount(); ++i) out.emplace_back(d.Problem(i));
+    return out;
 }
-
-class Diagnostics : public ::testing::Test {
-protected:
-    void SetUp() override {
-        g_diag.clear();
-        previous_ = SetDiagnosticSink(&Capture);
-    }
-    void TearDown() override { SetDiagnosticSink(previous_); }
-    DiagnosticSink previous_ = nullptr;
-};
 
 // Hands out its bytes in pieces of a fixed size, to split samples and blocks across reads.
 class ChoppySource : public ByteSource {
@@ -165,23 +156,29 @@ TEST(ImaMs, EncoderAndDecoderAgreeAndTrackASine) {
     EXPECT_GT(10 * std::log10(sig / err), 25.0);
 }
 
-TEST_F(Diagnostics, ImaMsDecoderReportsHeaderErrorsAndGoesOn) {
-    std::vector<uint8_t> blocks(512, 0x22);
+TEST(ImaMsDecoder, ReportsHeaderErrorsOnceAndGoesOn) {
+    std::vector<uint8_t> blocks(768, 0x22);
     blocks[2] = 120; // bad index
     blocks[3] = 1;   // reserved byte set
     blocks[258] = 3; // second block fine
     blocks[259] = 0;
+    blocks[514] = 99; // third block: a bad index again
+    blocks[515] = 0;
     WholeSource src(blocks);
     auto d = MakeImaMsDecoder(src, 1, 505, 256);
-    EXPECT_NE(g_diag.find("Encoding: IMA ADPCM (Microsoft variant)\n"), std::string::npos);
+    EXPECT_EQ(EncodingNote(d->GetEncoding(), 1), "Encoding: IMA ADPCM (Microsoft variant)\n");
+    EXPECT_EQ(EncodingNote(d->GetEncoding(), 2),
+              "Encoding: IMA ADPCM (Microsoft variant) (stereo)\n");
     std::vector<int16_t> out(2000);
-    EXPECT_EQ(d->Decode(out.data(), out.size()), 1010u);
+    EXPECT_EQ(d->Decode(out.data(), out.size()), 1515u);
     EXPECT_FALSE(d->Failed());
-    EXPECT_NE(g_diag.find("IMA ADPCM Format Error (bad index value)\n"), std::string::npos);
-    EXPECT_NE(g_diag.find("IMA ADPCM Format Error (synchronization error)\n"), std::string::npos);
+    EXPECT_TRUE(d->Status());
+    EXPECT_EQ(Problems(*d),
+              (std::vector<std::string>{"IMA ADPCM Format Error (bad index value)\n",
+                                        "IMA ADPCM Format Error (synchronization error)\n"}));
 }
 
-TEST_F(Diagnostics, ImaMsDecoderDropsAShortLastBlock) {
+TEST(ImaMsDecoder, DropsAShortLastBlock) {
     WholeSource src(std::vector<uint8_t>(256 + 100, 0));
     auto d = MakeImaMsDecoder(src, 1, 505, 256);
     std::vector<int16_t> out(2000);
@@ -206,16 +203,19 @@ TEST(ImaApple, MatchingUpperBitsKeepTheRunningPredictor) {
     EXPECT_EQ(out[0], 0x1200 + 1);
 }
 
-TEST_F(Diagnostics, ImaAppleBadIndexFailsTheDecoder) {
-    std::vector<uint8_t> data(68, 0);
-    data[1] = 89;
+TEST(ImaAppleDecoder, BadIndexFailsTheDecoder) {
+    std::vector<uint8_t> data(68 * 2, 0);
+    data[68 + 1] = 89; // the second set's left packet
     WholeSource src(data);
     auto d = MakeImaAppleDecoder(src, 2);
-    EXPECT_NE(g_diag.find("Encoding: IMA ADPCM (Apple variant) (stereo)\n"), std::string::npos);
-    std::vector<int16_t> out(256);
-    EXPECT_EQ(d->Decode(out.data(), out.size()), 0u);
+    EXPECT_EQ(EncodingNote(d->GetEncoding(), 2), "Encoding: IMA ADPCM (Apple variant) (stereo)\n");
+    std::vector<int16_t> out(512);
+    EXPECT_EQ(d->Decode(out.data(), out.size()), 128u);
     EXPECT_TRUE(d->Failed());
-    EXPECT_NE(g_diag.find("Synchronization error.\n"), std::string::npos);
+    EXPECT_EQ(d->Status().GetCode(), formats::Code::Malformed);
+    EXPECT_EQ(d->Status().Message(), "Synchronization error.\n");
+    EXPECT_EQ(Problems(*d), std::vector<std::string>{"Synchronization error.\n"});
+    EXPECT_EQ(d->Decode(out.data(), out.size()), 0u);
 }
 
 TEST(ImaApple, StereoInterleavesAndDropsAShortPacket) {
@@ -271,14 +271,16 @@ TEST(Pcm, EightBitSignedBecomesExcess128AndWidens) {
     EXPECT_EQ(wide[3], -256);
 }
 
-TEST_F(Diagnostics, DecodersOfferNoRateOrChannelRanges) {
+TEST(Decoders, OfferNoRateOrChannelRanges) {
     WholeSource src({});
     auto d = MakePcmOrG711Decoder(Encoding::PcmU8, src);
     uint32_t lo, hi;
     unsigned clo, chi;
-    EXPECT_FALSE(d->MinMaxSamplingRate(&lo, &hi));
-    EXPECT_FALSE(d->MinMaxChannels(&clo, &chi));
-    EXPECT_EQ(g_diag, "MinMaxSamplingRate undefined\nMinMaxChannels undefined\n");
+    const formats::Result rate = d->MinMaxSamplingRate(&lo, &hi);
+    const formats::Result channels = d->MinMaxChannels(&clo, &chi);
+    EXPECT_EQ(rate.GetCode(), formats::Code::Refused);
+    EXPECT_EQ(rate.Message() + channels.Message(),
+              "MinMaxSamplingRate undefined\nMinMaxChannels undefined\n");
 }
 
 } // namespace

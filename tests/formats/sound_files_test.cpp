@@ -2,7 +2,6 @@
 #include "events/archive.h"
 #include "events/song_event.h"
 #include "formats/au_temp_file.h"
-#include "formats/diagnostics.h"
 #include "formats/sample_format.h"
 #include "formats/sound_reader.h"
 #include "formats/wave_data.h"
@@ -19,28 +18,24 @@ using soundtest::Bytes;
 
 namespace {
 
-std::string g_diag;
-void Capture(const std::string& text) {
-    g_diag += text;
-}
-
 class SoundFiles : public ::testing::Test {
 protected:
-    void SetUp() override {
-        g_diag.clear();
-        previous_ = SetDiagnosticSink(&Capture);
-    }
-    void TearDown() override { SetDiagnosticSink(previous_); }
+    // Opens the bytes; the open's result and notes are kept in last_ and, joined, in diag_.
     std::unique_ptr<SoundReader> Reader(const std::vector<uint8_t>& bytes) {
         bytes_ = bytes;
-        return OpenSoundReader(std::make_unique<MemoryInputStream>(bytes_.data(), bytes_.size()));
+        OpenedSound opened =
+            OpenSoundReader(std::make_unique<MemoryInputStream>(bytes_.data(), bytes_.size()));
+        for (const std::string& note : opened.notes) diag_ += note;
+        last_ = opened.result;
+        return std::move(opened.reader);
     }
     std::vector<uint8_t> ReadAll(SoundReader& r) {
         std::vector<uint8_t> out(r.DecodedBytes() + 64);
         out.resize(r.ReadDecoded(out.data(), out.size()));
         return out;
     }
-    DiagnosticSink previous_ = nullptr;
+    std::string diag_;
+    formats::Result last_;
     std::vector<uint8_t> bytes_;
     soundtest::ScratchDir dir_;
 };
@@ -142,9 +137,9 @@ TEST_F(SoundFiles, ChunkWalkerSkipsOddChunksWithTheirPadAndReportsThem) {
     auto r = Reader(w.b);
     ASSERT_TRUE(r);
     EXPECT_EQ(ReadAll(*r), (std::vector<uint8_t>{0x10, 0xF0}));
-    EXPECT_NE(g_diag.find("File Format: Microsoft WAVE\n"), std::string::npos);
-    EXPECT_NE(g_diag.find("Ignoring unrecognized `junk' chunk\n"), std::string::npos);
-    EXPECT_NE(g_diag.find("Encoding: 8-bit unsigned (excess-128) PCM\n"), std::string::npos);
+    EXPECT_NE(diag_.find("File Format: Microsoft WAVE\n"), std::string::npos);
+    EXPECT_NE(diag_.find("Ignoring unrecognized `junk' chunk\n"), std::string::npos);
+    EXPECT_NE(diag_.find("Encoding: 8-bit unsigned (excess-128) PCM\n"), std::string::npos);
 }
 
 TEST_F(SoundFiles, ChunkWalkerRefusesDeepNestingShortFormatsAndBadIndexes) {
@@ -153,20 +148,26 @@ TEST_F(SoundFiles, ChunkWalkerRefusesDeepNestingShortFormatsAndBadIndexes) {
     for (int i = 0; i < 5; ++i) deep.tag("RIFF").le32(180 - 12 * i).tag("WAVE");
     deep.fill(100, 0);
     EXPECT_FALSE(Reader(deep.b));
-    EXPECT_NE(g_diag.find("Error: Chunks are nested too deeply.\n"), std::string::npos);
+    EXPECT_EQ(last_.GetCode(), formats::Code::Malformed);
+    EXPECT_EQ(last_.Message(), "Error: Chunks are nested too deeply.\n");
+    EXPECT_NE(diag_.find("Error: Chunks are nested too deeply.\n"), std::string::npos);
 
     for (size_t fmtSize : {0u, 16u, 18u}) {
-        g_diag.clear();
+        diag_.clear();
         EXPECT_FALSE(Reader(ImaWave(0, fmtSize, 505))) << fmtSize;
     }
-    EXPECT_NE(g_diag.find("IMA ADPCM requires additional decompression data.\n"),
-              std::string::npos);
+    EXPECT_NE(diag_.find("IMA ADPCM requires additional decompression data.\n"), std::string::npos);
 
-    g_diag.clear();
+    diag_.clear();
     auto r = Reader(ImaWave(89, 20, 505));
     ASSERT_TRUE(r); // reported, decoded from index 0
     EXPECT_EQ(ReadAll(*r).size(), 505u * 2);
-    EXPECT_NE(g_diag.find("IMA ADPCM Format Error (bad index value)\n"), std::string::npos);
+    EXPECT_FALSE(r->Failed());
+    formats::Notes decoding;
+    r->TakeNotes(decoding);
+    EXPECT_EQ(decoding, formats::Notes{"IMA ADPCM Format Error (bad index value)\n"});
+    r->TakeNotes(decoding); // each note is handed over once
+    EXPECT_EQ(decoding.size(), 1u);
 
     // The extra size says more than the chunk holds: the IMA data is still found.
     std::vector<uint8_t> w = ImaWave(0, 20, 505);
@@ -206,7 +207,7 @@ TEST_F(SoundFiles, AiffRatesAndTheirLimits) {
     bad.tag("FORM").be32(4 + 26 + 22).tag("AIFF");
     comm(bad, 0x7F, 0xFF);
     EXPECT_FALSE(Reader(bad.b));
-    EXPECT_NE(g_diag.find("AIFF sample rate out of range.\n"), std::string::npos);
+    EXPECT_NE(diag_.find("AIFF sample rate out of range.\n"), std::string::npos);
 }
 
 TEST_F(SoundFiles, AuReadsEverythingAfterTheHeaderWhateverTheSizeField) {
@@ -221,7 +222,7 @@ TEST_F(SoundFiles, AuReadsEverythingAfterTheHeaderWhateverTheSizeField) {
     auto r = Reader(au.b);
     ASSERT_TRUE(r);
     EXPECT_EQ(ReadAll(*r), (std::vector<uint8_t>{0x02, 0x01, 0xFE, 0xFF}));
-    EXPECT_NE(g_diag.find("Encoding: 16-bit MSB PCM\n"), std::string::npos);
+    EXPECT_NE(diag_.find("Encoding: 16-bit MSB PCM\n"), std::string::npos);
 
     for (uint32_t channels : {0u, 9u}) {
         Bytes c;
@@ -230,9 +231,52 @@ TEST_F(SoundFiles, AuReadsEverythingAfterTheHeaderWhateverTheSizeField) {
     }
     Bytes enc;
     enc.tag(".snd").be32(24).be32(4).be32(27).be32(8000).be32(1).raw({1, 2, 3, 4});
+    diag_.clear();
     EXPECT_FALSE(Reader(enc.b));
-    EXPECT_NE(g_diag.find("AU format 27 not supported.\n"), std::string::npos);
+    EXPECT_EQ(last_.GetCode(), formats::Code::Unsupported);
+    EXPECT_EQ(diag_, "AU format 27 not supported.\n");
+    diag_.clear();
     EXPECT_FALSE(Reader({}));
+    EXPECT_EQ(last_.GetCode(), formats::Code::NotRecognized);
+    EXPECT_EQ(diag_, ""); // nothing recognized it, so nothing was written
+    EXPECT_EQ(OpenSoundReader(dir_ / "none.au").result.GetCode(), formats::Code::CannotOpen);
+}
+
+TEST_F(SoundFiles, NotesFollowTheWalkAndEndWithTheFailure) {
+    // A WAVE file whose only chunks are an unknown one and a format of 3 channels.
+    Bytes w;
+    w.tag("RIFF").le32(4 + 8 + 2 + 24 + 8).tag("WAVE");
+    w.tag("odd ").le32(2).raw({0, 0});
+    w.tag("fmt ").le32(16).le16(1).le16(3).le32(8000).le32(48000).le16(6).le16(16);
+    w.tag("data").le32(0);
+    EXPECT_FALSE(Reader(w.b));
+    EXPECT_EQ(last_.GetCode(), formats::Code::Unsupported);
+    EXPECT_EQ(diag_, "File Format: Microsoft WAVE\n"
+                     "Ignoring unrecognized `odd ' chunk\n"
+                     "Encoding: 16-bit LSB PCM\n"
+                     "Sounds of 3 channels are not supported.\n");
+    EXPECT_EQ(last_.Message(), "Sounds of 3 channels are not supported.\n");
+
+    // An Apple IMA packet with a bad index fails the reader while it is read: reads stop, and
+    // the failure is handed over as a note and as the reader's status.
+    Bytes a;
+    std::vector<uint8_t> packets(34 * 2, 0);
+    packets[34 + 1] = 100; // the second packet's index
+    a.tag("FORM").be32(4 + 8 + 22 + 8 + 8 + 68).tag("AIFC");
+    a.tag("COMM").be32(22).be16(1).be32(128).be16(16);
+    a.raw({0x40, 0x0D, 0xAC, 0x44, 0, 0, 0, 0, 0, 0}).tag("ima4");
+    a.tag("SSND").be32(8 + 68).be32(0).be32(0).raw(packets);
+    diag_.clear();
+    auto r = Reader(a.b);
+    ASSERT_TRUE(r) << last_.Message();
+    EXPECT_EQ(diag_, "File Format: Apple AIFF/AIFF-C\nEncoding: IMA ADPCM (Apple variant)\n");
+    EXPECT_EQ(ReadAll(*r).size(), 64u * 2);
+    EXPECT_TRUE(r->Failed());
+    EXPECT_EQ(r->Status().GetCode(), formats::Code::Malformed);
+    formats::Notes decoding;
+    r->TakeNotes(decoding);
+    EXPECT_EQ(decoding, formats::Notes{"Synchronization error.\n"});
+    EXPECT_FALSE(r->Rewind());
 }
 
 TEST_F(SoundFiles, AuTemporaryFileRoundTripsThroughTheReader) {
@@ -248,7 +292,7 @@ TEST_F(SoundFiles, AuTemporaryFileRoundTripsThroughTheReader) {
     ASSERT_EQ(file.size(), 34u);
     EXPECT_EQ(file[15], 241);
     EXPECT_EQ(file[8], 0x7F);
-    auto r = OpenSoundReader(dir_ / "QUAV0.TMP");
+    auto r = std::move(OpenSoundReader(dir_ / "QUAV0.TMP").reader);
     ASSERT_TRUE(r);
     EXPECT_EQ(ReadAll(*r), std::vector<uint8_t>(s, s + 6));
 }
@@ -338,8 +382,8 @@ TEST_F(SoundFiles, SavingOverTheSourceGoesOnReadingTheNewFile) {
         WaveData d;
         WaveInfo info;
         ASSERT_TRUE(d.OpenWave(info, path, dir_ / "conv.tmp"));
-        std::string error;
-        ASSERT_TRUE(d.SaveAsWave(info, path, compress, &error)) << error;
+        const formats::Result saved = d.SaveAsWave(info, path, compress);
+        ASSERT_TRUE(saved) << saved.Message();
         std::vector<uint8_t> got(5000);
         ASSERT_EQ(d.ReadAt(0, got.data(), 5000), 5000u);
         if (!compress) {
@@ -355,9 +399,10 @@ TEST_F(SoundFiles, AFailedSaveLeavesTheExistingFileAlone) {
     WaveInfo info;
     const uint8_t s[2] = {1, 2};
     d.Write(info, s, 2);
-    std::string error;
-    EXPECT_FALSE(d.SaveAsWave(info, dir_ / "missing/x.wav", false, &error));
-    EXPECT_FALSE(error.empty());
+    const formats::Result saved = d.SaveAsWave(info, dir_ / "missing/x.wav", false);
+    EXPECT_EQ(saved.GetCode(), formats::Code::CannotOpen);
+    EXPECT_NE(saved.Message().find("missing/x.wav"), std::string::npos) << saved.Message();
+    EXPECT_TRUE(messages.Shown().empty());
 }
 
 } // namespace

@@ -2,7 +2,6 @@
 // sox's own decoding, and the WAVE files Dendra writes must decode in sox to the samples Dendra
 // holds.
 #include "events/song_event.h"
-#include "formats/diagnostics.h"
 #include "formats/wave_data.h"
 #include "tests/common/sound_test_util.h"
 
@@ -31,8 +30,8 @@ std::vector<uint8_t> SoxDecode(const std::string& path, int bits, const std::str
 
 // Opens a file the way the wave document does: WAVE files through the WAVE layer, the others
 // through the readers.
-bool OpenLikeDocument(WaveData& data, WaveInfo& info, const std::string& path,
-                      const std::string& temp) {
+formats::Result OpenLikeDocument(WaveData& data, WaveInfo& info, const std::string& path,
+                                 const std::string& temp) {
     if (path.size() > 4 && path.substr(path.size() - 4) == ".wav")
         return data.OpenWave(info, path, temp);
     return data.OpenSoundFile(info, path);
@@ -70,10 +69,7 @@ class SoundPeer : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!soundtest::HaveSox()) GTEST_SKIP() << "sox is not installed";
-        previous_ = SetDiagnosticSink(&DiscardDiagnostic);
     }
-    void TearDown() override { SetDiagnosticSink(previous_); }
-    DiagnosticSink previous_ = nullptr;
     ScratchDir dir_;
 };
 
@@ -128,14 +124,15 @@ TEST_F(SoundPeer, WavesDendraWritesDecodeInSoxToWhatDendraHolds) {
 
                 // PCM: sox reads back exactly the held samples.
                 const std::string pcm = dir_ / (tag + "_pcm.wav");
-                std::string error;
-                ASSERT_TRUE(data.SaveAsWave(info, pcm, false, &error)) << error;
+                formats::Result saved = data.SaveAsWave(info, pcm, false);
+                ASSERT_TRUE(saved) << saved.Message();
                 EXPECT_EQ(SoxDecode(pcm, bits, dir_ / (tag + "_pcm.raw")), held);
 
                 // IMA ADPCM: sox and Dendra decode the written file to the same samples, and
                 // those are close to what was held.
                 const std::string ima = dir_ / (tag + "_ima.wav");
-                ASSERT_TRUE(data.SaveAsWave(info, ima, true, &error)) << error;
+                saved = data.SaveAsWave(info, ima, true);
+                ASSERT_TRUE(saved) << saved.Message();
                 const std::vector<uint8_t> soxIma = SoxDecode(ima, 16, dir_ / (tag + "_ima.raw"));
                 WaveData back;
                 WaveInfo backInfo;

@@ -1,5 +1,6 @@
 #include "events/archive.h"
 #include "platform/atomic_file.h"
+#include "platform/message_queue.h"
 #include "platform/named_mutex.h"
 #include "platform/user_messages.h"
 
@@ -88,6 +89,47 @@ TEST(UserMessages, RecordingSinkCapturesAndRestores) {
         EXPECT_EQ(rec.Asked().size(), 2u);
     }
     EXPECT_NE(dynamic_cast<platform::StderrMessages*>(&platform::Messages()), nullptr);
+}
+
+TEST(UserMessages, OtherThreadsPostTheirMessagesToTheUserInterfaceThread) {
+    platform::ScopedRecordingMessages rec;
+    platform::Queue().Drain();
+    ASSERT_TRUE(platform::OnUserInterfaceThread()); // the main thread, until told otherwise
+    platform::Answer answer = platform::Answer::Yes;
+    bool posted = false;
+    std::thread worker([&] {
+        EXPECT_FALSE(platform::OnUserInterfaceThread());
+        platform::MessageBox("from a worker");
+        platform::Messages().Note("a note\n");
+        answer = platform::Messages().Ask("Really?", platform::Answer::No);
+        posted = platform::PostMessageBox("a literal");
+    });
+    worker.join();
+    EXPECT_EQ(answer, platform::Answer::No); // the safe answer, at once
+    EXPECT_TRUE(posted);
+    // Nothing was shown on the worker; it all arrives, in order, when the queue is drained.
+    EXPECT_TRUE(rec.Shown().empty());
+    EXPECT_TRUE(rec.Noted().empty());
+    platform::Queue().Drain();
+    EXPECT_EQ(rec.Shown(), (std::vector<std::string>{"from a worker", "Really?", "a literal"}));
+    EXPECT_EQ(rec.Noted(), std::vector<std::string>{"a note\n"});
+    EXPECT_TRUE(rec.Asked().empty());
+
+    // On the user-interface thread a literal is shown at once.
+    rec.Clear();
+    EXPECT_TRUE(platform::PostMessageBox("right here"));
+    EXPECT_EQ(rec.Shown(), std::vector<std::string>{"right here"});
+
+    // Another thread can be made the user-interface thread; then the main thread posts.
+    rec.Clear();
+    std::thread ui([] { platform::SetUserInterfaceThread(); });
+    ui.join();
+    EXPECT_FALSE(platform::OnUserInterfaceThread());
+    platform::MessageBox("from main");
+    platform::SetUserInterfaceThread();
+    EXPECT_TRUE(rec.Shown().empty());
+    platform::Queue().Drain();
+    EXPECT_EQ(rec.Shown(), std::vector<std::string>{"from main"});
 }
 
 TEST(AtomicFile, ReplacesWholeFileAndKeepsTheOldOneOnFailure) {

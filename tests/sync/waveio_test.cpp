@@ -211,6 +211,47 @@ TEST(WaveOut, LoopingSoundLoopsAcrossSegmentsAndEmptyLoopEnds) {
     EXPECT_FALSE(o.out.StreamPlaying(0));
 }
 
+// A sound whose data proves damaged after `good` bytes: reads stop there and say so.
+class DamagedSound : public MemorySound {
+public:
+    uint32_t Read(WaveInfo& info, void* buffer, uint32_t bytes) override {
+        const uint32_t at = TellBytes();
+        if (at + uint64_t(bytes) > good) {
+            failed.store(true);
+            bytes = at < good ? good - at : 0;
+        }
+        return MemorySound::Read(info, buffer, bytes);
+    }
+    bool ReadFailed() const override { return failed.load(); }
+    uint32_t good = 0;
+    std::atomic<bool> failed{false};
+};
+
+TEST(WaveOut, DamagedSoundEndsItsStreamAndTellsTheUserInterfaceThreadOnce) {
+    platform::ScopedRecordingMessages messages;
+    Offline o;
+    TestWave w("damaged.wav", 1, kRate, kRate * 5, 0);
+    DamagedSound damaged;
+    damaged.data = w.sound->data;
+    damaged.good = kRate * 2 * 4; // four seconds: past what the first fill reads
+    w.wave.sound = &damaged;
+    ASSERT_EQ(o.out.AddEvent(&w.wave), 1);
+    o.clock.StartSync(0);
+    o.Run(300);
+    // The streaming thread met the damage; its message waits in the queue until drained here.
+    const dsync::StreamBuffer& s = o.out.Stream(0);
+    for (int i = 0; i < 500 && !s.ended.load(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(s.ended.load());
+    platform::Queue().Drain();
+    EXPECT_TRUE(damaged.failed.load());
+    EXPECT_EQ(messages.Shown(), std::vector<std::string>{dsync::kReadProblemMessage});
+    o.Run(100);
+    EXPECT_FALSE(o.out.StreamPlaying(0));
+    EXPECT_EQ(messages.Shown().size(), 1u);
+    w.wave.sound = w.sound.get();
+}
+
 TEST(WaveOut, SameNameReusesOneStreamBufferAndStartOffsetIsHonoured) {
     Offline o;
     TestWave a("same.wav", 1, kRate, kRate / 2, 0);
