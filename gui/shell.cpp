@@ -23,7 +23,8 @@ constexpr int kIdleCheckMs = 250;
 } // namespace
 
 Shell::Shell(ShellOptions options, QObject* parent)
-    : QObject(parent), options_(std::move(options)), app_(options_.settingsPath),
+    : QObject(parent), options_(std::move(options)),
+      panel_(std::make_unique<editing::PlayPanel>(engine_, frame_)), app_(options_.settingsPath),
       devices_(app_.Devices()) {
     if (options_.installMessageBoxes) {
         messages_ = std::make_unique<MessageBoxes>();
@@ -145,6 +146,13 @@ bool Shell::Target(CAmpDoc* doc) {
     return true;
 }
 
+bool Shell::Prepare(CAmpDoc* doc) {
+    if (engine_.IsPlaying()) return engineSong_ != nullptr;
+    if (!CanPlay(doc) || !Target(doc)) return false;
+    if (!engineSong_->IsPrepared()) engineSong_->Prepare();
+    return true;
+}
+
 bool Shell::Play(CAmpDoc* doc, uint32_t endBeats) {
     if (engine_.IsPlaying()) {
         // A Play while playing stops.
@@ -202,11 +210,6 @@ void Shell::OnPlayRequest(CAmpDoc* doc, uint32_t endBeats) {
         // Nothing could play and the program was to end when playing ended: it ends now.
         QTimer::singleShot(0, this, &Shell::quitRequested);
     }
-}
-
-void Shell::SetSendFileTempoChanges(bool on) {
-    sendFileTempoChanges_ = on;
-    engine_.SetFollowTempo(on);
 }
 
 bool Shell::ApplySettings(const app::AppSettings& settings, std::string* error) {
