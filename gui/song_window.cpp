@@ -245,7 +245,8 @@ SongWindow::SongWindow(CSongDoc& song, Shell& shell, QWidget* parent)
     table_->setAcceptDrops(false);
     table_->viewport()->setAcceptDrops(false);
     table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    table_->horizontalHeader()->setSectionResizeMode(int(SongColumn::kName), QHeaderView::Stretch);
+    // Every column as wide as it needs; room left over goes to the last.
+    table_->horizontalHeader()->setStretchLastSection(true);
     table_->horizontalHeader()->setMinimumSectionSize(table_->fontMetrics().height() * 2);
     table_->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     table_->setWordWrap(false);
