@@ -363,6 +363,54 @@ private:
     State after_;
 };
 
+// Include: a document's entries added at the end of the song. Undo takes them out (keeping them
+// and their document), Redo puts them back where they were.
+class SongRows::IncludeCommand : public Command {
+public:
+    IncludeCommand(CSongDoc& song, std::weak_ptr<CPlayEngine> engine,
+                   std::shared_ptr<CChanDoc> document)
+        : song_(song), engine_(std::move(engine)), document_(std::move(document)) {}
+    std::string Label() const override { return "Include"; }
+    bool Do() override {
+        StopIfPlaying(engine_, song_);
+        const int added = song_.IncludeDocument(document_);
+        if (added <= 0) return false;
+        for (int i = song_.EntryCount() - added; i < song_.EntryCount(); ++i)
+            entries_.push_back(song_.Entry(i).serial);
+        return true;
+    }
+    bool Undo() override {
+        StopIfPlaying(engine_, song_);
+        taken_.clear();
+        for (auto e = entries_.rbegin(); e != entries_.rend(); ++e) {
+            const int i = song_.IndexOf(*e);
+            if (i < 0) continue;
+            taken_.push_back({i, song_.TakeEntry(i)});
+        }
+        return !taken_.empty();
+    }
+    bool Redo() override {
+        if (taken_.empty()) return false;
+        StopIfPlaying(engine_, song_);
+        bool all = true;
+        for (auto t = taken_.rbegin(); t != taken_.rend(); ++t)
+            all &= t->entry && song_.InsertEntry(t->index, t->entry) >= 0;
+        taken_.clear();
+        return all;
+    }
+
+private:
+    struct Taken {
+        int index;
+        std::unique_ptr<SongEntry> entry;
+    };
+    CSongDoc& song_;
+    std::weak_ptr<CPlayEngine> engine_;
+    std::shared_ptr<CChanDoc> document_;
+    std::vector<uint64_t> entries_;
+    std::vector<Taken> taken_;
+};
+
 // ---- The model ---------------------------------------------------------------------------------
 
 SongRows::SongRows(CSongDoc& song, CPlayEngine* engine, const FrameSettings& settings)
@@ -775,6 +823,13 @@ bool SongRows::Contain(int row) {
     }
     if (kind != kDocKindMidi && kind != kDocKindDendra && kind != kDocKindWordList) return false;
     return song_.History().Push(std::make_unique<ContainCommand>(song_, engine_, e.serial));
+}
+
+bool SongRows::IncludeFile(const std::string& path) {
+    DENDRA_UI_THREAD();
+    std::shared_ptr<CChanDoc> document = CSongDoc::OpenDocumentByPath(path);
+    if (!document) return false;
+    return song_.History().Push(std::make_unique<IncludeCommand>(song_, engine_, document));
 }
 
 void SongRows::DisplayClosed(int row) {

@@ -2,7 +2,7 @@
 // settings (name, record arm, mute, volume, pan, loop, speed, start time, duration, MIDI channel,
 // pitch, patch and destination), the "Volume Type:" choice, and the entry menu of the name button
 // (Display and Delete(!) for an entry whose document is kept inside the song; Contain and
-// Un-Include for any other).
+// Un-Include for any other), and the files dropped onto the song, each included as one step.
 //
 // The view draws Cell(row, column) and hands what the user typed, ticked or chose back through
 // EditText, Toggle and Choose (or the named setters). Each accepted change is a command on the
@@ -161,6 +161,12 @@ public:
     // The index among the open MIDI outputs (the choices of the Destination cell).
     bool SetDestination(int row, int choice);
 
+    // ---- Including files ----
+    // Opens the file and includes its document (one entry per channel) as one step labelled
+    // "Include". False when the file cannot be opened or the song refuses it (the document or
+    // the song has said why).
+    bool IncludeFile(const std::string& path);
+
     // ---- The entry menu ----
     // An entry path "this" becomes "CONTAINED" first.
     std::vector<EntryMenuItem> EntryMenu(int row);
@@ -184,6 +190,7 @@ private:
     class ChannelCommand;
     class RemoveCommand;
     class ContainCommand;
+    class IncludeCommand;
     bool PushField(int row, int field, const std::function<void(SongEntry&)>& change);
 
     CSongDoc& song_;

@@ -1,10 +1,14 @@
 #include "gui/commands.h"
 
+#include "editing/play_panel.h"
+
 #include <QAction>
 
 namespace gui {
 
 const std::vector<CommandInfo>& Commands() {
+    using editing::PlayPanel;
+    auto prompt = [](int id) { return PlayPanel::CommandPrompt(id); };
     static const std::vector<CommandInfo> commands = {
         // File
         {"fileNewSong", "New &Song", "Create a new song\nNew Song", "Ctrl+N"},
@@ -25,17 +29,23 @@ const std::vector<CommandInfo>& Commands() {
         // Edit
         {"editUndo", "&Undo", "Undo the last action\nUndo", "Ctrl+Z"},
         {"editRedo", "&Redo", "Redo the previously undone action\nRedo", "Ctrl+Shift+Z; Ctrl+Y"},
+        {"editDeleteMode", "&Delete Makes Silent", prompt(PlayPanel::kIdDeleteMode)},
         // View
         {"viewToolBar", "&Tool Bar", "Show or hide the tool bar\nToggle ToolBar"},
         {"viewStatusBar", "&Status Bar", "Show or hide the status bar\nToggle StatusBar"},
         // Play
-        {"playPlay", "&Play", "Begin play of the selected song.\nPlay", "Space"},
-        {"playStop", "&Stop", "Stop playing the song.\nStop"},
-        {"playRecord", "&Record", "Begin capture of incoming MIDI data.\nRecord"},
-        {"playEndRecord", "&End Record", "End capture of incoming MIDI data\nEnd record"},
+        {"playPlay", "&Play", prompt(PlayPanel::kIdPlay), "Space"},
+        {"playStop", "&Stop", prompt(PlayPanel::kIdStop)},
+        {"playRecord", "&Record", prompt(PlayPanel::kIdRecord)},
+        {"playEndRecord", "&End Record", prompt(PlayPanel::kIdEndRecord)},
+        {"playGotoStart", "Goto St&art", prompt(PlayPanel::kIdGotoStart), "Home"},
+        {"playGoto", "&Goto", prompt(PlayPanel::kIdGoto), "Ctrl+G"},
+        {"playInitialize", "&Initialize", prompt(PlayPanel::kIdInitialize)},
+        {"playSendSelected", "Send Se&lected", prompt(PlayPanel::kIdSendSelected)},
         // Options
         {"optionsDevices", "&Devices...",
          "Open and close the MIDI and wave devices; double-click a device in the list\nDevices"},
+        {"optionsSynchronizer", "S&ynchronizer...", prompt(PlayPanel::kIdSynchronizer)},
         {"optionsSettings", "System &Settings...",
          "Change the folders and switches of the system\nSystem Settings"},
         // Window

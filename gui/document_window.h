@@ -38,7 +38,7 @@ public:
     CAmpDoc* Document() const { return doc_; }
     uint32_t Kind() const { return kind_; }
     // Stops observing the document; the window does not touch it afterwards (it is closing).
-    // An editor lets go of its models here.
+    // A window with models of its own over the document lets them go here too.
     virtual void Detach();
     // The document may have changed.
     virtual void Refresh() {}

@@ -10,10 +10,13 @@
 #include "gui/document_window.h"
 #include "gui/file_dialogs.h"
 #include "gui/icons.h"
+#include "gui/keyboard_bar.h"
 #include "gui/note_editor_window.h"
+#include "gui/play_panel_dock.h"
 #include "gui/render_job.h"
 #include "gui/settings_dialog.h"
 #include "gui/shell.h"
+#include "gui/song_window.h"
 #include "gui/tree_window.h"
 #include "gui/window_state.h"
 #include "platform/user_messages.h"
@@ -89,8 +92,26 @@ public:
     }
     DocumentWindow* Content() const { return content_; }
 
+    // A window on a document another one holds: its own title, no question on close.
+    void SetHeld(std::shared_ptr<CChanDoc> doc, CAmpDoc* holder, const QString& title,
+                 std::function<void()> closed) {
+        held_ = std::move(doc);
+        holder_ = holder;
+        heldTitle_ = title;
+        closed_ = std::move(closed);
+    }
+    CAmpDoc* Holder() const { return holder_; }
+    const QString& HeldTitle() const { return heldTitle_; }
+
 protected:
     void closeEvent(QCloseEvent* event) override {
+        if (holder_) {
+            content_->Detach();
+            if (auto closed = std::move(closed_)) closed();
+            QMdiSubWindow::closeEvent(event);
+            QTimer::singleShot(0, &main_, &MainWindow::UpdateCommands);
+            return;
+        }
         CAmpDoc* doc = content_->Document();
         if (doc && !main_.closing_ && doc->IsModified()) {
             if (!main_.ConfirmClose(*doc)) {
@@ -108,6 +129,10 @@ protected:
 private:
     MainWindow& main_;
     DocumentWindow* content_;
+    std::shared_ptr<CChanDoc> held_; // kept alive while its window is open
+    CAmpDoc* holder_ = nullptr;
+    QString heldTitle_;
+    std::function<void()> closed_;
 };
 
 MainWindow::MainWindow(Shell& shell) : shell_(shell) {
@@ -138,6 +163,7 @@ MainWindow::MainWindow(Shell& shell) : shell_(shell) {
     MakeActions();
     MakeMenus();
     MakeBars();
+    MakePanels();
 
     position_ = new QLabel;
     position_->setObjectName(QStringLiteral("playPosition"));
@@ -170,6 +196,7 @@ MainWindow::MainWindow(Shell& shell) : shell_(shell) {
 }
 
 MainWindow::~MainWindow() {
+    shell_.Keyboard().SetListener(nullptr);
     // Nothing may reach the half-destroyed window while its children go.
     refresh_->stop();
     area_->disconnect(this);
@@ -222,6 +249,17 @@ void MainWindow::MakeActions() {
     Connect("playStop", &MainWindow::OnStop);
     Connect("playRecord", &MainWindow::OnRecord);
     Connect("playEndRecord", &MainWindow::OnEndRecord);
+    Connect("playGotoStart", &MainWindow::OnGotoStart);
+    Connect("playGoto", &MainWindow::OnGoto);
+    Connect("playInitialize", &MainWindow::OnInitialize);
+    Connect("playSendSelected", &MainWindow::OnSendSelected);
+    Connect("optionsSynchronizer", &MainWindow::OnSynchronizer);
+    QAction* deleteMode = Action(QStringLiteral("editDeleteMode"));
+    deleteMode->setCheckable(true);
+    connect(deleteMode, &QAction::triggered, this, [this](bool on) {
+        shell_.Frame().SetDeleteMakesSilent(on);
+        UpdateCommands();
+    });
     Connect("optionsDevices", &MainWindow::OnDevices);
     Connect("optionsSettings", &MainWindow::OnSettings);
     Connect("helpAbout", &MainWindow::OnAbout);
@@ -286,6 +324,8 @@ void MainWindow::MakeMenus() {
     edit->setObjectName(QStringLiteral("editMenu"));
     add(edit, "editUndo");
     add(edit, "editRedo");
+    edit->addSeparator();
+    add(edit, "editDeleteMode");
 
     viewMenu_ = menuBar()->addMenu(QStringLiteral("&View"));
     viewMenu_->setObjectName(QStringLiteral("viewMenu"));
@@ -300,10 +340,16 @@ void MainWindow::MakeMenus() {
     play->addSeparator();
     add(play, "playRecord");
     add(play, "playEndRecord");
+    play->addSeparator();
+    add(play, "playGotoStart");
+    add(play, "playGoto");
+    add(play, "playInitialize");
+    add(play, "playSendSelected");
 
     QMenu* options = menuBar()->addMenu(QStringLiteral("&Options"));
     options->setObjectName(QStringLiteral("optionsMenu"));
     add(options, "optionsDevices");
+    add(options, "optionsSynchronizer");
     add(options, "optionsSettings");
 
     windowMenu_ = menuBar()->addMenu(QStringLiteral("&Window"));
@@ -330,6 +376,24 @@ void MainWindow::MakeBars() {
     toggle->setChecked(true);
     connect(toggle, &QAction::toggled, fileBar_, &QWidget::setVisible);
     connect(fileBar_, &QToolBar::visibilityChanged, toggle, &QAction::setChecked);
+}
+
+void MainWindow::MakePanels() {
+    RegisterSongWindow();
+    panelDock_ = new PlayPanelDock(shell_.Panel(), *this);
+    AddDock(panelDock_, Qt::BottomDockWidgetArea);
+    // The tempo is the clock's, which opens and closes with the devices.
+    connect(&shell_, &Shell::devicesChanged, panelDock_, &PlayPanelDock::Refresh);
+    // Playing began or ended (the Now field is read-only while playing).
+    connect(&shell_, &Shell::playStateChanged, panelDock_, &PlayPanelDock::Refresh);
+    keyboardBar_ = new KeyboardBar(shell_.Keyboard(), this);
+    AddBar(keyboardBar_, Qt::BottomToolBarArea);
+    wheelBar_ = new PitchWheelBar(shell_.Keyboard(), this);
+    AddBar(wheelBar_, Qt::BottomToolBarArea);
+    shell_.Keyboard().SetListener([this] {
+        keyboardBar_->Refresh();
+        wheelBar_->Refresh();
+    });
 }
 
 void MainWindow::FillWindowMenu() {
@@ -508,7 +572,28 @@ bool MainWindow::ConfirmClose(CAmpDoc& doc) {
     }
 }
 
+QMdiSubWindow* MainWindow::ShowContained(std::shared_ptr<CChanDoc> doc, CAmpDoc* holder,
+                                         const QString& title, std::function<void()> closed) {
+    if (!doc || !holder) return nullptr;
+    const uint32_t kind = doc->GetDocKind();
+    DocumentWindow* content = MakeDocumentWindow(*doc, kind, shell_, nullptr);
+    auto* sub = new DocumentSubWindow(*this, content);
+    sub->SetHeld(doc, holder, title, std::move(closed));
+    sub->setObjectName(QStringLiteral("containedWindow"));
+    sub->setWindowIcon(DocumentKindIcon(kind));
+    sub->setWindowTitle(title);
+    area_->addSubWindow(sub);
+    if (area_->isVisible()) FitWindow(sub);
+    sub->show();
+    area_->setActiveSubWindow(sub);
+    UpdateCommands();
+    return sub;
+}
+
 void MainWindow::ForgetDocument(CAmpDoc* doc) {
+    // The windows on what the document holds close with it.
+    for (QMdiSubWindow* sub : area_->subWindowList())
+        if (static_cast<DocumentSubWindow*>(sub)->Holder() == doc) sub->close();
     shell_.ReleaseDocument(doc);
     shell_.App().CloseDocument(doc);
     QTimer::singleShot(0, this, &MainWindow::UpdateCommands);
@@ -523,6 +608,7 @@ bool MainWindow::CloseDocument(CAmpDoc* doc) {
 bool MainWindow::CloseAllDocuments() {
     // Ask for every modified document first; a Cancel (or a failed save) keeps everything open.
     for (QMdiSubWindow* sub : area_->subWindowList()) {
+        if (static_cast<DocumentSubWindow*>(sub)->Holder()) continue; // saved with its holder
         CAmpDoc* doc = static_cast<DocumentSubWindow*>(sub)->Content()->Document();
         if (doc && !ConfirmClose(*doc)) return false;
     }
@@ -681,6 +767,45 @@ void MainWindow::OnEndRecord() {
     UpdateCommands();
 }
 
+void MainWindow::OnGotoStart() {
+    shell_.Panel().GotoStart();
+    UpdateCommands();
+}
+
+void MainWindow::OnGoto() {
+    if (panelDock_) panelDock_->Refresh();
+    shell_.Panel().Goto();
+    UpdateCommands();
+}
+
+void MainWindow::OnInitialize() {
+    // The region of the document that would play.
+    shell_.Prepare(ActiveDocument());
+    if (!shell_.Panel().Initialize())
+        statusBar()->showMessage(QStringLiteral("Nothing to play."), 5000);
+    UpdateCommands();
+}
+
+void MainWindow::OnSendSelected() {
+    if (!shell_.Panel().SendSelected())
+        statusBar()->showMessage(QStringLiteral("The active window has no selection to send."),
+                                 5000);
+    UpdateCommands();
+}
+
+std::unique_ptr<QDialog> MainWindow::MakeSyncDialog() {
+    return std::make_unique<SyncDialog>(shell_.Panel().OpenSyncDialog(), this);
+}
+
+void MainWindow::OnSynchronizer() {
+    SyncDialog dialog(shell_.Panel().OpenSyncDialog(), this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    if (!shell_.Panel().ApplySyncDialog(dialog.Model()))
+        platform::Messages().Show("The synchronization source could not be changed.",
+                                  platform::MessageKind::Error);
+    UpdateCommands();
+}
+
 DeviceListDialog* MainWindow::ShowDeviceList() {
     if (!deviceList_) {
         deviceList_ = new DeviceListDialog(shell_, this);
@@ -812,6 +937,12 @@ void MainWindow::UpdateCommands() {
     enable("playStop", playing);
     enable("playRecord", recording || canPlay);
     enable("playEndRecord", recording);
+    const bool clock = shell_.App().Devices().Clock() != nullptr;
+    enable("playGotoStart", clock);
+    enable("playGoto", clock);
+    enable("playInitialize", canPlay || shell_.Engine().Song());
+    enable("optionsSynchronizer", clock);
+    Action(QStringLiteral("editDeleteMode"))->setChecked(shell_.Frame().DeleteMakesSilent());
 
     const int windows = int(area_->subWindowList().size());
     enable("windowCascade", windows > 0 && area_->viewMode() == QMdiArea::SubWindowView);
@@ -821,8 +952,13 @@ void MainWindow::UpdateCommands() {
     enable("windowCloseAll", windows > 0);
 
     for (QMdiSubWindow* sub : area_->subWindowList()) {
-        CAmpDoc* d = static_cast<DocumentSubWindow*>(sub)->Content()->Document();
+        auto* docSub = static_cast<DocumentSubWindow*>(sub);
+        CAmpDoc* d = docSub->Content()->Document();
         if (!d) continue;
+        if (docSub->Holder()) {
+            if (sub->windowTitle() != docSub->HeldTitle()) sub->setWindowTitle(docSub->HeldTitle());
+            continue;
+        }
         const QString title = TitleOf(d);
         if (sub->windowTitle() != title) sub->setWindowTitle(title);
         if (sub->isWindowModified() != d->IsModified()) sub->setWindowModified(d->IsModified());

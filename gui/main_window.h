@@ -9,9 +9,11 @@
 // play state change, and now and then while idle (a document may change in ways no observer
 // hears).
 //
-// Room for what comes next: docks (the play panel) through AddDock, tool bars (the virtual
-// keyboard) through AddBar, and document windows per kind through RegisterDocumentWindow. Their
-// places are kept with the window's own (gui/window_state.h) when Behavior/SaveLocations is set.
+// The panels: the play panel as a dock (gui/play_panel_dock.h), the virtual keyboard and the
+// pitch wheel as tool bars (gui/keyboard_bar.h); songs get the song window (gui/song_window.h).
+// Further docks come through AddDock, tool bars through AddBar, and document windows per kind
+// through RegisterDocumentWindow. Their places are kept with the window's own
+// (gui/window_state.h) when Behavior/SaveLocations is set.
 //
 // Used on the user-interface thread only.
 #pragma once
@@ -26,7 +28,9 @@
 #include <vector>
 
 class CAmpDoc;
+class CChanDoc;
 class SavePathPrompt;
+class QDialog;
 class QDockWidget;
 class QLabel;
 class QMdiArea;
@@ -40,6 +44,9 @@ namespace gui {
 
 class DeviceListDialog;
 class DialogSavePrompt;
+class KeyboardBar;
+class PitchWheelBar;
+class PlayPanelDock;
 class DocumentWindow;
 class FileDialogs;
 class RenderJob;
@@ -73,6 +80,11 @@ public:
     CAmpDoc* NewDocument(uint32_t kind);
     bool SaveDocument(CAmpDoc* doc);
     bool SaveDocumentAs(CAmpDoc* doc);
+    // Shows a window on a document another one holds (an entry a song contains), titled as
+    // given; it closes with its holder, and `closed` is called when it closes. The holder
+    // saves it: closing the window asks nothing.
+    QMdiSubWindow* ShowContained(std::shared_ptr<CChanDoc> doc, CAmpDoc* holder,
+                                 const QString& title, std::function<void()> closed);
     // Closes a document's window and the document; asks first when it is modified. False when
     // the user cancelled (or the save failed).
     bool CloseDocument(CAmpDoc* doc);
@@ -97,6 +109,13 @@ public:
     RenderJob* Render() const { return render_; }
     // Renders the active document into path (the render dialog's second half).
     bool RenderTo(CAmpDoc* doc, const QString& path);
+
+    // ---- The panels ----
+    PlayPanelDock* PlayPanel() const { return panelDock_; }
+    KeyboardBar* Keyboard() const { return keyboardBar_; }
+    PitchWheelBar* PitchWheel() const { return wheelBar_; }
+    // The synchronizer dialog over the play panel's model (the caller shows it).
+    std::unique_ptr<QDialog> MakeSyncDialog();
 
     // ---- Room for the panels ----
     void AddDock(QDockWidget* dock, Qt::DockWidgetArea area);
@@ -137,6 +156,11 @@ private Q_SLOTS:
     void OnStop();
     void OnRecord();
     void OnEndRecord();
+    void OnGotoStart();
+    void OnGoto();
+    void OnInitialize();
+    void OnSendSelected();
+    void OnSynchronizer();
     void OnDevices();
     void OnSettings();
     void OnAbout();
@@ -149,6 +173,7 @@ private:
     void MakeActions();
     void MakeMenus();
     void MakeBars();
+    void MakePanels();
     void Connect(const char* name, void (MainWindow::*slot)());
     QMdiSubWindow* AddWindow(CAmpDoc* doc);
     void FitWindow(QMdiSubWindow* sub);
@@ -172,6 +197,9 @@ private:
     SavePathPrompt* savePrompt_ = nullptr;
     CloseQuestion closeQuestion_;
     QPointer<DeviceListDialog> deviceList_;
+    PlayPanelDock* panelDock_ = nullptr;
+    KeyboardBar* keyboardBar_ = nullptr;
+    PitchWheelBar* wheelBar_ = nullptr;
     RenderJob* render_ = nullptr;
     bool haveRenderer_ = false; // dendra-cli was found
     QTimer* refresh_ = nullptr;

@@ -6,10 +6,13 @@
 #include "gui/device_list.h"
 #include "gui/editor_screenshots.h"
 #include "gui/file_dialogs.h"
+#include "gui/keyboard_bar.h"
 #include "gui/main_window.h"
 #include "gui/message_boxes.h"
+#include "gui/play_panel_dock.h"
 #include "gui/settings_dialog.h"
 #include "gui/shell.h"
+#include "gui/song_window.h"
 #include "gui/tree_window.h"
 #include "song/song_document.h"
 
@@ -19,6 +22,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressDialog>
@@ -111,8 +115,29 @@ int TakeScreenshots(Shell& shell, const QString& dir) {
         menu->hide();
     }
 
-    // The documents of the song, each in its window, tiled; then as tabs; then dark.
+    // The song window maximized, the play panel, the keyboard and the pitch wheel.
     CAmpDoc* song = w->ActiveDocument();
+    if (QMdiSubWindow* sub = w->DocumentArea()->currentSubWindow()) {
+        sub->showMaximized();
+        Settle(kResizeSettleMs);
+        camera.Shoot(sub->widget(), QStringLiteral("song-window"));
+        if (auto* songWindow = qobject_cast<SongWindow*>(sub->widget())) {
+            QMenu* menu = songWindow->MakeEntryMenu(0, w);
+            menu->popup(w->mapToGlobal(QPoint(0, 0)));
+            camera.Shoot(menu, QStringLiteral("song-entry-menu"));
+            menu->hide();
+            delete menu;
+        }
+        camera.Shoot(w, QStringLiteral("main-window-song"));
+        sub->showNormal();
+        Settle(kResizeSettleMs);
+    }
+    if (PlayPanelDock* panel = w->PlayPanel()) camera.Shoot(panel, QStringLiteral("play-panel"));
+    if (KeyboardBar* keys = w->Keyboard()) camera.Shoot(keys, QStringLiteral("keyboard-bar"));
+    if (PitchWheelBar* wheel = w->PitchWheel())
+        camera.Shoot(wheel, QStringLiteral("pitch-wheel-bar"));
+
+    // The documents of the song, each in its window, tiled; then as tabs; then dark.
     if (song && shell.App().DocumentKind(song) == kDocKindSong) {
         auto* s = static_cast<CSongDoc*>(song);
         std::vector<std::string> paths;
@@ -141,6 +166,8 @@ int TakeScreenshots(Shell& shell, const QString& dir) {
     ApplyScheme(scheme);
     camera.Shoot(devices, QStringLiteral("devices"));
     devices->close();
+
+    camera.ShootShown(w->MakeSyncDialog().get(), QStringLiteral("synchronizer"));
 
     SettingsValues values;
     values.settings = shell.App().Config();

@@ -4,9 +4,10 @@
 //                             "dendra: shown; resident N kB" on standard output and quits
 //                             (scripts/bench-gui times the start with it);
 //   DENDRA_SCREENSHOTS=DIR    once the main window has been painted, writes PNG pictures of the
-//                             main window (as started, with the song's documents tiled, as tabs,
-//                             in the dark palette), its menus and every dialog into DIR, and quits
-//                             (scripts/screenshots).
+//                             main window (as started, with the song window maximized, with the
+//                             song's documents tiled, as tabs, in the dark palette), the song
+//                             window and its entry menu, the play panel, the keyboard bars, the
+//                             menus and every dialog into DIR, and quits (scripts/screenshots).
 //
 // Neither changes a document; the settings are written back at exit as on any quit, so the
 // scripts run the program with settings files of their own.

@@ -23,7 +23,8 @@ constexpr int kIdleCheckMs = 250;
 } // namespace
 
 Shell::Shell(ShellOptions options, QObject* parent)
-    : QObject(parent), options_(std::move(options)), app_(options_.settingsPath),
+    : QObject(parent), options_(std::move(options)),
+      panel_(std::make_unique<editing::PlayPanel>(engine_, frame_)), app_(options_.settingsPath),
       devices_(app_.Devices()) {
     if (options_.installMessageBoxes) {
         messages_ = std::make_unique<MessageBoxes>();
@@ -145,6 +146,13 @@ bool Shell::Target(CAmpDoc* doc) {
     return true;
 }
 
+bool Shell::Prepare(CAmpDoc* doc) {
+    if (engine_.IsPlaying()) return engineSong_ != nullptr;
+    if (!CanPlay(doc) || !Target(doc)) return false;
+    if (!engineSong_->IsPrepared()) engineSong_->Prepare();
+    return true;
+}
+
 bool Shell::Play(CAmpDoc* doc, uint32_t endBeats) {
     if (engine_.IsPlaying()) {
         // A Play while playing stops.
@@ -198,15 +206,10 @@ void Shell::ReleaseDocument(CAmpDoc* doc) {
 
 void Shell::OnPlayRequest(CAmpDoc* doc, uint32_t endBeats) {
     if (engine_.IsPlaying()) engine_.Stop();
-    if (!Play(doc, endBeats) && app_.QuitAfterPlay()) {
+    if (!Play(doc, endBeats) && app_.QuitAfterPlay() && !handingOver_) {
         // Nothing could play and the program was to end when playing ended: it ends now.
         QTimer::singleShot(0, this, &Shell::quitRequested);
     }
-}
-
-void Shell::SetSendFileTempoChanges(bool on) {
-    sendFileTempoChanges_ = on;
-    engine_.SetFollowTempo(on);
 }
 
 bool Shell::ApplySettings(const app::AppSettings& settings, std::string* error) {
@@ -242,7 +245,10 @@ void Shell::DrainMessages() {
 
 void Shell::PumpHandOvers() {
     const bool quitBefore = app_.QuitAfterPlay();
-    if (app_.PumpHandOvers() == 0) return;
+    handingOver_ = true;
+    const int handed = app_.PumpHandOvers();
+    handingOver_ = false;
+    if (handed == 0) return;
     app_.SetQuitAfterPlay(quitBefore);
     Q_EMIT documentsChanged();
     KickIdle();
@@ -260,7 +266,7 @@ void Shell::AfterMessages() {
         shownBeat_ = beat;
         Q_EMIT playStateChanged();
     }
-    if (ended && app_.QuitAfterPlay()) Q_EMIT quitRequested();
+    if (ended && app_.QuitAfterPlay() && !handingOver_) Q_EMIT quitRequested();
 }
 
 // ---- Idle work ----

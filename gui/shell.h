@@ -32,6 +32,9 @@
 #pragma once
 
 #include "app/application.h"
+#include "editing/frame_settings.h"
+#include "editing/play_panel.h"
+#include "editing/virtual_keyboard.h"
 #include "song/play_engine.h"
 
 #include <QObject>
@@ -112,12 +115,24 @@ public:
     // Opens or closes a device of the device list by name (opened when closed, and the reverse).
     void ToggleDevice(const std::string& name);
 
+    // ---- The play panel and the frame's switches ----
+    // The model of the play panel (Start, Now, End, tempo, goto, loop and the frame's commands).
+    editing::PlayPanel& Panel() { return *panel_; }
+    // The switches that live while the program runs (time style, delete mode, file tempo).
+    editing::FrameSettings& Frame() { return frame_; }
+    // The virtual keyboard and pitch wheel: they play through the engine (live input while a
+    // song plays, the default MIDI output when sending).
+    editing::VirtualKeyboard& Keyboard() { return keyboard_; }
+    // Makes the document's song the engine's without playing it (Initialize reads its length).
+    // False when the document cannot play.
+    bool Prepare(CAmpDoc* doc);
+
     // ---- Settings ----
     // The two switches of the settings dialog that live while the program runs.
-    bool FloatingPointTimes() const { return floatingPointTimes_; }
-    void SetFloatingPointTimes(bool on) { floatingPointTimes_ = on; }
-    bool SendFileTempoChanges() const { return sendFileTempoChanges_; }
-    void SetSendFileTempoChanges(bool on);
+    bool FloatingPointTimes() const { return frame_.FloatingPointTimes(); }
+    void SetFloatingPointTimes(bool on) { frame_.SetFloatingPointTimes(on); }
+    bool SendFileTempoChanges() const { return frame_.SendFileTempoChanges(); }
+    void SetSendFileTempoChanges(bool on) { frame_.SetSendFileTempoChanges(on); }
     // The settings dialog confirmed.
     bool ApplySettings(const app::AppSettings& settings, std::string* error);
 
@@ -155,6 +170,9 @@ private:
     ShellOptions options_;
     // The engine outlives the application's devices, which report to its window.
     CPlayEngine engine_;
+    editing::FrameSettings frame_;
+    std::unique_ptr<editing::PlayPanel> panel_;
+    editing::VirtualKeyboard keyboard_{&engine_};
     app::CDendraApp app_;
     ConfiguredPlayDevices devices_;
     std::unique_ptr<platform::UserMessages> messages_;
@@ -171,8 +189,7 @@ private:
     bool wasPlaying_ = false;
     bool wasRecording_ = false;
     uint32_t shownBeat_ = 0;
-    bool floatingPointTimes_ = true;
-    bool sendFileTempoChanges_ = true;
+    bool handingOver_ = false; // a handed-over command line is being processed
     bool started_ = false;
     bool shutDown_ = false;
 };

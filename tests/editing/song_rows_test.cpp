@@ -529,3 +529,32 @@ TEST_F(SongRowsTest, EveryEditUndoesToTheOriginalAndRedoesToTheEdit) {
     EXPECT_EQ(Stored(song), edited);
     EXPECT_EQ(channels(), editedChannels);
 }
+
+TEST_F(SongRowsTest, AnIncludedFileIsOneStepThatUndoesAndRedoesItsEntries) {
+    testutil::TempDir dir;
+    auto list = List(1000, {Note(0, 48), Note(500, 50)}, "dropped");
+    const std::string path = dir.File("dropped.sel");
+    ASSERT_TRUE(list->OnSaveDocument(path));
+    const std::vector<uint8_t> before = Stored(song);
+
+    ASSERT_TRUE(rows.IncludeFile(path));
+    ASSERT_EQ(rows.RowCount(), 3);
+    EXPECT_EQ(song.Entry(2).settings.sourcePath, path);
+    EXPECT_EQ(song.History().UndoLabel(), "Include");
+    ASSERT_TRUE(song.History().Undo());
+    EXPECT_EQ(rows.RowCount(), 2);
+    EXPECT_EQ(Stored(song), before);
+    ASSERT_TRUE(song.History().Redo());
+    ASSERT_EQ(rows.RowCount(), 3);
+    EXPECT_EQ(song.Entry(2).document->GetChannelEvents(1)->GetCount(), 2);
+
+    // A file that is no document, and a song, are refused with a message and no step.
+    messages.Clear();
+    EXPECT_FALSE(rows.IncludeFile(dir.File("missing.xyz")));
+    EXPECT_FALSE(messages.Shown().empty());
+    const std::string songPath = dir.File("other.sng");
+    ASSERT_TRUE(song.OnSaveDocument(songPath));
+    EXPECT_FALSE(rows.IncludeFile(songPath));
+    EXPECT_EQ(rows.RowCount(), 3);
+    EXPECT_EQ(song.History().UndoLabel(), "Include");
+}

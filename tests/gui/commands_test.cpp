@@ -7,6 +7,8 @@
 #include "documents/undo_stack.h"
 #include "gui/commands.h"
 #include "gui/file_dialogs.h"
+#include "gui/keyboard_bar.h"
+#include "gui/play_panel_dock.h"
 #include "gui/window_state.h"
 #include "platform/user_messages.h"
 
@@ -366,7 +368,8 @@ private Q_SLOTS:
         QVERIFY(!gui::ParseFrameText(QStringLiteral("10 10 0 300 0")));
         QVERIFY(!gui::ParseFrameText(QStringLiteral("10 10 400 garbage 0")));
 
-        const QRect fits(20, 30, 500, 400);
+        // Wider than the window's least width (the play panel and the keyboard bar).
+        const QRect fits(20, 30, 760, 560);
         {
             ShellFixture f;
             f.Setting(app::kSectionBehavior, "SaveLocations", "1");
@@ -374,6 +377,7 @@ private Q_SLOTS:
             f.Window().setGeometry(fits);
             f.Action("windowTabbed")->trigger();
             f.Window().Action(QStringLiteral("viewToolBar"))->setChecked(false);
+            f.Window().Keyboard()->hide();
             f.Window().SetCloseQuestion([](CAmpDoc&) { return QMessageBox::Discard; });
             QVERIFY(f.Window().close());
             f.Shell().Shutdown();
@@ -388,6 +392,8 @@ private Q_SLOTS:
             QCOMPARE(again.Window()->geometry(), fits);
             QCOMPARE(again.Window()->DocumentArea()->viewMode(), QMdiArea::TabbedView);
             QVERIFY(!again.Window()->Action(QStringLiteral("viewToolBar"))->isChecked());
+            QVERIFY(again.Window()->Keyboard()->isHidden());
+            QVERIFY(!again.Window()->PlayPanel()->isHidden());
         }
         ShellFixture f;
         f.Setting(app::kSectionBehavior, "SaveLocations", "1");

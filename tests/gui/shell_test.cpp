@@ -4,6 +4,7 @@
 #include "gui_test_util.h"
 
 #include "app/device_config.h"
+#include "documents/collection.h"
 #include "gui/message_boxes.h"
 #include "platform/message_queue.h"
 #include "platform/user_messages.h"
@@ -111,6 +112,27 @@ private Q_SLOTS:
         QVERIFY(!f.Shell().App().QuitAfterPlay());
         QSignalSpy quit(&f.Shell(), &gui::Shell::quitRequested);
         f.Shell().Stop();
+        QCoreApplication::processEvents();
+        QCOMPARE(quit.count(), 0);
+        QVERIFY(f.Window().isVisible());
+
+        // Nor does a handed-over document that cannot play at all.
+        {
+            CFileListDoc list;
+            list.OnNewDocument();
+            QVERIFY(list.OnSaveDocument(f.Path("files.col")));
+        }
+        QProcess third;
+        third.setProcessEnvironment(env);
+        third.setWorkingDirectory(QString::fromStdString(f.Path("")));
+        QSignalSpy thirdFinished(&third, &QProcess::finished);
+        third.start(
+            QStringLiteral(DENDRA_BINARY_DIR "/gui/dendra"),
+            {QStringLiteral("/play"), QStringLiteral("/quit"), QStringLiteral("files.col")});
+        QTRY_VERIFY_WITH_TIMEOUT(thirdFinished.count() == 1, 20000);
+        QCOMPARE(third.exitCode(), 0);
+        QTRY_COMPARE(f.WindowCount(), 3);
+        QVERIFY(!f.Shell().IsPlaying());
         QCoreApplication::processEvents();
         QCOMPARE(quit.count(), 0);
         QVERIFY(f.Window().isVisible());
