@@ -8,6 +8,7 @@
 #include "tree/params.h"
 #include "tree/random.h"
 #include "tree/solve.h"
+#include "tree/word_set.h"
 
 #include <cstdio>
 
@@ -41,6 +42,22 @@ void WriteParams(JsonWriter& json, const ProtoType& node) {
     json.EndObject();
 }
 
+// A set node's words in list order with their DOMs, its chance and its sorted flag.
+void WriteWordSet(JsonWriter& json, const WordSet& set) {
+    json.BeginObject();
+    json.Key("chance").Float(set.chance);
+    json.Key("sorted").Bool(set.sorted);
+    json.Key("words").BeginArray();
+    for (size_t i = 0; i < set.Count(); ++i) {
+        json.BeginObject();
+        json.Key("word").String(set.WordAt(i));
+        json.Key("dom").Float(set.DomAt(i));
+        json.EndObject();
+    }
+    json.EndArray();
+    json.EndObject();
+}
+
 // Depth is bounded by the reader's nesting limit.
 void WriteNode(JsonWriter& json, const ProtoType& node) {
     std::string type;
@@ -53,6 +70,10 @@ void WriteNode(JsonWriter& json, const ProtoType& node) {
     json.Key("duration").UInt(node.duration);
     json.Key("params");
     WriteParams(json, node);
+    if (const WordSet* set = const_cast<ProtoType&>(node).GetWordSet()) {
+        json.Key("wordSet");
+        WriteWordSet(json, *set);
+    }
     json.Key("children").BeginArray();
     if (node.childOne) WriteNode(json, *node.childOne);
     if (node.childTwo) WriteNode(json, *node.childTwo);
@@ -87,11 +108,13 @@ int DumpTree(const std::string& path) {
 int RunSolve(const std::vector<std::string>& args);
 
 const Command kCommands[] = {
-    {"solve", "FILE.dra [--seed N] [--step MS]", "solve a tree and print its events as JSON",
+    {"solve", "FILE.dra [--seed N] [--step MS] [--lexicon DIR]",
+     "solve a tree and print its events as JSON",
      "Loads the tree in FILE.dra, empties its solution, resets the Root's counters and solves\n"
      "the whole tree, then prints {\"events\":[...]} in time order.\n\n"
      "  --seed N    set the random generator to N just before the solve (repeatable output)\n"
-     "  --step MS   solve in fixed steps of MS milliseconds (default 0: from event to event)\n",
+     "  --step MS   solve in fixed steps of MS milliseconds (default 0: from event to event)\n"
+     "  --lexicon DIR  the folder the set nodes find their words in (default: the setting)\n",
      RunSolve},
 };
 
