@@ -243,15 +243,15 @@ TEST(Lexicon, SetNodesLoadTheirWordsFromTheFolder) {
     Root root;
     auto* set = static_cast<Set*>(ReplaceWith(root.childOne, "Set"));
     ASSERT_NE(set, nullptr);
-    set->wordSet.Insert("a first word", 0.0f);
-    set->wordSet.Insert("C:\\old\\bird.wrd", 1.0f);
+    set->wordSet.Append("a first word", 0.0f); // never picked
+    set->wordSet.Append("C:\\old\\bird.wrd", 1.0f);
     platform::ScopedRecordingMessages messages;
     set->ResetCounters();
     EXPECT_EQ(Describe(set->wordEvents), (std::vector<std::string>{"0:m62/100", "250:m65/100"}));
 
     set->wordSet.Clear();
-    set->wordSet.Insert("a first word", 0.0f);
-    set->wordSet.Insert("fish.wrd", 1.0f);
+    set->wordSet.Append("a first word", 0.0f);
+    set->wordSet.Append("fish.wrd", 1.0f);
     set->ResetCounters();
     EXPECT_TRUE(messages.Shown().empty()) << "a missing word is looked up without a message";
     EXPECT_EQ(set->wordEvents.GetCount(), 2) << "and leaves the events as they were";
