@@ -243,4 +243,18 @@ TEST(SetTreeFile, DamagedSetRecordsAreRefusedWholeAndLargeSetsRead) {
     EXPECT_EQ(Written(again), written);
 }
 
+// The tree reader's fuzz seeds that hold these families read and write back as they are.
+TEST(SetTreeFile, FuzzSeedsReadBackByteForByte) {
+    for (const char* seed : {"sets_soundcard_v5", "sets_soundcard_unsolved_v5", "set_words_v5"}) {
+        std::ifstream in(std::string(DENDRA_SOURCE_DIR) + "/fuzz/corpus/fuzz_tree_file/" + seed,
+                         std::ios::binary);
+        const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+        ASSERT_FALSE(bytes.empty()) << seed;
+        CDendraDoc doc;
+        doc.SetSolveOnRead(false);
+        ASSERT_TRUE(doc.LoadFromMemory(bytes.data(), bytes.size())) << seed;
+        EXPECT_EQ(Written(doc), bytes) << seed;
+    }
+}
+
 } // namespace
