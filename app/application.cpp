@@ -3,6 +3,7 @@
 #include "app/doc_templates.h"
 #include "documents/channel_document.h"
 #include "documents/document.h"
+#include "documents/lexicon.h"
 #include "documents/wave_document.h"
 #include "nodes/builtin_nodes.h"
 #include "platform/atomic_file.h"
@@ -148,6 +149,7 @@ StartResult CDendraApp::Startup(const std::vector<std::string>& args,
     std::string error;
     if (!settings_.Load(&error)) platform::MessageBox(error);
     config_ = ReadAppSettings(settings_);
+    UseLexiconFolder(config_.lexicon);
     exited_ = false;
 
     const CommandLineInfo info = ParseCommandLine(args);

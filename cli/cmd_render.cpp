@@ -19,7 +19,7 @@ int RunPlay(const std::vector<std::string>& args);
 const Command kCommands[] = {
     {"render",
      "INPUT -o OUT.wav [--soundfont SF] [--sample-rate HZ] [--seed N] [--tempo BPM] [--from BEAT] "
-     "[--to BEAT]",
+     "[--to BEAT] [--lexicon DIR]",
      "render a song, tree, MIDI file, event list or sound to a WAV file",
      "Plays INPUT offline through the built-in synthesizer and the mixer and writes the sound as\n"
      "16-bit stereo WAV. A document that is not a song is played as a song of that one document.\n"
@@ -34,7 +34,8 @@ const Command kCommands[] = {
      "  --from BEAT        start at this beat (default 0), as that part of the whole song\n"
      "                     sounds: with the tempo, programs, controllers and bends set before\n"
      "                     it, and sounds already playing resumed partway\n"
-     "  --to BEAT          stop at this beat, silencing what still sounds (default: the end)\n",
+     "  --to BEAT          stop at this beat, silencing what still sounds (default: the end)\n"
+     "  --lexicon DIR      the folder the set nodes find their words in (default: the setting)\n",
      RunRender},
     {"play", "INPUT [--midi-out NAME] [--audio-out NAME]",
      "play a song, tree, MIDI file, event list or sound in real time",

@@ -41,11 +41,13 @@ int DumpTree(const std::string& path) {
 int RunSolve(const std::vector<std::string>& args);
 
 const Command kCommands[] = {
-    {"solve", "FILE.dra [--seed N] [--step MS]", "solve a tree and print its events as JSON",
+    {"solve", "FILE.dra [--seed N] [--step MS] [--lexicon DIR]",
+     "solve a tree and print its events as JSON",
      "Loads the tree in FILE.dra (or its text form), empties its solution, resets the Root's\n"
      "counters and solves the whole tree, then prints {\"events\":[...]} in time order.\n\n"
      "  --seed N    set the random generator to N just before the solve (repeatable output)\n"
-     "  --step MS   solve in fixed steps of MS milliseconds (default 0: from event to event)\n",
+     "  --step MS   solve in fixed steps of MS milliseconds (default 0: from event to event)\n"
+     "  --lexicon DIR  the folder the set nodes find their words in (default: the setting)\n",
      RunSolve},
 };
 

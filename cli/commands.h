@@ -89,6 +89,11 @@ int InputError(const std::string& path, const std::string& text);
 bool DumpOption(const std::string& name);
 // Parses a whole unsigned 32-bit decimal number.
 bool ParseU32(const std::string& text, uint32_t& out);
+// For the commands that solve trees (solve, render, compile, dump): takes "--lexicon DIR" (or
+// "--lexicon=DIR") out of args and sets the set nodes' lexicon folder for the run to DIR, or to
+// the "Lexicon" setting without it. Returns kExitOk, or the status of the error it reported (no
+// folder given, or DIR is not a folder).
+int TakeLexiconOption(const Command& command, std::vector<std::string>& args);
 // Checks that path names a readable regular file; on failure reports it (the system's text)
 // and returns false.
 bool CheckReadable(const std::string& path);

@@ -29,12 +29,14 @@ const CommandGroup* const kGroups[] = {
 int RunDump(const std::vector<std::string>& args);
 
 const Command kDump = {
-    "dump", "FILE [--samples]", "print a document as JSON",
+    "dump", "FILE [--samples] [--lexicon DIR]", "print a document as JSON",
     "Prints the document in FILE as one line of JSON. The kind of document follows the file's\n"
     "contents and extension; known kinds: %KINDS%.\n"
     "The JSON of a tree or a song is its text form: every command that takes a tree or a song\n"
     "also takes it, and `convert` turns it back into a .dra or .sng file.\n\n"
-    "  --samples   sound files: also print every sample, interleaved\n",
+    "  --samples   sound files: also print every sample, interleaved\n"
+    "  --lexicon DIR  trees: the folder the set nodes find their words in when a tree is\n"
+    "              solved on reading (default: the setting)\n",
     RunDump};
 
 // The options `dump` passes on to the dumpers.
@@ -229,7 +231,8 @@ int main(int argc, char** argv) {
         status = cli::RunStartup(args);
     } else {
         args.erase(args.begin());
-        status = command->run(args);
+        status = cli::TakeLexiconOption(*command, args);
+        if (status == cli::kExitOk) status = command->run(args);
     }
     // Only the temporary files this run created are removed.
     platform::DeleteTempFiles();

@@ -1,8 +1,11 @@
 #include "documents/lexicon.h"
 
+#include "documents/event_list_document.h"
+#include "events/event_tree.h"
 #include "platform/user_messages.h"
 
 #include <filesystem>
+#include <memory>
 #include <system_error>
 
 std::string DefaultLexiconFolder(const std::string& programFolder) {
@@ -42,4 +45,21 @@ bool LookupWord(std::string& word, const std::string& folder, bool showMessage) 
     if (showMessage) platform::MessageBox(LexiconMissingMessage(word, folder));
     word.clear();
     return false;
+}
+
+WordLoad LexiconWords::LoadWord(const std::string& word, CEventTree& events) {
+    std::string path = word;
+    if (!LookupWord(path, folder_, false)) return WordLoad::Missing;
+    CSELDoc doc;
+    if (!doc.OnOpenDocument(path)) return WordLoad::Unreadable;
+    CEventTree& read = doc.GetEvents();
+    events.Clear();
+    for (SongEvent* e = read.First(); e; e = read.Next()) events.AddCopyAt(*e, read.CurrentTime());
+    return WordLoad::Loaded;
+}
+
+void UseLexiconFolder(const std::string& folder) {
+    static std::unique_ptr<LexiconWords> source;
+    source = std::make_unique<LexiconWords>(folder);
+    SetWordSource(source.get());
 }

@@ -6,6 +6,7 @@
 #include "tree/node_io.h"
 #include "tree/params.h"
 #include "tree/registry.h"
+#include "tree/word_set.h"
 
 #include <algorithm>
 #include <cmath>
@@ -85,11 +86,78 @@ void ReadAccreteData(ObjectReader& object, NodeTextContext& context, CArchive& o
     for (const std::string& p : paths) out.WriteString(p);
 }
 
+// A set node's words in list order with their DOMs, its chance and its sorted flag.
+void WriteWordSetData(const ProtoType& node, TextJson& object) {
+    const WordSet* set = const_cast<ProtoType&>(node).GetWordSet();
+    if (!set) return;
+    TextJson words = TextJson::array();
+    for (size_t i = 0; i < set->Count(); ++i) {
+        TextJson w = TextJson::object();
+        w["word"] = textform::String(set->WordAt(i));
+        w["dom"] = textform::Float(set->DomAt(i));
+        words.push_back(std::move(w));
+    }
+    TextJson j = TextJson::object();
+    j["chance"] = textform::Float(set->chance);
+    j["sorted"] = set->sorted;
+    j["words"] = std::move(words);
+    object["wordSet"] = std::move(j);
+}
+
+// The set as the node stores it: version, chance, sorted flag, count, then each word and DOM.
+void ReadWordSetData(ObjectReader& object, NodeTextContext&, CArchive& out) {
+    float chance = 0.0f;
+    bool sorted = true;
+    std::vector<std::pair<std::string, float>> words;
+    if (const TextJson* set = object.Take("wordSet")) {
+        if (!set->is_object())
+            object.Fail("wordSet", "takes an object, not " + textform::KindOf(*set));
+        ObjectReader s(*set, object.Where() + ": wordSet");
+        chance = s.Number("chance", 0.0f, 0.0f, 1.0f);
+        sorted = s.Bool("sorted", true);
+        if (const TextJson* list = s.Take("words")) {
+            if (!list->is_array())
+                s.Fail("words", "takes an array, not " + textform::KindOf(*list));
+            if (list->size() > WordSet::kMaxWords)
+                s.Fail("words", "holds more than " + std::to_string(WordSet::kMaxWords) + " words");
+            for (const TextJson& item : *list) {
+                if (!item.is_object())
+                    s.Fail("words",
+                           "takes objects of a word and its DOM, not " + textform::KindOf(item));
+                ObjectReader w(item, s.Where() + ": words");
+                std::string word = w.Text("word", "");
+                if (word.empty()) w.Fail("word", "needs a word");
+                for (const auto& known : words)
+                    if (known.first == word)
+                        w.Fail("word", textform::Shown(item["word"]) + " is in the set twice");
+                const float dom = w.Number("dom", 1.0f, 0.0f, 1.0f);
+                w.Finish();
+                words.emplace_back(std::move(word), dom);
+            }
+        }
+        s.Finish();
+    }
+    out.WriteU16(1);
+    out.WriteFloat(chance);
+    out.WriteU16(sorted ? 1 : 0);
+    out.WriteU16(static_cast<uint16_t>(words.size()));
+    for (const auto& [word, dom] : words) {
+        out.WriteString(word);
+        out.WriteFloat(dom);
+    }
+}
+
 std::vector<NodeTextHook>& Hooks() {
     static std::vector<NodeTextHook> hooks = {
         {"Word", &WriteWordData, &ReadWordData},
         {"Pointer", &WritePointerData, &ReadPointerData},
         {"Accrete", &WriteAccreteData, &ReadAccreteData},
+        {"Set", &WriteWordSetData, &ReadWordSetData, true},
+        {"Complement", &WriteWordSetData, &ReadWordSetData, true},
+        {"ExclusiveUnion", &WriteWordSetData, &ReadWordSetData, true},
+        {"Intersection", &WriteWordSetData, &ReadWordSetData, true},
+        {"SubtractSet", &WriteWordSetData, &ReadWordSetData, true},
+        {"Union", &WriteWordSetData, &ReadWordSetData, true},
     };
     return hooks;
 }
@@ -281,8 +349,10 @@ private:
         }
         where_ = Where(Shown(path_) + " (" + info.typeName + ")");
         n.SetWhere(where_);
+        const NodeTextHook* hook = FindNodeTextHook(info.typeName);
+        if (hook && hook->dataFirst) hook->read(n, *this, out_);
         WriteParams(n, info);
-        if (const NodeTextHook* hook = FindNodeTextHook(info.typeName)) hook->read(n, *this, out_);
+        if (hook && !hook->dataFirst) hook->read(n, *this, out_);
         n.Finish();
         return index;
     }

@@ -62,6 +62,8 @@ struct NodeTextHook {
     // the node's object (taken through `object`; absent fields give a new node's data). Throws
     // textform::Error, through object.Fail, for a field it cannot take.
     void (*read)(textform::ObjectReader& object, NodeTextContext& context, CArchive& out);
+    // The type stores its data before its table rather than after it.
+    bool dataFirst = false;
 };
 
 // Adds a hook (start-up, user-interface thread); a second hook for a type replaces the first.

@@ -449,6 +449,24 @@ bool TreeEditor::Special(ProtoType* node, int which) {
     if (IsType(node, Pointer::kInfo)) {
         return which == 1 ? RedefinePointer(node) : FindPointerName(node);
     }
+    if (node->GetWordSet() && node->parent) {
+        if (which == 1) {
+            // Pick Word changes only the word the node plays, which is not stored: there is no
+            // step to undo, but the solution follows.
+            node->Special(1);
+            node->NotifyChanged();
+            return true;
+        }
+        // Generate Set ripples up through the set nodes above: the step keeps the subtree of
+        // the highest one it reaches.
+        ProtoType* top = node;
+        while (top->parent && top->parent->GetWordSet()) top = top->parent;
+        return Push(std::make_unique<SubtreeCommand>(doc_, "Generate Set", PathOf(*top),
+                                                     [node](ProtoType& x) -> ProtoType* {
+                                                         node->Special(2);
+                                                         return &x;
+                                                     }));
+    }
     std::string label;
     node->GetSpecialName(which, label);
     if (label.empty() || !node->parent) return false;

@@ -234,8 +234,10 @@ public:
     bool ForgetTarget(ProtoType* pointer);
     // "Expand Pointer": the Pointer gives way to a deep copy of its target.
     bool ExpandPointer(ProtoType* pointer);
-    // Special command 1 or 2 of a node: Un-Accrete; Redefine Pointer, Find Pointer Name; any
-    // other type's command runs as one undoable step labelled with its name.
+    // Special command 1 or 2 of a node: Un-Accrete; Redefine Pointer, Find Pointer Name; a set
+    // node's Pick Word (not a step: nothing stored changes) and Generate Set (one step over the
+    // set nodes it ripples up to); any other type's command runs as one undoable step labelled
+    // with its name.
     bool Special(ProtoType* node, int which);
     bool AlignTimes(ProtoType* node);
     // "Graph Node": the node's Display.

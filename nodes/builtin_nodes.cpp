@@ -4,6 +4,8 @@
 #include "nodes/logic.h"
 #include "nodes/midi.h"
 #include "nodes/numeric.h"
+#include "nodes/set.h"
+#include "nodes/soundcard.h"
 #include "tree/registry.h"
 
 void RegisterBuiltinNodeTypes() {
@@ -11,4 +13,6 @@ void RegisterBuiltinNodeTypes() {
     RegisterNodeFamily(NumericNodeTypes());
     RegisterNodeFamily(MidiNodeTypes());
     RegisterNodeFamily(LogicNodeTypes());
+    RegisterNodeFamily(SetNodeTypes());
+    RegisterNodeFamily(SoundCardNodeTypes());
 }

@@ -103,25 +103,28 @@ void ProtoType::ForgetNode(const ProtoType* node) {
 }
 
 void ProtoType::Serialize(CArchive& ar) {
+    if (SerializeRecord(ar)) SerializeParams(GetParamTable(), *this, ar);
+}
+
+bool ProtoType::SerializeRecord(CArchive& ar) {
     if (ar.IsStoring()) {
         ar.WriteString(name);
         ar.WriteU32(start);
         ar.WriteU32(duration);
         if (childOne) WriteTypedNode(ar, *childOne);
         if (childTwo) WriteTypedNode(ar, *childTwo);
-        SerializeParams(GetParamTable(), *this, ar);
-        return;
+        return true;
     }
     name = ar.ReadString();
     start = ar.ReadU32();
     duration = ar.ReadU32();
-    if (ar.Failed()) return;
+    if (ar.Failed()) return false;
     const int branches = GetChildCount();
     if (GetFileVersion() < 5 && CarriesOldBranch(GetTypeId())) {
         ProtoType* holder = CreateNode("Null");
         if (!holder) {
             ar.Fail();
-            return;
+            return false;
         }
         holder->parent = this;
         bool ok = ReadBranch(ar, *holder, 1);
@@ -129,11 +132,11 @@ void ProtoType::Serialize(CArchive& ar) {
         delete childOne;
         delete childTwo;
         childOne = childTwo = nullptr;
-        if (!ok) return;
+        if (!ok) return false;
     }
-    if (branches >= 1 && !ReadBranch(ar, *this, 1)) return;
-    if (branches >= 2 && !ReadBranch(ar, *this, 2)) return;
-    SerializeParams(GetParamTable(), *this, ar);
+    if (branches >= 1 && !ReadBranch(ar, *this, 1)) return false;
+    if (branches >= 2 && !ReadBranch(ar, *this, 2)) return false;
+    return !ar.Failed();
 }
 
 void ProtoType::ReplaceNode(const ProtoType* old, ProtoType* replacement) {

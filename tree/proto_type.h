@@ -14,7 +14,8 @@
 //   - list it in its family's factory table (tree/registry.h); the type-choice list follows.
 // Copy and Serialize of the base already walk the parameter table after the base record, so
 // only types with data beyond their table (Word's events, Pointer's path, Accrete's paths)
-// override them.
+// override them. A type whose own data comes between the base record and its table (the set
+// family's word set) stores SerializeRecord, its data, then SerializeParams.
 //
 // Nodes talk to the GUI only through tree/node_host.h and tree/draw_context.h, and to their
 // document only through TreeOwner (held by the Root).
@@ -136,6 +137,11 @@ public:
     virtual ParamTable GetParamTable() const;
     // The type's own parameter page title ("" when it has none).
     virtual const char* GetDialogTitle() const;
+
+    // The base record alone (name, start, duration, the branches' type names and records),
+    // without the parameter table; Serialize is this followed by SerializeParams. False when a
+    // load failed (the archive is failed).
+    bool SerializeRecord(CArchive& ar);
 
     // References a node holds to other nodes of its own tree (a Pointer's target, an Accrete's
     // inner references), so that the tree editor can name them by path and put them back on

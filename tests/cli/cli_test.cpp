@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -203,4 +204,84 @@ TEST_F(CliTest, SeedMakesRandomChoicesRepeatable) {
     EXPECT_NE(a.out.find("\"data1\":67"), std::string::npos);
     CliRun c = Cli("solve " + path + " --seed 54321");
     EXPECT_NE(c.out, a.out) << "1000 choices agreeing under another seed";
+}
+
+namespace {
+
+// Sets an environment variable of this process (and so of the programs it runs) for a scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+// A tree whose Set holds "first" (never picked) and "bird.wrd" and picks at its start, with no
+// stored solution.
+Bytes SetTree() {
+    Bytes f = Header(5);
+    f.Base("Root", 0, 10000).Str("Set").Base("Set", 0, 10000);
+    f.U16(1).F32(0.0f).U16(1).U16(2).Str("first").F32(0.5f).Str("bird.wrd").F32(1.0f);
+    f.U16(1).U16(0).Str(""); // rechoose (a word is picked at the start), no solution, comments
+    return f;
+}
+
+// A word file: an event list of one note.
+Bytes BirdWord() {
+    Bytes w;
+    w.U32(0).U32(480).StoreHeader(1, 0).Midi(0x90, 62, 80, 0, 100);
+    return w;
+}
+
+} // namespace
+
+TEST_F(CliTest, SetNodesFindTheirWordsInTheLexiconFolder) {
+    const std::string tree = Write("set.dra", SetTree());
+    fs::create_directories(dir_ / "lex");
+    Write("lex/bird.wrd", BirdWord());
+    // The setting's folder (the default under the data folder) holds nothing.
+    const std::string data = (dir_ / "data").string(), config = (dir_ / "config").string();
+    ScopedEnv dataHome("XDG_DATA_HOME", data), configHome("XDG_CONFIG_HOME", config);
+
+    CliRun r = Cli("solve " + tree);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "{\"events\":[]}\n");
+    const std::string lex = (dir_ / "lex").string();
+    for (const std::string& option : {"--lexicon " + lex, "--lexicon=" + lex + "/"}) {
+        r = Cli("solve " + tree + " " + option);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("\"data1\":62"), std::string::npos) << option << r.out;
+    }
+    // The setting names the folder when the command line does not.
+    fs::create_directories(dir_ / "data/Dendra/MEDIA/LEXICON");
+    Write("data/Dendra/MEDIA/LEXICON/bird.wrd", BirdWord());
+    EXPECT_NE(Cli("solve " + tree).out.find("\"data1\":62"), std::string::npos);
+
+    // dump shows the words with their DOMs, and the solution solved on reading.
+    r = Cli("dump " + tree + " --lexicon " + lex);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(R"("params":{"rechoose":true},"wordSet":{"chance":0,"sorted":true,)"
+                         R"("words":[{"word":"first","dom":0.5},{"word":"bird.wrd","dom":1}]})"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\"data1\":62"), std::string::npos) << r.out;
+
+    EXPECT_EQ(Cli("solve " + tree + " --lexicon").status, 1);
+    EXPECT_EQ(Cli("solve " + tree + " --lexicon=").status, 1);
+    r = Cli("solve " + tree + " --lexicon " + tree);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("not a folder"), std::string::npos) << r.err;
+    EXPECT_EQ(Cli("types --lexicon " + lex).status, 1) << "only the commands that solve take it";
+    EXPECT_NE(Cli("solve --help").out.find("--lexicon DIR"), std::string::npos);
 }

@@ -8,6 +8,7 @@
 #include "nodes/logic.h"
 #include "nodes/midi.h"
 #include "nodes/numeric.h"
+#include "nodes/set.h"
 #include "platform/user_messages.h"
 #include "tests/common/node_types.h"
 #include "tree/node_host.h"
@@ -222,6 +223,45 @@ TEST(Lexicon, MessageAndLookupByFileName) {
     word = "fish.wrd";
     EXPECT_FALSE(LookupWord(word, folder, false));
     EXPECT_EQ(messages.Shown().size(), 1u);
+}
+
+// The set nodes read their picked word through the lexicon: found by file name without a
+// message, read as an event list; a file that is not an event list is reported by its reader.
+TEST(Lexicon, SetNodesLoadTheirWordsFromTheFolder) {
+    TempDir dir;
+    const std::string folder = dir.path.string() + "/";
+    {
+        CSELDoc word;
+        ASSERT_TRUE(word.OnNewDocument());
+        word.GetEvents().AddCopyAt(EventMidi(0, 0x90, 62, 80, 100), 0);
+        word.GetEvents().AddCopyAt(EventMidi(0, 0x90, 65, 80, 100), 250);
+        ASSERT_TRUE(word.OnSaveDocument((dir.path / "bird.wrd").string()));
+    }
+    std::ofstream(dir.path / "bad.wrd") << "not an event list";
+
+    UseLexiconFolder(folder);
+    Root root;
+    auto* set = static_cast<Set*>(ReplaceWith(root.childOne, "Set"));
+    ASSERT_NE(set, nullptr);
+    set->wordSet.Append("a first word", 0.0f); // never picked
+    set->wordSet.Append("C:\\old\\bird.wrd", 1.0f);
+    platform::ScopedRecordingMessages messages;
+    set->ResetCounters();
+    EXPECT_EQ(Describe(set->wordEvents), (std::vector<std::string>{"0:m62/100", "250:m65/100"}));
+
+    set->wordSet.Clear();
+    set->wordSet.Append("a first word", 0.0f);
+    set->wordSet.Append("fish.wrd", 1.0f);
+    set->ResetCounters();
+    EXPECT_TRUE(messages.Shown().empty()) << "a missing word is looked up without a message";
+    EXPECT_EQ(set->wordEvents.GetCount(), 2) << "and leaves the events as they were";
+
+    set->wordSet.Insert("bad.wrd", 1.0f); // a first word, bad.wrd, fish.wrd
+    set->wordSet.Remove("fish.wrd");
+    set->ResetCounters();
+    EXPECT_EQ(messages.Shown(), (std::vector<std::string>{kBadEventListMessage}));
+    EXPECT_EQ(set->wordEvents.GetCount(), 0);
+    SetWordSource(nullptr);
 }
 
 } // namespace

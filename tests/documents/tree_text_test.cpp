@@ -9,6 +9,7 @@
 #include "tree/node_io.h"
 #include "tree/params.h"
 #include "tree/registry.h"
+#include "tree/word_set.h"
 
 #include "tests/common/test_util.h"
 
@@ -200,6 +201,36 @@ TEST(TreeText, PointersAccretionsAndWordsTravelByPath) {
     EXPECT_EQ(p->Target(), back.GetRoot().FollowPath("LLL"));
     EXPECT_EQ(ac->inner[0], back.GetRoot().FollowPath("LLLR"));
     EXPECT_EQ(static_cast<Word*>(ac->inner[0])->events.GetCount(), 3);
+}
+
+TEST(TreeText, SetsKeepTheirWordsInListOrder) {
+    CDendraDoc doc;
+    doc.OnNewDocument();
+    ProtoType* uni = Put(doc.GetRoot().childOne, "Union");
+    ProtoType* set = Put(uni->childOne, "Set");
+    WordSet& words = *set->GetWordSet();
+    words.sorted = false;
+    words.chance = 0.25f;
+    words.Append("zeta", 0.5f);
+    words.Append("alpha", 1.0f);
+    words.Append("mid", 0.125f);
+    uni->GetWordSet()->Append("only", 0.75f);
+    const std::vector<uint8_t> before = Stored(doc);
+
+    const TextJson json = TreeJson(doc);
+    const TextJson& s = json["root"]["children"][0]["children"][0]["wordSet"];
+    EXPECT_EQ(s["words"][0]["word"], "zeta") << "list order, not name order";
+    EXPECT_EQ(s["sorted"], false);
+    std::vector<uint8_t> after;
+    ASSERT_TRUE(FromText(TreeText(doc), after));
+    EXPECT_EQ(after, before);
+
+    EXPECT_NE(ErrorOf(R"({"root":{"type":"Set","wordSet":{"words":[{"word":"a"},{"word":"a"}]}}})")
+                  .find("twice"),
+              std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"root":{"type":"Set","wordSet":{"words":[{"word":"a","dom":2}]}}})")
+                  .find("outside 0 to 1"),
+              std::string::npos);
 }
 
 TEST(TreeText, SyntaxErrorsGiveLineAndColumn) {

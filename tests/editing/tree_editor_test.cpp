@@ -3,12 +3,15 @@
 #include "documents/event_list_document.h"
 #include "nodes/control.h"
 #include "nodes/midi.h"
+#include "nodes/set.h"
 #include "platform/user_messages.h"
 #include "tests/common/test_util.h"
 #include "tests/editing/tree_editing_helpers.h"
 #include "tree/node_host.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using treeedit::Bytes;
 using treeedit::Define;
@@ -603,4 +606,44 @@ TEST(TreeEditor, AddFromFileCopiesTheFilesBranch) {
     EXPECT_FALSE(editor.DefineFromFile(every->childOne, dir.File("part.dra"))) << "not a Null";
     EXPECT_FALSE(editor.DefineFromFile(p, dir.File("missing.dra")));
     EXPECT_EQ(doc.History().Count(), 1u);
+}
+
+// Generate Set changes the set nodes above the one it runs on: one step keeps them all. Pick
+// Word changes nothing stored and makes no step.
+TEST(TreeEditor, GenerateSetIsOneStepOverTheSetsItRipplesUpTo) {
+    QuietDoc doc;
+    TreeClipboard clipboard;
+    TreeEditor editor(doc, clipboard);
+    // Root -> Union(Set a, Complement(Set b))
+    auto* u = static_cast<Union*>(Define(editor, doc.GetRoot().childOne, "Union"));
+    auto* a = static_cast<Set*>(Define(editor, u->childOne, "Set"));
+    auto* c = static_cast<Complement*>(Define(editor, u->childTwo, "Complement"));
+    auto* b = static_cast<Set*>(Define(editor, c->childOne, "Set"));
+    ASSERT_TRUE(u && a && c && b);
+    a->wordSet.Insert("x", 0.5f);
+    b->wordSet.Insert("y", 0.25f);
+    doc.History().Clear();
+    const std::vector<uint8_t> before = Bytes(doc);
+
+    std::vector<std::string> texts;
+    for (const TreeMenuEntry& e : editor.ContextMenu(b)) texts.push_back(e.text);
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Pick Word"), texts.end());
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Generate Set"), texts.end());
+
+    ASSERT_TRUE(editor.RunMenuAction(b, TreeMenuAction::Special2));
+    EXPECT_EQ(editor.UndoLabel(), "Generate Set");
+    EXPECT_EQ(doc.History().Count(), 1u);
+    u = static_cast<Union*>(doc.GetRoot().childOne);
+    ASSERT_EQ(u->wordSet.Count(), 2u); // x 0.5, y 0.75 (by the maximum)
+    EXPECT_EQ(u->wordSet.GetDom("y"), 0.75f);
+    const std::vector<uint8_t> after = Bytes(doc);
+    ASSERT_TRUE(editor.Undo());
+    EXPECT_EQ(Bytes(doc), before) << "the Union and the Complement lose their sets again";
+    ASSERT_TRUE(editor.Redo());
+    EXPECT_EQ(Bytes(doc), after);
+
+    ProtoType* leaf = doc.GetRoot().childOne->childTwo->childOne;
+    EXPECT_TRUE(editor.Special(leaf, 1)) << "Pick Word";
+    EXPECT_EQ(doc.History().Count(), 1u);
+    EXPECT_EQ(Bytes(doc), after);
 }

@@ -85,7 +85,7 @@ TEST(NodeRecords, EveryTypeCopiesAndRoundTrips) {
             EXPECT_TRUE(in.AtEnd());
             EXPECT_EQ(Record(back), bytes);
             ProtoType* m = back.childOne->childOne->childOne;
-            EXPECT_EQ(m->TypeName(), e.info->typeName);
+            EXPECT_EQ(CanonicalTypeName(m->TypeName()), e.info->typeName);
             if (auto* p = As<Pointer>(m)) {
                 EXPECT_EQ(p->Target(), back.childOne->childTwo);
             }
