@@ -3,7 +3,10 @@
 #include "app/doc_templates.h"
 #include "documents/channel_document.h"
 #include "documents/document.h"
+#include "documents/node_wave_access.h"
 #include "nodes/builtin_nodes.h"
+#include "nodes/lexicon_folder.h"
+#include "nodes/library.h"
 #include "platform/temp_names.h"
 #include "platform/user_messages.h"
 #include "tree/random.h"
@@ -178,6 +181,11 @@ StartResult CDendraApp::Startup(const std::vector<std::string>& args,
 
     SeedRandom(uint32_t(std::time(nullptr)));
     platform::SetTempFolder(config_.media);
+    // The node registry with the configured effect libraries; the wave nodes' sound files.
+    InstallNodeWaveAccess();
+    SetLexiconFolder(config_.lexicon);
+    Registry().BuildBuiltins(config_.waveEnabled);
+    LoadEffectLibraries(Registry(), {std::begin(config_.libraries), std::end(config_.libraries)});
 
     savedDeviceNames_.clear();
     for (const auto& [slot, name] : options.deviceNames) {

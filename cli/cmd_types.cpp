@@ -20,7 +20,8 @@ int RunTypes(const std::vector<std::string>& args);
 const Command kCommands[] = {
     {"types", "[--json]", "list the node types with their parameters",
      "Lists the node types the tree editor offers, in the order of its type choice (wave types\n"
-     "included): for each its name, type id, family and branch count, and each parameter of its\n"
+     "included, then the effects of libraries loaded with --library PATH, each with its family\n"
+     "and library): for each its name, type id, family and branch count, and each parameter of its\n"
      "table in stored order with its kind (bool, int, uint, float or text), default, range and\n"
      "the choices its dialog offers. The plain listing also shows each parameter's dialog label\n"
      "and control and how it is stored.\n\n"
@@ -133,6 +134,7 @@ void WriteJson(const NodeRegistry& registry) {
         json.Key("name").String(e.typeName);
         if (made) json.Key("id").Int(made->info->typeId);
         json.Key("family").String(e.family);
+        if (!e.library.empty()) json.Key("library").String(e.library);
         if (made) json.Key("branches").Int(made->info->branches);
         json.Key("params").BeginArray();
         for (const ParamField& f : made ? made->info->params : ParamTable{}) {
@@ -252,8 +254,8 @@ int RunTypes(const std::vector<std::string>& args) {
         else
             return UsageError(self, "unknown argument: " + a);
     }
-    NodeRegistry registry;
-    registry.BuildBuiltins(true);
+    // Built with the wave types and any --library effects (ApplyRunOptions).
+    const NodeRegistry& registry = Registry();
     if (json)
         WriteJson(registry);
     else

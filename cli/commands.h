@@ -55,6 +55,14 @@ extern const CommandGroup kSongCommands;   // cmd_song.cpp
 extern const CommandGroup kAppCommands;    // cmd_app.cpp
 extern const CommandGroup kRenderCommands; // cmd_render.cpp
 extern const CommandGroup kTypesCommands;  // cmd_types.cpp
+extern const CommandGroup kCompileCommands; // cmd_compile.cpp
+
+// The options any command takes for one run, taken out of args before the command sees them
+// (cmd_compile.cpp): --library PATH (repeatable, at most six) loads effect libraries, --lexicon
+// DIR (solve, render, compile and dump) sets the lexicon folder. Also builds the node registry
+// with the wave types and installs the wave nodes' sound files. Returns -1 to go on, else the
+// exit status (the error was reported).
+int ApplyRunOptions(const std::string& command, std::vector<std::string>& args);
 
 // The program's own command line, run headless (cmd_startup.cpp): "[/play] [/quit] [/save]
 // [FILE]". It is recognised by its first argument: a known option with "/" or "-", or an

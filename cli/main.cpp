@@ -21,7 +21,7 @@ namespace {
 // The command groups. Add a group here.
 const CommandGroup* const kGroups[] = {
     &kTreeCommands, &kSoundCommands, &kMidiCommands,   &kSelCommands,
-    &kSongCommands, &kAppCommands,   &kRenderCommands, &kTypesCommands,
+    &kSongCommands, &kAppCommands,   &kRenderCommands, &kTypesCommands, &kCompileCommands,
 };
 
 int RunDump(const std::vector<std::string>& args);
@@ -217,7 +217,8 @@ int main(int argc, char** argv) {
         status = cli::RunStartup(args);
     } else {
         args.erase(args.begin());
-        status = command->run(args);
+        status = cli::ApplyRunOptions(command->name, args);
+        if (status < 0) status = command->run(args);
     }
     // Only the temporary files this run created are removed.
     platform::DeleteTempFiles();

@@ -3,7 +3,9 @@
 #include "nodes/control.h"
 #include "nodes/logic.h"
 #include "nodes/midi.h"
+#include "nodes/library.h"
 #include "nodes/numeric.h"
+#include "nodes/wave.h"
 #include "tree/registry.h"
 
 void RegisterBuiltinNodeTypes() {
@@ -11,4 +13,6 @@ void RegisterBuiltinNodeTypes() {
     RegisterNodeFamily(NumericNodeTypes());
     RegisterNodeFamily(MidiNodeTypes());
     RegisterNodeFamily(LogicNodeTypes());
+    RegisterNodeFamily(WaveNodeTypes());
+    RegisterNodeFamily(LibraryNodeTypes());
 }
