@@ -7,7 +7,7 @@
 
 CDendraDoc::CDendraDoc()
     : root_((RegisterBuiltinNodeTypes(), std::make_unique<Root>())),
-      undo_(std::make_unique<Root>()), solution_(std::make_unique<CEventTree>()),
+      solution_(std::make_unique<CEventTree>()),
       solver_(std::make_unique<TreeSolver>(*root_, *solution_)) {
     root_->owner = this;
     selected_ = top_ = root_.get();
@@ -28,10 +28,11 @@ void CDendraDoc::Adopt(std::unique_ptr<Root> root, std::unique_ptr<CEventTree> s
     solver_->options = options;
     comments_ = std::move(comments);
     versionRead_ = version;
-    undo_ = std::make_unique<Root>();
     selected_ = top_ = root_.get();
     picker_ = nullptr;
     pickMode_ = 0;
+    // The steps name nodes of the tree that was replaced.
+    History().Clear();
 }
 
 bool CDendraDoc::OnNewDocument() {
@@ -134,9 +135,44 @@ CEventTree& CDendraDoc::TreeEvents(int flag) {
     return GetEvents(flag);
 }
 
+void CDendraDoc::SetSelectedNode(ProtoType* node) {
+    if (!node) node = root_.get();
+    if (node == selected_) return;
+    selected_ = node;
+    UpdateAllViews(nullptr, kHintSelectionChanged);
+}
+
+void CDendraDoc::SetTopNode(ProtoType* node) {
+    if (!node) node = root_.get();
+    if (node == top_) return;
+    top_ = node;
+    UpdateAllViews(nullptr, kHintSelectionChanged);
+}
+
 void CDendraDoc::SetPickMode(int mode, ProtoType* picker) {
+    if (!picker) mode = 0;
+    if (mode == 0) picker = nullptr;
+    if (mode == pickMode_ && picker == picker_) return;
     pickMode_ = mode;
-    picker_ = mode != 0 ? picker : nullptr;
+    picker_ = picker;
+    UpdateAllViews(nullptr, kHintPickChanged);
+}
+
+void CDendraDoc::NodesRemoved(const ProtoType* top) {
+    // Outside a step nodes went away: the steps name places in a tree that is no longer there.
+    if (!History().Busy()) History().Clear();
+    // The kept nodes are alive, so asking where they lie is safe.
+    if (selected_ && selected_->IsWithin(top)) SetSelectedNode(root_.get());
+    if (top_ && top_->IsWithin(top)) SetTopNode(root_.get());
+    if (picker_ && picker_->IsWithin(top)) EndPick();
+}
+
+void CDendraDoc::NodeReplaced(const ProtoType* old, ProtoType* replacement) {
+    if (!History().Busy()) History().Clear();
+    if (selected_ == old) SetSelectedNode(replacement);
+    if (top_ == old) SetTopNode(replacement);
+    // A pick waits for one node's answer; a different node cannot take it over.
+    if (picker_ == old) EndPick();
 }
 
 void CDendraDoc::DisplayTree() {

@@ -9,7 +9,8 @@
 // over only when the whole file was read: a newer version, a wrong magic, an unknown node type,
 // nesting beyond the node reader's limit, or a truncated or corrupt file shows a message and
 // fails the read, and the document keeps what it had. A file read without a stored solution is
-// solved at once when the tree is solvable.
+// solved at once when the tree is solvable. Taking over a new tree (a read, a new document)
+// forgets every undo step: no step can take that back.
 //
 // Everything here runs on the user-interface thread.
 #pragma once
@@ -39,6 +40,8 @@ inline constexpr const char* kDendraDocString =
 
 // View hints passed to UpdateAllViews.
 constexpr long kHintTreeChanged = 1;
+constexpr long kHintSelectionChanged = 2; // the selected or the top node
+constexpr long kHintPickChanged = 3;      // a pick began or ended
 
 class CDendraDoc : public CChanDoc, public TreeOwner {
 public:
@@ -63,8 +66,6 @@ public:
     // ---- Contents ----
     Root& GetRoot() { return *root_; }
     const Root& GetRoot() const { return *root_; }
-    // The undo store: holds a copy of the last cut subtree; never stored.
-    Root& GetUndoStore() { return *undo_; }
     CEventTree& Solution() { return *solution_; }
     SolveOptions& Options() { return solver_->options; }
     const SolveOptions& Options() const { return solver_->options; }
@@ -74,12 +75,22 @@ public:
     // The version the last file was read as (5 for a new document).
     int FileVersionRead() const { return versionRead_; }
 
+    // The tree editor's state (editing/tree_editor.h works on it): the selected node, the node
+    // shown at the top of the tree view, and the pending pick (mode 1: the branch to leave out
+    // of an accretion, 2: a target; the picker is the node waiting for it). None of them ever
+    // names a destroyed node: when a node is replaced they follow the replacement, when it is
+    // removed the selected and top node fall back to the Root and a pick it waits for ends.
+    // Setting one that changes tells the views (kHintSelectionChanged, kHintPickChanged).
+    // A node replaced or removed outside an undo step (not through the tree editor) also
+    // forgets the undo steps, which name nodes by their place in the tree.
     ProtoType* SelectedNode() const { return selected_; }
-    void SetSelectedNode(ProtoType* node) { selected_ = node ? node : root_.get(); }
+    void SetSelectedNode(ProtoType* node);
     ProtoType* TopNode() const { return top_; }
-    void SetTopNode(ProtoType* node) { top_ = node ? node : root_.get(); }
+    void SetTopNode(ProtoType* node);
     ProtoType* Picker() const { return picker_; }
     int PickMode() const { return pickMode_; }
+    // Ends a pending pick without picking.
+    void EndPick() { SetPickMode(0, nullptr); }
 
     // Whether a read without a stored solution solves the tree at once (on by default; the
     // fuzzer turns it off to keep to the reader).
@@ -109,6 +120,8 @@ public:
     CEventTree& TreeEvents(int flag) override;
     void SetPickMode(int mode, ProtoType* picker) override;
     void DisplayTree() override;
+    void NodesRemoved(const ProtoType* top) override;
+    void NodeReplaced(const ProtoType* old, ProtoType* replacement) override;
 
 private:
     // Takes over a tree, solution and options read apart from the document.
@@ -117,7 +130,6 @@ private:
     bool Fail(const std::string& message);
 
     std::unique_ptr<Root> root_;
-    std::unique_ptr<Root> undo_;
     std::unique_ptr<CEventTree> solution_;
     std::unique_ptr<TreeSolver> solver_;
     std::string comments_ = kDefaultComments;

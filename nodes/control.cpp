@@ -135,6 +135,21 @@ void Root::OnPick(ProtoType* node) {
     if (owner) owner->SetPickMode(2, node);
 }
 
+void Root::ForgetNode(const ProtoType* node) {
+    if (owner) owner->NodesRemoved(node);
+    ProtoType::ForgetNode(node);
+}
+
+void Root::ReplaceNode(const ProtoType* old, ProtoType* replacement) {
+    if (owner) owner->NodeReplaced(old, replacement);
+    ProtoType::ReplaceNode(old, replacement);
+}
+
+void Root::ForgetSubtree(const ProtoType* top) {
+    if (owner) owner->NodesRemoved(top);
+    ProtoType::ForgetSubtree(top);
+}
+
 // ---- Accrete --------------------------------------------------------------------------------
 
 namespace {
@@ -171,6 +186,22 @@ void Accrete::SetInnerChild(int which, ProtoType* node) {
 void Accrete::Solve(CNoteEventList& list) {
     if (!Passes(*this, list)) return;
     SolveBranch(childOne, list);
+}
+
+ProtoType* Accrete::GetReference(int slot) const {
+    return slot == 0 || slot == 1 ? inner[slot] : nullptr;
+}
+
+void Accrete::SetReference(int slot, ProtoType* node) {
+    if (slot != 0 && slot != 1) return;
+    inner[slot] = node && node != this && node->IsWithin(this) ? node : nullptr;
+}
+
+void Accrete::ForgetSubtree(const ProtoType* top) {
+    for (ProtoType*& r : inner) {
+        if (r && r->IsWithin(top)) r = nullptr;
+    }
+    ProtoType::ForgetSubtree(top);
 }
 
 void Accrete::ForgetNode(const ProtoType* node) {
@@ -246,7 +277,7 @@ void Accrete::ExchangeParams(bool toDialog, ParamDialog& dialog) {
     ProtoType::ExchangeParams(toDialog, dialog);
     if (toDialog || !pickChildOne) return;
     pickChildOne = false;
-    platform::MessageBox("Please Right-Click on the function you wish to make Child One.  ");
+    platform::MessageBox(kChildOneMessage);
     GetRoot()->OnPick(this);
 }
 
@@ -616,6 +647,14 @@ void Or::Solve(CNoteEventList& list) {
 
 // ---- Pointer --------------------------------------------------------------------------------
 
+std::string PointerNowPointsMessage(const std::string& targetName) {
+    return "The Pointer now points to '" + targetName + "' ";
+}
+
+std::string NameNotFoundMessage(const std::string& pointerName) {
+    return "The name was not found in the tree for '" + pointerName + "'.";
+}
+
 const ParamField Pointer::kFields[] = {
     Param<&Pointer::targetName>({.key = "targetName",
                                  .label = "Name of Fx that is currently pointed to:",
@@ -641,16 +680,32 @@ constinit const NodeTypeInfo Pointer::kInfo = {
     .menuOrder = 100,
     .info =
         "This is a function that breaks the 'rules' of the tree structure.  It yields whatever the "
-        "function it points to yields, placed in the Pointer's own time window, and may even point "
-        "to a function above itself, recursing up to the chosen number of levels.  ",
+        "function it points to yields, placed in the Pointer's own time window.  It cannot point "
+        "to a function that contains it; Pointers that point into each other's branches recurse "
+        "up to the chosen number of levels.  ",
     .dialogTitle = "Pointer definition",
     .params = Pointer::kFields};
 
 Pointer::~Pointer() = default;
 
-void Pointer::SetTarget(ProtoType* node) {
-    target = node;
-    targetName = node ? node->name : std::string();
+bool Pointer::SetTarget(ProtoType* node) {
+    const bool refused = node && !CanTarget(node);
+    target = refused ? nullptr : node;
+    targetName = target ? target->name : std::string();
+    return !refused;
+}
+
+ProtoType* Pointer::GetReference(int slot) const {
+    return slot == 0 ? target : nullptr;
+}
+
+void Pointer::SetReference(int slot, ProtoType* node) {
+    if (slot == 0) target = CanTarget(node) ? node : nullptr;
+}
+
+void Pointer::ForgetSubtree(const ProtoType* top) {
+    if (target && target->IsWithin(top)) target = nullptr;
+    ProtoType::ForgetSubtree(top);
 }
 
 void Pointer::Solve(CNoteEventList& list) {
@@ -686,7 +741,7 @@ void Pointer::ForgetNode(const ProtoType* node) {
 }
 
 void Pointer::ReplaceNode(const ProtoType* old, ProtoType* replacement) {
-    if (target == old) SetTarget(replacement);
+    if (target == old) SetTarget(replacement); // refused when the replacement contains this
     ProtoType::ReplaceNode(old, replacement);
 }
 
@@ -696,7 +751,7 @@ void Pointer::Copy(const ProtoType& source) {
     const auto& s = static_cast<const Pointer&>(source);
     int found = 0;
     if (s.target) GetRoot()->FindNode(s.target, found);
-    target = found ? s.target : nullptr;
+    target = found && CanTarget(s.target) ? s.target : nullptr;
     targetName = s.targetName;
     path = s.path;
     pathPending = s.pathPending;
@@ -721,18 +776,24 @@ void Pointer::ExchangeParams(bool toDialog, ParamDialog& dialog) {
     if (toDialog && !target && !dialog.fields.empty()) dialog.fields[0].text = "NONE";
 }
 
+bool Pointer::ResolveStoredReference() {
+    if (!pathPending) return false;
+    pathPending = false;
+    // A path that leads nowhere, or to a node containing this Pointer, leaves no target.
+    SetTarget(path.empty() ? nullptr : GetRoot()->FollowPath(path));
+    path.clear();
+    return true;
+}
+
 void Pointer::ResolvePointer() {
-    if (pathPending) {
-        pathPending = false;
-        ProtoType* t = path.empty() ? nullptr : GetRoot()->FollowPath(path);
-        SetTarget(t);
-        path.clear();
-        return;
-    }
-    if (ProtoType* n = GetRoot()->FindByName(targetName)) {
-        SetTarget(n);
+    if (ResolveStoredReference()) return;
+    ProtoType* n = GetRoot()->FindByName(targetName);
+    if (!n) {
+        platform::MessageBox(NameNotFoundMessage(name));
+    } else if (!CanTarget(n)) {
+        platform::MessageBox(kInvalidSelectionMessage); // the target is left as it was
     } else {
-        platform::MessageBox("The name was not found in the tree for '" + name + "'.");
+        SetTarget(n);
     }
 }
 
@@ -749,12 +810,12 @@ void Pointer::Special(int which) {
 
 void Pointer::OnPick(ProtoType* node) {
     if (!node) return;
-    if (IsWithin(node)) {
+    if (!CanTarget(node)) {
         SetTarget(nullptr);
-        platform::MessageBox("Your selection is invalid.  ");
+        platform::MessageBox(kInvalidSelectionMessage);
     } else {
         SetTarget(node);
-        platform::MessageBox("The Pointer now points to '" + node->name + "' ");
+        platform::MessageBox(PointerNowPointsMessage(node->name));
     }
     NotifyTimeChange(0, duration);
 }
@@ -910,9 +971,9 @@ void Word::EditData() {
     if (NodeHost* host = GetNodeHost()) host->OpenEventEditor(editor, events, GetName());
 }
 
-void Word::AnnounceRemoval() {
+void Word::OnRemoval() {
     editor.Close();
-    ProtoType::AnnounceRemoval();
+    ProtoType::OnRemoval();
 }
 
 void Word::Display() {

@@ -13,10 +13,14 @@
 //   makes no branch, so a Word from a file or the factory keeps its stored events).
 // - Accrete's "Child One" pick sets its first inner reference to the picked node when that node
 //   lies inside the Accrete's subtree (and is not the Accrete), and clears it otherwise.
-// - ForgetNode and ReplaceNode of Accrete act on both inner references (a reference is never
-//   left pointing at a destroyed node).
+// - ForgetNode, ForgetSubtree and ReplaceNode of Accrete act on both inner references (a
+//   reference is never left pointing at a destroyed node), and an inner reference is only ever
+//   a node inside the Accrete's subtree.
 // - A Pointer whose target the factory replaces follows the replacement (so Undo of a cut gives
 //   the Pointer its target back); a target removed from the tree clears it.
+// - A Pointer never targets a node that contains it (itself or an ancestor): picking, resolving
+//   by name or by stored path, copying and following a replacement all refuse such a target.
+//   Recursion comes only from Pointers that point into each other's subtrees.
 // - All Pointers together nest at most kMaxPointerNesting deep and one outermost Pointer solve
 //   expands at most kPointerBudget targets, so mutually recursive Pointers cannot hang a solve.
 // - Counter with an empty left branch yields its count as a value at the current time.
@@ -40,6 +44,15 @@ class TreeOwner;
 
 std::span<const NodeFactoryEntry> ControlNodeTypes();
 
+// The messages of the Pointer and the Accrete.
+inline constexpr const char* kInvalidSelectionMessage = "Your selection is invalid.  ";
+inline constexpr const char* kChildOneMessage =
+    "Please Right-Click on the function you wish to make Child One.  ";
+// "The Pointer now points to '<name>' "
+std::string PointerNowPointsMessage(const std::string& targetName);
+// "The name was not found in the tree for '<pointer's name>'."
+std::string NameNotFoundMessage(const std::string& pointerName);
+
 class Root : public TypedNode<Root> {
 public:
     static const NodeTypeInfo kInfo;
@@ -55,6 +68,10 @@ public:
     void Display() override;
     void MakeAccretion(ProtoType* leftOut) override;
     void OnPick(ProtoType* node) override;
+    // These also tell the owner, so that the document's selection never names a destroyed node.
+    void ForgetNode(const ProtoType* node) override;
+    void ReplaceNode(const ProtoType* old, ProtoType* replacement) override;
+    void ForgetSubtree(const ProtoType* top) override;
 
     TreeOwner* owner = nullptr; // the document; null for holder Roots
     float timeScale = 1000.0f;
@@ -76,6 +93,10 @@ public:
     void GetSpecialName(int which, std::string& label) const override;
     void Special(int which) override;
     void OnPick(ProtoType* node) override;
+    int ReferenceSlots() const override { return 2; }
+    ProtoType* GetReference(int slot) const override;
+    void SetReference(int slot, ProtoType* node) override;
+    void ForgetSubtree(const ProtoType* top) override;
 
     // The path of `inner` (inside this node's subtree) written bottom-up, "L"/"R" per level;
     // empty when it is not inside.
@@ -188,10 +209,18 @@ public:
     void OnPick(ProtoType* node) override;
     void ExpandPointer(ProtoType* node) override;
     void ResolvePointer() override;
+    int ReferenceSlots() const override { return 1; }
+    ProtoType* GetReference(int slot) const override;
+    void SetReference(int slot, ProtoType* node) override;
+    void ForgetSubtree(const ProtoType* top) override;
+    bool ResolveStoredReference() override;
 
     ProtoType* Target() const { return target; }
-    // Points at `node` (null clears), taking its name.
-    void SetTarget(ProtoType* node);
+    // Whether `node` may be the target: not null and not this Pointer or one of its ancestors.
+    bool CanTarget(const ProtoType* node) const { return node && !IsWithin(node); }
+    // Points at `node`, taking its name; null clears both. A node that contains this Pointer is
+    // refused: target and name are cleared and false is returned.
+    bool SetTarget(ProtoType* node);
 
     int32_t recursionLimit = 3;
     int32_t depth = 0; // not stored
@@ -222,7 +251,7 @@ public:
     static const ParamField kFields[];
 
     void Copy(const ProtoType& source) override;
-    void AnnounceRemoval() override;
+    void OnRemoval() override;
     void Serialize(CArchive& ar) override;
     void EditData() override;
     bool IsActive(CNoteEventList& list) override;

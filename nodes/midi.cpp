@@ -614,6 +614,11 @@ void MidiController::Serialize(CArchive& ar) {
     if (!ar.IsStoring() && lowerBound > upperBound) std::swap(lowerBound, upperBound);
 }
 
+void MidiController::ExchangeParams(bool toDialog, ParamDialog& dialog) {
+    ProtoType::ExchangeParams(toDialog, dialog);
+    if (!toDialog && lowerBound > upperBound) std::swap(lowerBound, upperBound);
+}
+
 void MidiController::Solve(CNoteEventList& list) {
     if (!Passes(*this, list)) return;
     SolveBranch(childOne, list);
@@ -791,6 +796,11 @@ constinit const NodeTypeInfo PitchBend::kInfo = {
 void PitchBend::Serialize(CArchive& ar) {
     ProtoType::Serialize(ar);
     if (!ar.IsStoring() && lowerBound > upperBound) std::swap(lowerBound, upperBound);
+}
+
+void PitchBend::ExchangeParams(bool toDialog, ParamDialog& dialog) {
+    ProtoType::ExchangeParams(toDialog, dialog);
+    if (!toDialog && lowerBound > upperBound) std::swap(lowerBound, upperBound);
 }
 
 void PitchBend::Solve(CNoteEventList& list) {

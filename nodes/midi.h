@@ -144,8 +144,9 @@ class MidiController : public TypedNode<MidiController> {
 public:
     static const NodeTypeInfo kInfo;
     static const ParamField kFields[];
-    // Reading puts the bounds in order.
+    // Reading and the dialog put the bounds in order (a tree reads back as it was edited).
     void Serialize(CArchive& ar) override;
+    void ExchangeParams(bool toDialog, ParamDialog& dialog) override;
     void Solve(CNoteEventList& list) override;
 
     int32_t channel = 0;
@@ -178,8 +179,9 @@ class PitchBend : public TypedNode<PitchBend> {
 public:
     static const NodeTypeInfo kInfo;
     static const ParamField kFields[];
-    // Reading puts the bounds in order.
+    // Reading and the dialog put the bounds in order (a tree reads back as it was edited).
     void Serialize(CArchive& ar) override;
+    void ExchangeParams(bool toDialog, ParamDialog& dialog) override;
     void Solve(CNoteEventList& list) override;
 
     int32_t channel = 0;

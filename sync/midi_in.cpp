@@ -93,20 +93,20 @@ void CMidiIn::FreeLongBuffers() {
     longPosition_ = 0;
 }
 
-uint32_t CMidiIn::Stamp(uint32_t driverStampMs) const {
+uint32_t CMidiIn::Stamp(uint32_t driverStampMs, int64_t timeNs) const {
     if (!clock) return driverStampMs;
-    return clock->now.load();
+    return timeNs == kTimeUnknown ? clock->now.load() : clock->TickAt(timeNs);
 }
 
-void CMidiIn::OnShortMessage(uint32_t message, uint32_t stampMs) {
-    ReceiveShort(message, stampMs);
+void CMidiIn::OnShortMessage(uint32_t message, uint32_t stampMs, int64_t timeNs) {
+    ReceiveShort(message, stampMs, timeNs);
 }
 
-void CMidiIn::OnLongMessage(const uint8_t* data, size_t length, uint32_t stampMs) {
-    ReceiveLong(data, length, stampMs);
+void CMidiIn::OnLongMessage(const uint8_t* data, size_t length, uint32_t stampMs, int64_t timeNs) {
+    ReceiveLong(data, length, stampMs, timeNs);
 }
 
-void CMidiIn::ReceiveShort(uint32_t message, uint32_t driverStampMs) {
+void CMidiIn::ReceiveShort(uint32_t message, uint32_t driverStampMs, int64_t timeNs) {
     if (ring.empty()) return;
     const uint8_t st = message & 0xFF;
     if (Filtered(filters.load(std::memory_order_relaxed), st)) return;
@@ -132,7 +132,7 @@ void CMidiIn::ReceiveShort(uint32_t message, uint32_t driverStampMs) {
             }
         }
     }
-    const uint32_t stamp = Stamp(driverStampMs);
+    const uint32_t stamp = Stamp(driverStampMs, timeNs);
     const uint32_t w = writeIndex.load(std::memory_order_relaxed);
     const uint32_t next = w == capacity ? 0 : w + 1;
     if (next == readIndex.load(std::memory_order_acquire)) {
@@ -151,7 +151,8 @@ void CMidiIn::ReceiveShort(uint32_t message, uint32_t driverStampMs) {
     platform::PostMessage(ownerWindow, kMsgMidiInData, 0, reinterpret_cast<intptr_t>(this));
 }
 
-void CMidiIn::ReceiveLong(const uint8_t* data, size_t length, uint32_t driverStampMs) {
+void CMidiIn::ReceiveLong(const uint8_t* data, size_t length, uint32_t driverStampMs,
+                          int64_t timeNs) {
     if (ring.empty() || !data || length == 0) return;
     if (!longActive_.load(std::memory_order_acquire)) return;
     if (Filtered(filters.load(std::memory_order_relaxed), 0xF0) || longBuffers_.empty()) return;
@@ -175,7 +176,7 @@ void CMidiIn::ReceiveLong(const uint8_t* data, size_t length, uint32_t driverSta
                 // Back-date the start by the message's transmission time, 320 µs per byte.
                 uint64_t us = std::max<uint64_t>(1, clock->tempo.load() / 256);
                 uint64_t back = uint64_t(clock->resolution.load()) * length * 320 / us;
-                uint32_t nowTick = clock->now.load();
+                uint32_t nowTick = Stamp(driverStampMs, timeNs);
                 lb.stamp = back >= nowTick ? 0 : uint32_t(nowTick - back);
             } else {
                 lb.stamp = driverStampMs;
@@ -305,11 +306,13 @@ void CMidiIn::Stop() {
 void CMidiIn::Close() {
     if (!port_) return;
     if (flags.load() & kRunning) Stop();
-    if (clock) clock->DetachMidiIn(this);
-    clock = nullptr;
     longActive_.store(false);
     port_->Reset();
+    // Closing the port waits for a message the driver's thread is handing over; only then may
+    // the clock go (that thread reads it to stamp the message).
     port_.reset();
+    if (clock) clock->DetachMidiIn(this);
+    clock = nullptr;
     if (systemDevice_) ReleaseSystemDevices();
     systemDevice_ = false;
     FreeLongBuffers();

@@ -1,6 +1,7 @@
 // CMidiIn: one opened MIDI input port.
 //
-// The driver's thread stamps each message with the clock's current tick and stores it in a
+// The driver's thread stamps each message with the clock's tick at the time the driver gives it
+// (JACK: the message's frame), else with the clock's current tick, and stores it in a
 // single-writer single-reader ring; the user-interface thread reads them with MidiIn after the
 // posted 0x3C3. A full ring never overwrites unread messages: the newest is dropped and counted.
 // System-exclusive data arrives in long buffers and is handed out byte by byte. With the sync
@@ -58,9 +59,12 @@ public:
     void AddTempoItem(uint32_t tick, uint32_t microsecondsPerQuarter);
 
     // The driver's entry points (also used by tests to feed messages): 0x3C3 data with the short
-    // message in p1, 0x3C4/0x3C6 long data. Real-time safe.
-    void ReceiveShort(uint32_t message, uint32_t driverStampMs);
-    void ReceiveLong(const uint8_t* data, size_t length, uint32_t driverStampMs);
+    // message in p1, 0x3C4/0x3C6 long data. timeNs: when the message came on the clock's time
+    // line, or kTimeUnknown (now). Real-time safe.
+    void ReceiveShort(uint32_t message, uint32_t driverStampMs,
+                      int64_t timeNs = dsync::kTimeUnknown);
+    void ReceiveLong(const uint8_t* data, size_t length, uint32_t driverStampMs,
+                     int64_t timeNs = dsync::kTimeUnknown);
 
     // Fields, in order of use.
     MidiEvent returnedEvent;
@@ -78,9 +82,10 @@ public:
     std::atomic<uint32_t> lastStamp{0};
 
 private:
-    void OnShortMessage(uint32_t message, uint32_t stampMs) override;
-    void OnLongMessage(const uint8_t* data, size_t length, uint32_t stampMs) override;
-    uint32_t Stamp(uint32_t driverStampMs) const;
+    void OnShortMessage(uint32_t message, uint32_t stampMs, int64_t timeNs) override;
+    void OnLongMessage(const uint8_t* data, size_t length, uint32_t stampMs,
+                       int64_t timeNs) override;
+    uint32_t Stamp(uint32_t driverStampMs, int64_t timeNs) const;
     void AllocateLongBuffers(uint32_t count);
     void FreeLongBuffers();
 

@@ -88,6 +88,10 @@ unsigned CMidiOut::OpenMidiOut(platform::Window owner, uint32_t dev, CSync* clk,
         }
         shared_ = std::move(shared);
     }
+    {
+        std::lock_guard<std::mutex> g(shared_->sendLock);
+        shared_->port->SetDispatchPeriod(clock ? clock->DispatchPeriodMs() : 0);
+    }
     longBufferSize = 64u << ((fl >> 8) & 0x0F);
     if (longBufferSize > 32768) longBufferSize = 32768;
     freeLongBuffers.store(4);
@@ -145,6 +149,10 @@ uint32_t CMidiOut::Count() const {
     uint32_t w = writeIndex.load(std::memory_order_acquire);
     uint32_t r = readIndex.load(std::memory_order_acquire);
     return w >= r ? w - r : w + capacity + 1 - r;
+}
+
+uint64_t CMidiOut::LateMessages() const {
+    return shared_ ? shared_->port->Late() : 0;
 }
 
 DispatchTime CMidiOut::NowTime() const {

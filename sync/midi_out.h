@@ -102,6 +102,8 @@ public:
 
     // Items in the ring.
     uint32_t Count() const;
+    // Messages the driver could not place at their time (sent at the earliest moment instead).
+    uint64_t LateMessages() const;
     bool IsOpen() const { return shared_ != nullptr; }
     // Whether key sounds on channel (from the sounding-note table).
     bool Sounding(uint8_t key, uint8_t channel) const {

@@ -139,6 +139,7 @@ void CSync::StartSync(uint32_t start) {
     std::lock_guard<std::mutex> g(tickLock_);
     StartPosition(start);
     StartState();
+    PublishLine(platform::MonotonicNs(), start, 0, (state.load() & kAdvancing) != 0);
 }
 
 void CSync::Locate(uint32_t start) {
@@ -149,12 +150,77 @@ void CSync::Locate(uint32_t start) {
 void CSync::ReStartSync() {
     std::lock_guard<std::mutex> g(tickLock_);
     StartState();
+    PublishLine(platform::MonotonicNs(), now.load(), accumulator, (state.load() & kAdvancing) != 0);
+}
+
+void CSync::PublishLine(int64_t ns, uint32_t tick, uint64_t acc, bool advancing) {
+    const uint32_t seq = lineSeq_.load(std::memory_order_relaxed);
+    lineSeq_.store(seq + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    lineNs_.store(ns, std::memory_order_relaxed);
+    lineTick_.store(tick, std::memory_order_relaxed);
+    lineAccumulator_.store(acc, std::memory_order_relaxed);
+    lineTempo_.store(tempo.load(), std::memory_order_relaxed);
+    lineResolution_.store(resolution.load(), std::memory_order_relaxed);
+    lineAdvancing_.store(advancing, std::memory_order_relaxed);
+    lineSeq_.store(seq + 2, std::memory_order_release);
+}
+
+bool CSync::ReadLine(Line& line) const {
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        const uint32_t seq = lineSeq_.load(std::memory_order_acquire);
+        line.ns = lineNs_.load(std::memory_order_relaxed);
+        line.tick = lineTick_.load(std::memory_order_relaxed);
+        line.accumulator = lineAccumulator_.load(std::memory_order_relaxed);
+        line.tempo = lineTempo_.load(std::memory_order_relaxed);
+        line.resolution = lineResolution_.load(std::memory_order_relaxed);
+        line.advancing = lineAdvancing_.load(std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if ((seq & 1) == 0 && lineSeq_.load(std::memory_order_relaxed) == seq) return true;
+    }
+    // The writer holds the line for a few stores only; past that it was preempted there.
+    return false;
+}
+
+int64_t CSync::TimeOfTick(uint32_t tick) const {
+    Line line;
+    if (!ReadLine(line) || !line.advancing || line.tempo == 0 || line.resolution == 0 ||
+        !(state.load() & kAdvancing))
+        return INT64_MIN;
+    const __int128 units =
+        __int128(int64_t(tick) - int64_t(line.tick)) * line.tempo - __int128(line.accumulator);
+    // Rounded up: the first nanosecond at which the tick is in effect.
+    const __int128 per = 256 * __int128(line.resolution), scaled = units * 1000;
+    __int128 ns = scaled / per;
+    if (scaled > 0 && ns * per != scaled) ++ns;
+    return line.ns + int64_t(ns);
+}
+
+uint32_t CSync::TickAt(int64_t ns) const {
+    Line line;
+    if (!ReadLine(line)) return now.load();
+    const int64_t lineNs = line.ns;
+    const uint32_t tick = line.tick, res = line.resolution;
+    const uint64_t acc = line.accumulator, t = line.tempo;
+    const bool advancing = line.advancing;
+    if (!advancing || t == 0 || !(state.load() & kAdvancing)) return now.load();
+    // One accumulator unit is 1 / (256 × resolution) µs: ns × 256 × resolution / 1000 units.
+    const __int128 units = __int128(acc) + __int128(ns - lineNs) * 256 * res / 1000;
+    __int128 ticks = units / __int128(t);
+    if (units < 0 && ticks * __int128(t) != units) --ticks; // floor
+    const __int128 at = __int128(tick) + ticks;
+    if (at < 0) return 0;
+    if (at > 0xFFFFFFFF) return 0xFFFFFFFFu;
+    return uint32_t(at);
 }
 
 void CSync::SendToSyncOutputs(uint8_t status) {
+    // Start and Stop go out from the controls, between ticks: as soon as possible, after what the
+    // outputs hold already (the time of the last tick would be long past, or 0 before the first).
     DispatchTime at;
     at.tick = now.load();
-    at.deadlineNs = at.exactNs = tickDeadlineNs_;
+    at.deadlineNs = platform::MonotonicNs();
+    at.exactNs = kAsSoonAsPossible;
     for (CMidiOut* o : outputs) {
         if (!o) break;
         if ((o->flags.load() & CMidiOut::kSendSync) && !Filtered(o->filters.load(), status))
@@ -168,6 +234,7 @@ void CSync::StopSync() {
         std::lock_guard<std::mutex> g(tickLock_);
         // Keep the in-tick bit: a tick that is waiting to enter sees a stopped clock.
         state.fetch_and(kInTick);
+        PublishLine(platform::MonotonicNs(), now.load(), accumulator, false);
         if (mode != 1) SendToSyncOutputs(0xFC);
         for (CMidiOut* o : outputs)
             if (o) outs.push_back(o);
@@ -185,6 +252,7 @@ void CSync::PauseSync(int notesOff) {
             s = old & ~(kStarted | kAdvancing | kPaused);
             if (old & kAdvancing) s |= kPaused;
         } while (!state.compare_exchange_weak(old, s));
+        PublishLine(platform::MonotonicNs(), now.load(), accumulator, false);
         if (notesOff) {
             if (mode != 1) SendToSyncOutputs(0xFC);
             for (CMidiOut* o : outputs)
@@ -381,6 +449,7 @@ void CSync::Tick(uint64_t periods, int64_t deadlineNs) {
         }
     }
     if (!anyQueued && longInFlight.load() == 0) state.fetch_or(kIdle);
+    PublishLine(deadlineNs, cur, accumulator, true);
 }
 
 void CSync::ExternalClock() {

@@ -149,6 +149,16 @@ public:
     // Exact time of a tick in the tick being run (for outputs that place messages exactly).
     int64_t ExactTimeOfTick(uint32_t tick) const;
     int64_t TickDeadlineNs() const { return tickDeadlineNs_; }
+    // The tick in effect at a time on the clock's time line (platform::MonotonicNs), from the last
+    // tick's position, remainder and tempo, for inputs that know when a message came. `now` while
+    // the clock does not advance. Any thread; real-time safe (no lock, no allocation).
+    uint32_t TickAt(int64_t ns) const;
+    // The other way: the time of a tick on the clock's time line (recent ticks and those soon to
+    // come), or INT64_MIN while the clock does not advance. Any thread; real-time safe.
+    int64_t TimeOfTick(uint32_t tick) const;
+    // The longest the tick takes to send a message after its exact time: the timer period in the
+    // timer modes, 0 in the time-code modes (a tick there runs when its quarter frame arrives).
+    uint32_t DispatchPeriodMs() const { return mode >= 2 && mode <= 5 ? 0 : period; }
 
 private:
     static void TimerEntry(void* data, int64_t deadlineNs);
@@ -163,6 +173,16 @@ private:
     void SendToSyncOutputs(uint8_t status);
     void StartPosition(uint32_t start);
     void StartState();
+    // Publishes where the clock stands for TickAt (with the tick lock held).
+    void PublishLine(int64_t ns, uint32_t tick, uint64_t accumulator, bool advancing);
+    struct Line {
+        int64_t ns = 0;
+        uint32_t tick = 0, resolution = 0;
+        uint64_t accumulator = 0, tempo = 0;
+        bool advancing = false;
+    };
+    // False when the line could not be read (its writer was held up in the middle).
+    bool ReadLine(Line& line) const;
 
     std::mutex tickLock_;
     platform::PeriodicTimer* timer_ = nullptr;
@@ -180,4 +200,12 @@ private:
     uint32_t tickStartNow_ = 0;
     uint64_t tickStartAccumulator_ = 0;
     uint64_t tickTempo_ = 0;
+    // What TickAt reads, behind a sequence count (odd while it is being written).
+    std::atomic<uint32_t> lineSeq_{0};
+    std::atomic<int64_t> lineNs_{0};
+    std::atomic<uint32_t> lineTick_{0};
+    std::atomic<uint64_t> lineAccumulator_{0};
+    std::atomic<uint64_t> lineTempo_{1000000ull * 256};
+    std::atomic<uint32_t> lineResolution_{480};
+    std::atomic<bool> lineAdvancing_{false};
 };

@@ -147,7 +147,7 @@ bool CWaveOut::OpenBackend(const uint8_t* identity) {
     std::string error;
     if (dev.api == AudioApi::Jack) {
         jack_ = std::make_unique<JackOutput>(*mixer_);
-        if (jack_->Open("dendra-waveout", &error) && jack_->Start(true, &error)) return true;
+        if (jack_->Open("out", &error) && jack_->Start(true, &error)) return true;
         jack_.reset();
         return false;
     }
@@ -428,7 +428,10 @@ void CWaveOut::StartNext() {
     if (!s && Prepare(event)) s = FindByName(event->Name(), true);
     if (s && s->voice) {
         ApplyInfo(*s, event->info);
-        s->voice->Play(s->isStatic && event->info.loop != 0);
+        // At the frame of the event's tick where the output has a frame time line (JACK).
+        s->voice->PlayAt(s->isStatic && event->info.loop != 0,
+                         clock ? clock->TimeOfTick(event->time) : INT64_MIN,
+                         clock ? clock->DispatchPeriodMs() : 0);
     }
     for (auto& b : streams)
         if (b && b->preparedFor == event) b->preparedFor = nullptr;

@@ -3,8 +3,10 @@
 // Pending wave events (copies) wait in a time-ordered list guarded by the named mutex
 // "QUAVWAVELIST", at most 30 of them. The clock's tick posts 0x402 to the output's service window
 // once the first pending event is a beat away or less (the stream is prepared then) and 0x403 when
-// it is due (the stream starts). Both are handled on the thread that drains the platform message
-// queue (the user-interface thread): the tick itself only reads and clears the next event time.
+// it is due (the stream starts; on JACK at the frame of the event's tick, with the latency the
+// synthesizer and the JACK MIDI outputs keep, so the three sound together). Both are handled on the
+// thread that drains the platform message queue (the user-interface thread): the tick itself only
+// reads and clears the next event time.
 //
 // Each sounding wave plays in one of at most six stream buffers, used round robin. A stream buffer
 // is a mixer voice: three seconds of sound in three segments, refilled segment by segment by a

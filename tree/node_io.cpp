@@ -45,9 +45,11 @@ void FinishError(CArchive& ar, NodeReadError* error) {
     }
 }
 
+// Only references still waiting for their stored path: a Pointer resolved earlier (or one
+// without a target) is left as it is, and no name search runs.
 void ResolveIn(ProtoType* n) {
     if (!n) return;
-    if (n->GetTypeId() == 13) n->ResolvePointer();
+    n->ResolveStoredReference();
     ResolveIn(n->childOne);
     ResolveIn(n->childTwo);
 }
@@ -105,7 +107,7 @@ bool ReadNodeRecord(CArchive& ar, ProtoType& node, NodeReadError* error) {
         FinishError(ar, error);
         return false;
     }
-    ResolveStoredReferences(*node.GetRoot());
+    ResolveStoredReferences(node);
     return true;
 }
 
@@ -134,7 +136,7 @@ ProtoType* ReadTypedNode(CArchive& ar, ProtoType& placeholder, NodeReadError* er
         FinishError(ar, error);
         return nullptr;
     }
-    ResolveStoredReferences(*made->GetRoot());
+    ResolveStoredReferences(*made);
     return made;
 }
 

@@ -11,7 +11,8 @@
 // ReadNodeRecord reads into a freshly constructed node (branches still the default Nulls),
 // fails on an unknown type name (the message names the type), on nesting deeper than
 // kMaxNodeDepth and on a short or corrupt archive, and after a complete read resolves every
-// Pointer of the tree from its stored path (targets may be read after the Pointer).
+// Pointer it read from its stored path (targets may be read after the Pointer, and a path may
+// lead anywhere in the tree the record was read into).
 #pragma once
 
 #include "tree/proto_type.h"
@@ -39,8 +40,9 @@ bool ReadNodeRecord(CArchive& ar, ProtoType& node, NodeReadError* error = nullpt
 // discard the whole tree).
 ProtoType* ReadTypedNode(CArchive& ar, ProtoType& placeholder, NodeReadError* error = nullptr);
 
-// Resolves every Pointer and Accrete reference below (and including) `top` that still holds a
-// path read from a file.
+// Resolves every reference below (and including) `top` that still holds a path read from a
+// file (ResolveStoredReference); the paths lead from the Root of top's tree. References
+// resolved before are left alone. The readers above call it once the whole record is read.
 void ResolveStoredReferences(ProtoType& top);
 
 // Used by ProtoType::Serialize while loading: reads one branch (type name and record) into the

@@ -69,9 +69,30 @@ void ProtoType::Copy(const ProtoType& source) {
 }
 
 void ProtoType::AnnounceRemoval() {
-    GetRoot()->ForgetNode(this);
-    if (childOne) childOne->AnnounceRemoval();
-    if (childTwo) childTwo->AnnounceRemoval();
+    // One broadcast for the whole subtree: every reference into it is dropped in one walk.
+    GetRoot()->ForgetSubtree(this);
+    OnRemoval();
+}
+
+void ProtoType::ForgetSubtree(const ProtoType* top) {
+    if (childOne) childOne->ForgetSubtree(top);
+    if (childTwo) childTwo->ForgetSubtree(top);
+}
+
+void ProtoType::OnRemoval() {
+    if (childOne) childOne->OnRemoval();
+    if (childTwo) childTwo->OnRemoval();
+}
+
+int ProtoType::ReferenceSlots() const {
+    return 0;
+}
+ProtoType* ProtoType::GetReference(int) const {
+    return nullptr;
+}
+void ProtoType::SetReference(int, ProtoType*) {}
+bool ProtoType::ResolveStoredReference() {
+    return false;
 }
 
 void ProtoType::ForgetNode(const ProtoType* node) {
@@ -140,24 +161,27 @@ void ProtoType::ExchangeParams(bool toDialog, ParamDialog& dialog) {
         ParamsToDialog(GetParamTable(), *this, dialog);
         return;
     }
-    const uint64_t oldStart = start;
-    const uint64_t oldEnd = oldStart + duration;
+    const uint32_t oldStart = start;
+    const uint32_t oldDuration = duration;
     start = SecondsToMs(dialog.startSeconds);
     duration = SecondsToMs(dialog.durationSeconds);
     ParamsFromDialog(GetParamTable(), *this, dialog);
-    // Re-solve from the earlier start to the later end, so that a window moved later does not
-    // leave its old place stale nor its new place unsolved.
-    const uint64_t newStart = start;
-    const uint64_t newEnd = newStart + duration;
-    const uint64_t lo = std::min(oldStart, newStart);
-    const uint64_t hi = std::max(oldEnd, newEnd);
-    const uint32_t from = static_cast<uint32_t>(lo - newStart); // wraps: the climb adds start
-    const uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(hi - lo, 0xFFFFFFFFu));
-    NotifyTimeChange(from, length);
+    NotifyWindowChange(oldStart, oldDuration);
     if (dialog.name != name) {
         SetName(dialog.name);
         NotifyChanged();
     }
+}
+
+void ProtoType::NotifyWindowChange(uint32_t oldStart, uint32_t oldDuration) {
+    // Re-solve from the earlier start to the later end, so that a window moved later does not
+    // leave its old place stale nor its new place unsolved.
+    const uint64_t newStart = start;
+    const uint64_t lo = std::min<uint64_t>(oldStart, newStart);
+    const uint64_t hi = std::max(uint64_t{oldStart} + oldDuration, newStart + duration);
+    const uint32_t from = static_cast<uint32_t>(lo - newStart); // wraps: the climb adds start
+    const uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(hi - lo, 0xFFFFFFFFu));
+    NotifyTimeChange(from, length);
 }
 
 void ProtoType::Params() {
@@ -365,9 +389,7 @@ void ProtoType::Special(int) {}
 void ProtoType::MakeAccretionCommand() {
     ProtoType* root = GetRoot();
     if (root == this) return;
-    platform::Answer a = platform::Messages().Ask(
-        "Select a branch leave out with the right mouse button (or cancel).",
-        platform::Answer::Cancel);
+    platform::Answer a = platform::Messages().Ask(kAccretionQuestion, platform::Answer::Cancel);
     if (a == platform::Answer::Ok || a == platform::Answer::Yes)
         root->MakeAccretion(this);
     else

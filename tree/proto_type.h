@@ -32,6 +32,10 @@ class CEventTree;
 class EventWave;
 class WordSet;
 
+// The question of interactive accretion (MakeAccretionCommand, the tree editor).
+inline constexpr const char* kAccretionQuestion =
+    "Select a branch leave out with the right mouse button (or cancel).";
+
 // Window-test sentinel: next time = 0 selects fixed-step solving.
 constexpr uint32_t kFixedStep = 0;
 // The tree file version written and assumed when no Root says otherwise.
@@ -133,6 +137,25 @@ public:
     // The type's own parameter page title ("" when it has none).
     virtual const char* GetDialogTitle() const;
 
+    // References a node holds to other nodes of its own tree (a Pointer's target, an Accrete's
+    // inner references), so that the tree editor can name them by path and put them back on
+    // Undo: the number of slots, a slot's node (null when empty), and setting a slot (null
+    // clears it; a node the type refuses, such as a target that contains the Pointer, leaves
+    // the slot empty). Setting touches nothing but the slot. Base: no slots.
+    virtual int ReferenceSlots() const;
+    virtual ProtoType* GetReference(int slot) const;
+    virtual void SetReference(int slot, ProtoType* node);
+    // `top` and every node below it are about to be destroyed: drop each reference to any of
+    // them, then pass to both branches. AnnounceRemoval sends it once to the Root for a whole
+    // subtree (one walk of the tree instead of one per removed node).
+    virtual void ForgetSubtree(const ProtoType* top);
+    // Called on every node of a subtree about to be destroyed, after the references to it were
+    // dropped; passes to both branches (a Word closes its event editor here).
+    virtual void OnRemoval();
+    // Resolves a reference read from a file whose stored path is still pending (after the
+    // whole tree was read); true when one was pending. Base: nothing.
+    virtual bool ResolveStoredReference();
+
     // Conveniences over the slots.
     std::string TypeName() const;
     const ProtoType* Root() const;
@@ -142,6 +165,9 @@ public:
     // Makes `count` (0, 1 or 2) fresh Null branches with start 0 and this node's duration,
     // destroying any present ones.
     void MakeNullBranches(int count);
+    // Schedules the re-solve after this node's window moved or changed length: from the
+    // earlier of the old and the current start to the later of the two ends (NotifyTimeChange).
+    void NotifyWindowChange(uint32_t oldStart, uint32_t oldDuration);
 
     ProtoType* parent = nullptr;
     ProtoType* childOne = nullptr;

@@ -1,8 +1,8 @@
 // What the Root asks of the document that embeds it.
 //
 // The tree document implements this; the Root keeps a pointer to it (null for a Root that
-// belongs to no document, such as the clipboard or undo holders). Everything runs on the
-// user-interface thread.
+// belongs to no document, such as the clipboard holder). Everything runs on the user-interface
+// thread.
 #pragma once
 
 #include <cstdint>
@@ -24,4 +24,13 @@ public:
     virtual void SetPickMode(int mode, ProtoType* picker) = 0;
     // Open a further window on the tree document (the Root's graph).
     virtual void DisplayTree() = 0;
+    // `top` and every node below it are about to be destroyed (the Root heard ForgetSubtree or
+    // ForgetNode): whatever the owner keeps of them must go.
+    virtual void NodesRemoved(const ProtoType* top) { (void)top; }
+    // `old` was replaced by `replacement` (the factory, Un-Accrete; the Root heard
+    // ReplaceNode); `old` is about to be destroyed.
+    virtual void NodeReplaced(const ProtoType* old, ProtoType* replacement) {
+        (void)old;
+        (void)replacement;
+    }
 };

@@ -2,10 +2,11 @@
 //
 // A driver lists its ports and opens them. An output port sends short and long messages; each
 // message carries the clock tick it was dispatched for and that tick's times, so a driver that
-// renders (the built-in synthesizer) can place it exactly. SendShort and SendLong are called on
-// the clock's real-time thread and must neither allocate nor block; calls on one port are
-// serialised by the caller. An input port delivers what arrives to its sink on the driver's own
-// thread.
+// places messages in time (JACK, the built-in synthesizer) can put each at its exact frame.
+// SendShort and SendLong are called on the clock's real-time thread and must neither allocate nor
+// block; calls on one port are serialised by the caller. An input port delivers what arrives to its
+// sink on the driver's own thread, with the time on the clock's time line when the driver knows
+// it.
 #pragma once
 
 #include <cstdint>
@@ -15,8 +16,11 @@
 
 namespace dsync {
 
-// exactNs of a message sent outside the tick: place it as soon as possible.
+// exactNs of a message sent outside the tick: place it as soon as possible (after anything the
+// port holds already).
 constexpr int64_t kAsSoonAsPossible = INT64_MIN;
+// timeNs of an incoming message whose driver gives no time: it arrived now.
+constexpr int64_t kTimeUnknown = INT64_MIN;
 
 struct DispatchTime {
     uint32_t tick = 0;      // the clock tick the message was due at (or dispatched at)
@@ -36,14 +40,22 @@ public:
     virtual bool HasLeftRightVolume() const { return false; }
     virtual uint32_t GetVolumeWord() const { return 0; }
     virtual void SetVolumeWord(uint32_t) {}
+    // The longest the clock takes to send a message after its time: the timer period of the clock
+    // that dispatches to this port (0 when it sends at once). Ports that place messages in time
+    // keep that much room in their latency; several outputs on one port keep the largest.
+    virtual void SetDispatchPeriod(uint32_t) {}
+    // Messages that could not be placed at their time and went out at the earliest moment.
+    virtual uint64_t Late() const { return 0; }
 };
 
 class MidiInSink {
 public:
     virtual ~MidiInSink() = default;
-    // On the driver's thread. stampMs: milliseconds since the input was started.
-    virtual void OnShortMessage(uint32_t message, uint32_t stampMs) = 0;
-    virtual void OnLongMessage(const uint8_t* data, size_t length, uint32_t stampMs) = 0;
+    // On the driver's thread. stampMs: milliseconds since the input was started; timeNs: when the
+    // message came, on the clock's time line (platform::MonotonicNs), or kTimeUnknown.
+    virtual void OnShortMessage(uint32_t message, uint32_t stampMs, int64_t timeNs) = 0;
+    virtual void OnLongMessage(const uint8_t* data, size_t length, uint32_t stampMs,
+                               int64_t timeNs) = 0;
 };
 
 class MidiInPort {

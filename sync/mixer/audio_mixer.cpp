@@ -29,7 +29,13 @@ void PanGains(int32_t pan, float& left, float& right) {
 // ---- Voice ----------------------------------------------------------------------------------
 
 void Voice::Play(bool loop) {
+    PlayAt(loop, INT64_MIN, 0);
+}
+
+void Voice::PlayAt(bool loop, int64_t startNs, uint32_t dispatchPeriodMs) {
     loop_.store(loop, std::memory_order_relaxed);
+    startDispatchMs_.store(dispatchPeriodMs, std::memory_order_relaxed);
+    startNs_.store(startNs, std::memory_order_relaxed);
     playing_.store(true, std::memory_order_release);
 }
 
@@ -392,12 +398,15 @@ void AudioMixer::WaitForCallback() const {
         std::this_thread::sleep_for(std::chrono::microseconds(100));
 }
 
-void AudioMixer::Render(float* left, float* right, uint32_t frames) {
+void AudioMixer::Render(float* left, float* right, uint32_t frames, const jack::BlockTime* at) {
     DENDRA_REALTIME();
     inside_.fetch_add(1);
+    jack::BlockTime block;
+    if (at) block = *at;
     while (frames > 0) {
         uint32_t n = std::min(frames, kBlock);
-        RenderBlock(left, right, n);
+        RenderBlock(left, right, n, at ? &block : nullptr);
+        block.frame += n;
         left += n;
         right += n;
         frames -= n;
@@ -405,21 +414,40 @@ void AudioMixer::Render(float* left, float* right, uint32_t frames) {
     inside_.fetch_add(1);
 }
 
-void AudioMixer::RenderBlock(float* left, float* right, uint32_t frames) {
+void AudioMixer::RenderBlock(float* left, float* right, uint32_t frames,
+                             const jack::BlockTime* at) {
     std::memset(left, 0, frames * sizeof(float));
     std::memset(right, 0, frames * sizeof(float));
     const uint32_t rate = rate_.load(std::memory_order_relaxed);
     const bool offline = offline_.load(std::memory_order_relaxed);
     for (auto& slot : voices_) {
         Voice& v = *slot;
-        if (v.inUse_.load(std::memory_order_acquire) && v.playing_.load(std::memory_order_acquire))
-            v.Mix(left, right, frames, rate, offline);
+        if (!v.inUse_.load(std::memory_order_acquire) ||
+            !v.playing_.load(std::memory_order_acquire))
+            continue;
+        uint32_t offset = 0;
+        int64_t startNs = v.startNs_.load(std::memory_order_relaxed);
+        if (startNs != INT64_MIN) {
+            int64_t frame = 0;
+            if (at && jack::TheTimeline().FrameAt(startNs, frame)) {
+                frame +=
+                    jack::OutputLatencyFrames(at->cycleFrames, at->rate, v.startDispatchMs_.load());
+                if (frame >= at->frame + frames) continue; // its frame is still to come
+                if (frame > at->frame) offset = uint32_t(frame - at->frame);
+            }
+            // Started now (a PlayAt that came meanwhile keeps its own time).
+            v.startNs_.compare_exchange_strong(startNs, INT64_MIN);
+        }
+        v.Mix(left + offset, right + offset, frames - offset, rate, offline);
     }
     const uint64_t position = position_.load(std::memory_order_relaxed);
     for (auto& s : sources_) {
         AudioSource* source = s.load(std::memory_order_acquire);
         if (!source) continue;
-        source->Render(sourceLeft_, sourceRight_, frames, position);
+        if (at)
+            source->RenderAt(sourceLeft_, sourceRight_, frames, position, *at);
+        else
+            source->Render(sourceLeft_, sourceRight_, frames, position);
         for (uint32_t i = 0; i < frames; ++i) {
             left[i] += sourceLeft_[i];
             right[i] += sourceRight_[i];

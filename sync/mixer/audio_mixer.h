@@ -29,13 +29,15 @@
 //   - Render (the audio callback, or the offline sink) is real-time: it allocates nothing, takes no
 //     lock and never waits (except offline, see SetOffline).
 //   - Voice parameters and Play/Stop may be changed from any thread; they take effect at the start
-//     of the next mixing block (at most 256 frames).
+//     of the next mixing block (at most 256 frames). On a JACK output PlayAt starts a voice at the
+//     exact frame of its time.
 //   - Lock/Unlock/Write/EndOfStream belong to the voice's one writer (its streaming thread).
 //   - CreateVoice/ReleaseVoice, AddSource/RemoveSource are for non-real-time threads; releasing
 //   waits
 //     until a running callback has left the mixer (one audio period at most).
 #pragma once
 
+#include "sync/drivers/jack/jack_timeline.h"
 #include "sync/mixer/resampler.h"
 
 #include <atomic>
@@ -87,6 +89,13 @@ public:
     // Real-time: overwrite left and right with frames frames starting at the mixer's frame
     // framePosition. No allocation, no blocking.
     virtual void Render(float* left, float* right, uint32_t frames, uint64_t framePosition) = 0;
+    // The same, for an output that plays on a server's frame time line (JACK): at tells where the
+    // block lies on it. Sources that place events in time override this one.
+    virtual void RenderAt(float* left, float* right, uint32_t frames, uint64_t framePosition,
+                          const jack::BlockTime& at) {
+        (void)at;
+        Render(left, right, frames, framePosition);
+    }
 };
 
 struct VoiceDesc {
@@ -109,6 +118,11 @@ public:
 
     // Any thread.
     void Play(bool loop);
+    // Plays from the frame at which startNs (on the clock's time line) falls on the output's JACK
+    // time line, less nothing and plus the latency every JACK output keeps (dispatchPeriodMs: the
+    // clock's period), so the voice sounds together with the synthesizer and the JACK MIDI
+    // outputs. On other outputs, with INT64_MIN, or once that frame has passed: at once.
+    void PlayAt(bool loop, int64_t startNs, uint32_t dispatchPeriodMs);
     void Stop();
     bool IsPlaying() const { return playing_.load(std::memory_order_acquire); }
     bool IsLooping() const { return loop_.load(std::memory_order_relaxed); }
@@ -171,6 +185,8 @@ private:
 
     std::atomic<bool> inUse_{false};
     std::atomic<bool> playing_{false};
+    std::atomic<int64_t> startNs_{INT64_MIN}; // PlayAt's time, until the mixer starts it
+    std::atomic<uint32_t> startDispatchMs_{0};
     std::atomic<bool> loop_{false};
     std::atomic<int32_t> attenuation_{0};
     std::atomic<int32_t> pan_{0};
@@ -226,8 +242,9 @@ public:
     void SetOffline(bool offline) { offline_.store(offline); }
     bool Offline() const { return offline_.load(); }
 
-    // Real-time: overwrites left and right with the next frames of the mix.
-    void Render(float* left, float* right, uint32_t frames);
+    // Real-time: overwrites left and right with the next frames of the mix. at: where they lie on
+    // the output's frame time line, for an output that has one (JACK).
+    void Render(float* left, float* right, uint32_t frames, const jack::BlockTime* at = nullptr);
     // Frames rendered so far.
     uint64_t FramePosition() const { return position_.load(std::memory_order_acquire); }
 
@@ -235,7 +252,7 @@ public:
     void WaitForCallback() const;
 
 private:
-    void RenderBlock(float* left, float* right, uint32_t frames);
+    void RenderBlock(float* left, float* right, uint32_t frames, const jack::BlockTime* at);
 
     std::atomic<uint32_t> rate_;
     std::atomic<int32_t> masterAttenuation_{0};

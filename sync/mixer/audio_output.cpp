@@ -2,6 +2,7 @@
 #include "platform/thread_check.h"
 
 #include "sync/devices.h"
+#include "sync/drivers/jack/jack_session.h"
 #include "sync/mixer/quiet_alsa.h"
 #include "sync/mixer/rtaudio_stream.h"
 
@@ -32,48 +33,46 @@ JackOutput::~JackOutput() {
     Close();
 }
 
-bool JackOutput::Open(const std::string& clientName, std::string* error) {
-    if (client_) return true;
+bool JackOutput::Open(const std::string& name, std::string* error) {
+    if (open_) return true;
     QuietenJack();
-    jack_status_t status{};
-    client_ = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
-    if (!client_) {
+    jack::Session& session = jack::TheSession();
+    if (!session.Acquire()) {
         if (error) *error = "no JACK server";
         return false;
     }
-    jack_set_process_callback(client_, &JackOutput::Process, this);
-    jack_set_xrun_callback(client_, &JackOutput::Xrun, this);
-    jack_on_shutdown(client_, &JackOutput::Shutdown, this);
-    mixer_.SetSampleRate(jack_get_sample_rate(client_));
-    gone_.store(false);
+    open_ = true;
+    name_ = name.empty() ? "out" : name;
+    xrunBase_ = session.Xruns();
+    mixer_.SetSampleRate(jack_get_sample_rate(session.Client()));
     return true;
 }
 
 bool JackOutput::Start(bool connectToPlayback, std::string* error) {
-    if (!client_) {
+    if (!open_) {
         if (error) *error = "not open";
         return false;
     }
     if (running_) return true;
-    ports_[0] =
-        jack_port_register(client_, "out_left", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
-    ports_[1] =
-        jack_port_register(client_, "out_right", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
-    if (!ports_[0] || !ports_[1] || jack_activate(client_) != 0) {
+    jack::Session& session = jack::TheSession();
+    ports_[0] = session.RegisterPort(name_ + "_left", JACK_DEFAULT_AUDIO_TYPE, true);
+    ports_[1] = session.RegisterPort(name_ + "_right", JACK_DEFAULT_AUDIO_TYPE, true);
+    if (!ports_[0] || !ports_[1] || !session.Add(this)) {
         for (auto& p : ports_)
-            if (p) jack_port_unregister(client_, p), p = nullptr;
-        if (error) *error = "cannot activate the JACK client";
+            if (p) session.UnregisterPort(p), p = nullptr;
+        if (error) *error = "cannot register the JACK ports";
         return false;
     }
     running_ = true;
     if (connectToPlayback) {
-        const char** playback = jack_get_ports(client_, nullptr, JACK_DEFAULT_AUDIO_TYPE,
+        jack_client_t* client = session.Client();
+        const char** playback = jack_get_ports(client, nullptr, JACK_DEFAULT_AUDIO_TYPE,
                                                JackPortIsPhysical | JackPortIsInput);
         if (playback) {
             for (int c = 0; c < 2 && playback[c]; ++c)
-                jack_connect(client_, jack_port_name(ports_[c]), playback[c]);
+                jack_connect(client, jack_port_name(ports_[c]), playback[c]);
             if (playback[0] && !playback[1])
-                jack_connect(client_, jack_port_name(ports_[1]), playback[0]);
+                jack_connect(client, jack_port_name(ports_[1]), playback[0]);
             jack_free(playback);
         }
     }
@@ -81,17 +80,22 @@ bool JackOutput::Start(bool connectToPlayback, std::string* error) {
 }
 
 void JackOutput::Stop() {
-    if (!client_ || !running_) return;
-    jack_deactivate(client_);
+    if (!open_ || !running_) return;
+    jack::Session& session = jack::TheSession();
+    session.Remove(this);
     for (auto& p : ports_)
-        if (p) jack_port_unregister(client_, p), p = nullptr;
+        if (p) session.UnregisterPort(p), p = nullptr;
     running_ = false;
 }
 
 void JackOutput::Close() {
     Stop();
-    if (client_) jack_client_close(client_);
-    client_ = nullptr;
+    if (open_) jack::TheSession().Release();
+    open_ = false;
+}
+
+bool JackOutput::IsOpen() const {
+    return open_;
 }
 
 std::string JackOutput::PortName(int channel) const {
@@ -100,30 +104,40 @@ std::string JackOutput::PortName(int channel) const {
 }
 
 uint32_t JackOutput::SampleRate() const {
-    return client_ ? jack_get_sample_rate(client_) : 0;
+    jack_client_t* c = open_ ? jack::TheSession().Client() : nullptr;
+    return c ? jack_get_sample_rate(c) : 0;
 }
 
 uint32_t JackOutput::BufferSize() const {
-    return client_ ? jack_get_buffer_size(client_) : 0;
+    jack_client_t* c = open_ ? jack::TheSession().Client() : nullptr;
+    return c ? jack_get_buffer_size(c) : 0;
 }
 
-int JackOutput::Process(uint32_t frames, void* arg) {
-    DENDRA_REALTIME();
-    auto* self = static_cast<JackOutput*>(arg);
-    if (!self->ports_[0] || !self->ports_[1]) return 0;
-    auto* l = static_cast<float*>(jack_port_get_buffer(self->ports_[0], frames));
-    auto* r = static_cast<float*>(jack_port_get_buffer(self->ports_[1], frames));
-    self->mixer_.Render(l, r, frames);
-    return 0;
+uint64_t JackOutput::Xruns() const {
+    return open_ ? jack::TheSession().Xruns() - xrunBase_ : 0;
 }
 
-int JackOutput::Xrun(void* arg) {
-    static_cast<JackOutput*>(arg)->xruns_.fetch_add(1);
-    return 0;
+bool JackOutput::ServerGone() const {
+    return open_ && jack::TheSession().Gone();
 }
 
-void JackOutput::Shutdown(void* arg) {
-    static_cast<JackOutput*>(arg)->gone_.store(true);
+void JackOutput::Process(const jack::CycleInfo& cycle) {
+    auto* l = static_cast<float*>(jack_port_get_buffer(ports_[0], cycle.frames));
+    auto* r = static_cast<float*>(jack_port_get_buffer(ports_[1], cycle.frames));
+    jack::BlockTime at;
+    at.frame = cycle.frame;
+    at.cycleFrames = cycle.frames;
+    at.rate = cycle.rate;
+    at.latencyReport = &latency_;
+    mixer_.Render(l, r, cycle.frames, &at);
+}
+
+void JackOutput::SetCaptureLatency(uint32_t, uint32_t) {
+    // What the ports carry is as old as the latency the sources add (the synthesizer's).
+    const uint32_t latency = latency_.load();
+    jack_latency_range_t range{latency, latency};
+    for (jack_port_t* p : ports_)
+        if (p) jack_port_set_latency_range(p, JackCaptureLatency, &range);
 }
 
 // ---- RtAudioOutput --------------------------------------------------------------------------

@@ -1,5 +1,6 @@
-// Where the mixer plays: a JACK client, an ALSA or PulseAudio device through RtAudio (the offline
-// sink is in audio_mixer.h), and the list of audio devices for the device table.
+// Where the mixer plays: JACK (ports of the library's JACK client), an ALSA or PulseAudio device
+// through RtAudio (the offline sink is in audio_mixer.h), and the list of audio devices for the
+// device table.
 //
 // Every audio device of the library is mixer-backed: a wave output opened by device number and one
 // opened by a 16-byte device identity both end in an AudioMixer playing through one of these
@@ -9,6 +10,7 @@
 // AudioMixer::Render (real-time). Open/Start/Stop/Close are for non-real-time threads.
 #pragma once
 
+#include "sync/drivers/jack/jack_session.h"
 #include "sync/mixer/audio_mixer.h"
 
 #include <atomic>
@@ -17,8 +19,6 @@
 #include <string>
 #include <vector>
 
-typedef struct _jack_client jack_client_t;
-typedef struct _jack_port jack_port_t;
 class RtAudio;
 struct DeviceRecord;
 
@@ -26,40 +26,48 @@ namespace dsync::mixer {
 
 enum class AudioApi : uint8_t { None = 0, Jack = 1, Alsa = 2, Pulse = 3 };
 
-// A JACK client with two output ports, "out_left" and "out_right", registered when it starts.
-class JackOutput {
+// Two audio output ports, "NAME_left" and "NAME_right", of the library's JACK client
+// (jack_session.h), registered when the output starts. Each cycle's block is handed to the mixer
+// with its place on the JACK time line, so the built-in synthesizer puts every message at the frame
+// a JACK MIDI output would (the same latency); the ports report that latency as their capture
+// latency.
+class JackOutput : private jack::Processor {
 public:
     explicit JackOutput(AudioMixer& mixer);
-    ~JackOutput();
+    ~JackOutput() override;
     JackOutput(const JackOutput&) = delete;
     JackOutput& operator=(const JackOutput&) = delete;
 
     // Connects to the server (JACK_DEFAULT_SERVER or the default one; never starts a server) and
-    // sets the mixer's rate to the server's.
-    bool Open(const std::string& clientName, std::string* error = nullptr);
+    // sets the mixer's rate to the server's. name: the ports' first part ("out" when empty).
+    bool Open(const std::string& name, std::string* error = nullptr);
     // Registers the ports, activates the client and, when asked, connects the ports to the first
     // two physical playback ports.
     bool Start(bool connectToPlayback = false, std::string* error = nullptr);
     void Stop();
     void Close();
-    bool IsOpen() const { return client_ != nullptr; }
+    bool IsOpen() const;
     bool IsRunning() const { return running_; }
     std::string PortName(int channel) const; // full port names, empty while stopped
     uint32_t SampleRate() const;
     uint32_t BufferSize() const;
-    uint64_t Xruns() const { return xruns_.load(); }
-    bool ServerGone() const { return gone_.load(); }
+    // Cycles the server missed since the output opened.
+    uint64_t Xruns() const;
+    bool ServerGone() const;
+    // The latency the mixer's sources reported (frames; 0 while none places events in time).
+    uint32_t LatencyFrames() const { return latency_.load(); }
 
 private:
-    static int Process(uint32_t frames, void* arg);
-    static int Xrun(void* arg);
-    static void Shutdown(void* arg);
+    void Process(const jack::CycleInfo& cycle) override;
+    void SetCaptureLatency(uint32_t cycleFrames, uint32_t rate) override;
+
     AudioMixer& mixer_;
-    jack_client_t* client_ = nullptr;
+    bool open_ = false;
+    std::string name_;
     jack_port_t* ports_[2] = {nullptr, nullptr};
     bool running_ = false;
-    std::atomic<uint64_t> xruns_{0};
-    std::atomic<bool> gone_{false};
+    uint64_t xrunBase_ = 0;
+    std::atomic<uint32_t> latency_{0};
 };
 
 // An ALSA or PulseAudio output through RtAudio. Errors are caught and reported, never thrown.

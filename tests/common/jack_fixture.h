@@ -33,7 +33,7 @@ protected:
     static void SetUpTestSuite() {
         jackd_ = FindJackd();
         if (jackd_.empty()) return;
-        name_ = std::string(Traits::kName) + "-" + std::to_string(getpid());
+        name_ = ServerName(Traits::kName);
         pid_ = StartDummyServer(name_, Traits::kRate, Period());
         up_ = pid_ > 0 && JackServerRunning();
     }

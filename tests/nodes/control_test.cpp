@@ -316,16 +316,32 @@ TEST(Pointer, SolvesItsTargetInItsOwnWindowUpToTheLimit) {
     p->SetTarget(note);
     EXPECT_EQ(NoteTimes(root), (std::vector<uint32_t>{100, 3100}));
 
-    // A Pointer to its own parent recurses up to its limit: each level adds one note.
-    for (int limit : {0, 1, 3, 40}) {
-        p->recursionLimit = limit;
-        p->start = 0;
-        note->start = 0;
-        p->SetTarget(a);
+    // A target that contains the Pointer is refused, whoever sets it.
+    EXPECT_FALSE(p->SetTarget(a));
+    EXPECT_EQ(p->Target(), nullptr);
+    EXPECT_FALSE(p->SetTarget(p));
+    EXPECT_EQ(p->Target(), nullptr);
+}
+
+TEST(Pointer, PointersIntoEachOthersBranchesRecurseUpToTheLimit) {
+    // And(And(note, p1), p2): p1 points at p2, p2 at the inner And, which holds p1 again.
+    Root root;
+    auto* outer = Put(root.childOne, "And");
+    auto* inner = Put(outer->childOne, "And");
+    auto* note = Put<MidiNote>(inner->childOne, "MidiNote");
+    note->duration = 1;
+    auto* p1 = Put<Pointer>(inner->childTwo, "Pointer");
+    auto* p2 = Put<Pointer>(outer->childTwo, "Pointer");
+    ASSERT_TRUE(p1->SetTarget(p2));
+    ASSERT_TRUE(p2->SetTarget(inner));
+    for (int limit : {0, 1, 3}) {
+        p1->recursionLimit = p2->recursionLimit = limit;
         root.ResetCounters();
         CNoteEventList out;
         root.SolveInto(out, 0);
-        EXPECT_EQ(out.Count(), limit + 1) << limit;
+        // One note directly, and each level of recursion one more through each of the two
+        // Pointers.
+        EXPECT_EQ(out.Count(), 2 * limit + 1) << limit;
     }
 }
 
@@ -335,14 +351,13 @@ TEST(Pointer, MutuallyRecursivePointersFinish) {
     auto* p1 = Put<Pointer>(a->childOne, "Pointer");
     auto* p2 = Put<Pointer>(a->childTwo, "Pointer");
     p1->recursionLimit = p2->recursionLimit = 40;
-    p1->SetTarget(a);
-    p2->SetTarget(a);
+    ASSERT_TRUE(p1->SetTarget(p2));
+    ASSERT_TRUE(p2->SetTarget(p1));
     CNoteEventList out;
-    root.SolveInto(out, 0); // 2^40 expansions without the shared budget
+    root.SolveInto(out, 0);
     EXPECT_TRUE(out.IsEmpty());
-    p1->SetTarget(p1); // its own target: ResetCounters must not recurse forever
-    root.childOne->ResetCounters();
-    p1->ResetCounters();
+    p1->ResetCounters(); // each resets the other: must not recurse forever
+    p2->ResetCounters();
 }
 
 TEST(Pointer, FollowsReplacementAndForgetsRemovedTargets) {
@@ -382,18 +397,25 @@ TEST(Pointer, FollowsReplacementAndForgetsRemovedTargets) {
 }
 
 TEST(Pointer, CopyKeepsTargetsOnlyInsideItsOwnTree) {
+    // Root -> And(p, And(same, MidiNote "Tune")).
     Root root, other;
     auto* a = Put(root.childOne, "And");
     auto* p = Put<Pointer>(a->childOne, "Pointer");
-    p->SetTarget(a->childTwo);
-    auto* same = Put<Pointer>(a->childTwo, "Pointer");
-    p->SetTarget(a);
+    auto* b = Put(a->childTwo, "And");
+    auto* same = Put<Pointer>(b->childOne, "Pointer");
+    ProtoType* tune = Put(b->childTwo, "MidiNote");
+    tune->name = "Tune";
+    ASSERT_TRUE(p->SetTarget(tune));
     same->Copy(*p);
-    EXPECT_EQ(same->Target(), a);
+    EXPECT_EQ(same->Target(), tune);
     auto* elsewhere = Put<Pointer>(other.childOne, "Pointer");
     elsewhere->Copy(*p);
     EXPECT_EQ(elsewhere->Target(), nullptr);
-    EXPECT_EQ(elsewhere->targetName, "And");
+    EXPECT_EQ(elsewhere->targetName, "Tune");
+    // A copy that lands inside its source's target does not point at what contains it.
+    ASSERT_TRUE(p->SetTarget(b));
+    same->Copy(*p);
+    EXPECT_EQ(same->Target(), nullptr);
 }
 
 TEST(Accrete, WrapsAndUnwraps) {

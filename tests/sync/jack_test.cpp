@@ -114,8 +114,7 @@ struct Tester {
 class JackTest : public testing::Test {
 public:
     static void SetUpTestSuite() {
-        g_server =
-            jacktest::StartDummyServer("dendra-test-" + std::to_string(getpid()), "48000", "256");
+        g_server = jacktest::StartDummyServer(jacktest::ServerName("dendra-test"), "48000", "256");
     }
     static void TearDownTestSuite() { jacktest::StopServer(g_server); }
 
@@ -270,8 +269,8 @@ TEST(JackServerProcess, EndsWhenItsTestProgramIsKilled) {
     if (program == 0) {
         // Stands for a test program: starts its server, reports it, and waits to be killed.
         close(pipeFds[0]);
-        const pid_t server = jacktest::StartDummyServer("dendra-orphan-" + std::to_string(getpid()),
-                                                        "48000", "1024");
+        const pid_t server =
+            jacktest::StartDummyServer(jacktest::ServerName("dendra-orphan"), "48000", "1024");
         ssize_t written = write(pipeFds[1], &server, sizeof server);
         (void)written;
         for (;;) pause();
@@ -294,6 +293,8 @@ TEST(JackServerProcess, EndsWhenItsTestProgramIsKilled) {
     }
     if (!gone) kill(server, SIGKILL);
     EXPECT_TRUE(gone) << "the server outlived its test program";
+    // Killed, it kept its place in JACK's registry of servers: give it back.
+    jacktest::Reclaim(jacktest::ServerName("dendra-orphan"));
 }
 
 } // namespace

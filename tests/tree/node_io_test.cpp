@@ -1,10 +1,12 @@
 #include "events/archive.h"
+#include "platform/user_messages.h"
 #include "tests/tree/tree_helpers.h"
 #include "tree/node_io.h"
 #include "tree/params.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -31,9 +33,12 @@ void Vary(ProtoType& n, int salt) {
     n.duration = 7000u + salt;
 }
 
-// Root -> And(original subtree, Null) with a node of `type` as the original.
+// Root -> And(And(original subtree, Null), MidiNote) with a node of `type` as the original; a
+// Pointer points at the MidiNote.
 ProtoType* BuildSample(Root& root, const NodeFactoryEntry& e) {
-    ProtoType* a = Put(root.childOne, "And");
+    ProtoType* top = Put(root.childOne, "And");
+    ProtoType* a = Put(top->childOne, "And");
+    ProtoType* target = Put(top->childTwo, "MidiNote");
     ProtoType* n = Put(a->childOne, e.info->typeName);
     Vary(*n, 3);
     if (n->childOne) Vary(*Put(n->childOne, "Loop"), 5);
@@ -42,7 +47,7 @@ ProtoType* BuildSample(Root& root, const NodeFactoryEntry& e) {
         w->events.AddCopyAt(EventMidi(0, 0x91, 60, 99, 250), 120);
         w->events.AddCopyAt(EventMidi(0, 0xB2, 7, 90), 480);
     }
-    if (auto* p = As<Pointer>(n)) p->SetTarget(a);
+    if (auto* p = As<Pointer>(n)) p->SetTarget(target);
     if (auto* acc = As<Accrete>(n)) acc->inner[0] = acc->childOne;
     return n;
 }
@@ -55,7 +60,7 @@ TEST(NodeRecords, EveryTypeCopiesAndRoundTrips) {
             SCOPED_TRACE(e.info->typeName);
             Root root;
             ProtoType* n = BuildSample(root, e);
-            ProtoType* a = root.childOne;
+            ProtoType* a = root.childOne->childOne;
 
             // Copy into the other branch of the same tree.
             ProtoType* c = Put(a->childTwo, e.info->typeName);
@@ -65,7 +70,7 @@ TEST(NodeRecords, EveryTypeCopiesAndRoundTrips) {
                 EXPECT_NE(c->childOne, n->childOne) << "fresh branches";
             }
             if (auto* p = As<Pointer>(c)) {
-                EXPECT_EQ(p->Target(), a);
+                EXPECT_EQ(p->Target(), root.childOne->childTwo);
             }
             if (auto* acc = As<Accrete>(c)) {
                 EXPECT_EQ(acc->inner[0], c->childOne);
@@ -79,10 +84,10 @@ TEST(NodeRecords, EveryTypeCopiesAndRoundTrips) {
             ASSERT_TRUE(ReadNodeRecord(in, back, &err)) << err.message;
             EXPECT_TRUE(in.AtEnd());
             EXPECT_EQ(Record(back), bytes);
-            ProtoType* m = back.childOne->childOne;
+            ProtoType* m = back.childOne->childOne->childOne;
             EXPECT_EQ(m->TypeName(), e.info->typeName);
             if (auto* p = As<Pointer>(m)) {
-                EXPECT_EQ(p->Target(), back.childOne);
+                EXPECT_EQ(p->Target(), back.childOne->childTwo);
             }
             if (auto* acc = As<Accrete>(m)) {
                 EXPECT_EQ(acc->inner[0], m->childOne);
@@ -106,6 +111,55 @@ TEST(NodeRecords, PointerTargetReadLaterIsResolved) {
     auto* q = static_cast<Pointer*>(back.childOne->childOne);
     EXPECT_EQ(q->Target(), back.childOne->childTwo);
     EXPECT_EQ(q->targetName, "Target");
+}
+
+TEST(NodeRecords, AStoredPathToAnAncestorLeavesNoTarget) {
+    // Root -> And(And(p, Null), MidiNote): p points at the MidiNote ("LR"); the bytes are then
+    // changed to point at p's own parent ("LL"), which contains it.
+    Root root;
+    ProtoType* a = Put(root.childOne, "And");
+    ProtoType* b = Put(a->childOne, "And");
+    auto* p = Put<Pointer>(b->childOne, "Pointer");
+    ASSERT_TRUE(p->SetTarget(Put(a->childTwo, "MidiNote")));
+    std::vector<uint8_t> bytes = Record(root);
+    const std::vector<uint8_t> path{2, 'L', 'R'};
+    auto at = std::search(bytes.begin(), bytes.end(), path.begin(), path.end());
+    ASSERT_NE(at, bytes.end());
+    at[2] = 'L';
+    CArchive in(bytes);
+    Root back;
+    ASSERT_TRUE(ReadNodeRecord(in, back));
+    EXPECT_EQ(static_cast<Pointer*>(back.childOne->childOne->childOne)->Target(), nullptr);
+}
+
+TEST(NodeRecords, ReadingASubtreeLeavesTheTreesOtherPointersAlone) {
+    // Root -> And(And(MidiNote "Tune", lost), And(MidiNote "Tune", And(p, Null))): p points at
+    // the second "Tune", `lost` nowhere. Reading a branch into the Null must neither move p (a
+    // search by name would find the first "Tune") nor complain about `lost`.
+    Root root;
+    ProtoType* a = Put(root.childOne, "And");
+    ProtoType* b = Put(a->childOne, "And");
+    ProtoType* c = Put(a->childTwo, "And");
+    Put(b->childOne, "MidiNote")->name = "Tune";
+    auto* lost = Put<Pointer>(b->childTwo, "Pointer");
+    lost->targetName = "Gone";
+    ProtoType* second = Put(c->childOne, "MidiNote");
+    second->name = "Tune";
+    ProtoType* d = Put(c->childTwo, "And");
+    auto* p = Put<Pointer>(d->childOne, "Pointer");
+    ASSERT_TRUE(p->SetTarget(second));
+
+    Root source;
+    Put(source.childOne, "Loop");
+    CArchive out;
+    WriteTypedNode(out, *source.childOne);
+    platform::ScopedRecordingMessages messages;
+    CArchive in(out.Buffer());
+    ASSERT_NE(ReadTypedNode(in, *d->childTwo), nullptr);
+    EXPECT_EQ(d->childTwo->TypeName(), "Loop");
+    EXPECT_EQ(p->Target(), second);
+    EXPECT_EQ(lost->Target(), nullptr);
+    EXPECT_TRUE(messages.Shown().empty());
 }
 
 TEST(NodeRecords, UnknownTypeFailsAndNamesIt) {

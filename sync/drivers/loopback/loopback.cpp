@@ -152,19 +152,20 @@ unsigned LoopbackMidiDriver::OpenInput(const std::string& port, const std::strin
     return kNoError;
 }
 
-bool LoopbackMidiDriver::FeedShort(int input, uint32_t message, uint32_t stampMs) {
+bool LoopbackMidiDriver::FeedShort(int input, uint32_t message, uint32_t stampMs, int64_t timeNs) {
     if (input < 0 || input >= kPorts) return false;
     std::lock_guard<std::mutex> g(inputs_[input].lock);
     if (!inputs_[input].sink || !inputs_[input].started) return false;
-    inputs_[input].sink->OnShortMessage(message, stampMs);
+    inputs_[input].sink->OnShortMessage(message, stampMs, timeNs);
     return true;
 }
 
-bool LoopbackMidiDriver::FeedLong(int input, const uint8_t* data, size_t length, uint32_t stampMs) {
+bool LoopbackMidiDriver::FeedLong(int input, const uint8_t* data, size_t length, uint32_t stampMs,
+                                  int64_t timeNs) {
     if (input < 0 || input >= kPorts) return false;
     std::lock_guard<std::mutex> g(inputs_[input].lock);
     if (!inputs_[input].sink || !inputs_[input].started) return false;
-    inputs_[input].sink->OnLongMessage(data, length, stampMs);
+    inputs_[input].sink->OnLongMessage(data, length, stampMs, timeNs);
     return true;
 }
 

@@ -72,9 +72,12 @@ public:
                        std::unique_ptr<MidiInPort>& out) override;
 
     LoopbackOutputState& Output(int index) { return outputs_[index]; }
-    // Feeds a message to a started input; false when the input is not open and started.
-    bool FeedShort(int input, uint32_t message, uint32_t stampMs = 0);
-    bool FeedLong(int input, const uint8_t* data, size_t length, uint32_t stampMs = 0);
+    // Feeds a message to a started input; false when the input is not open and started. timeNs:
+    // when it came on the clock's time line, if the feeder knows.
+    bool FeedShort(int input, uint32_t message, uint32_t stampMs = 0,
+                   int64_t timeNs = kTimeUnknown);
+    bool FeedLong(int input, const uint8_t* data, size_t length, uint32_t stampMs = 0,
+                  int64_t timeNs = kTimeUnknown);
 
 private:
     friend class LoopbackInPort;

@@ -1,6 +1,7 @@
 #include "sync/drivers/synth/gm_synth.h"
 #include "platform/thread_check.h"
 
+#include "platform/timer.h"
 #include "sync/devices.h"
 #include "sync/messages.h"
 
@@ -119,9 +120,15 @@ bool GmSynth::Push(const Event& e) {
     return true;
 }
 
+void GmSynth::SetDispatchPeriod(uint32_t ms) {
+    uint32_t old = dispatchMs_.load();
+    while (ms > old && !dispatchMs_.compare_exchange_weak(old, ms)) {
+    }
+}
+
 bool GmSynth::SendShort(uint32_t message, const DispatchTime& at) {
     Event e;
-    e.sample = at.exactNs == kAsSoonAsPossible ? INT64_MIN : SampleOf(at.exactNs);
+    e.sample = at.exactNs == kAsSoonAsPossible ? INT64_MIN : at.exactNs;
     e.message = message;
     return Push(e);
 }
@@ -132,7 +139,7 @@ bool GmSynth::SendLong(const uint8_t* data, uint32_t length, const DispatchTime&
         return false;
     }
     Event e;
-    e.sample = at.exactNs == kAsSoonAsPossible ? INT64_MIN : SampleOf(at.exactNs);
+    e.sample = at.exactNs == kAsSoonAsPossible ? INT64_MIN : at.exactNs;
     e.message = 0;
     e.length = length;
     std::memcpy(e.bytes, data, length);
@@ -206,8 +213,18 @@ void GmSynth::WriteFloat(int frames, float* left, float* right) {
     fluid_synth_write_float(synth_, frames, left, 0, 1, right, 0, 1);
 }
 
-void GmSynth::Render(float* left, float* right, uint32_t frames) {
+void GmSynth::Render(float* left, float* right, uint32_t frames, const jack::BlockTime* at) {
     if (!left || !right) return;
+    // On a JACK server whose rate the synth renders at: the frames of its time line.
+    jack::Timeline& timeline = jack::TheTimeline();
+    const bool onServer =
+        at && at->rate != 0 && double(at->rate) == sampleRate_ && timeline.Anchored();
+    int64_t latency = 0;
+    if (onServer) {
+        latency = jack::OutputLatencyFrames(at->cycleFrames, at->rate, dispatchMs_.load());
+        if (at->latencyReport) at->latencyReport->store(uint32_t(latency));
+    }
+    bool timed = false;
     if (!synth_) {
         std::fill(left, left + frames, 0.0f);
         std::fill(right, right + frames, 0.0f);
@@ -222,7 +239,16 @@ void GmSynth::Render(float* left, float* right, uint32_t frames) {
             dropped_.fetch_add(1);
         } else {
             Event& in = ring_[r];
-            int64_t s = in.sample == INT64_MIN ? rendered_ : std::max(in.sample, rendered_);
+            int64_t s = rendered_;
+            if (in.sample != INT64_MIN) {
+                int64_t frame = 0;
+                if (onServer && timeline.FrameAt(in.sample, frame))
+                    s = rendered_ + (frame + latency - at->frame);
+                else
+                    s = SampleOf(in.sample);
+                s = std::max(s, rendered_);
+                timed = true;
+            }
             size_t i = pendingCount_;
             while (i > 0 && pending_[i - 1].sample > s) {
                 std::swap(pending_[i], pending_[i - 1]);
@@ -237,6 +263,7 @@ void GmSynth::Render(float* left, float* right, uint32_t frames) {
         r = (r + 1) % kRingSize;
     }
     ringRead_.store(r, std::memory_order_release);
+    if (timed && onServer) timeline.NoteUse(platform::MonotonicNs());
 
     const int64_t end = rendered_ + frames;
     size_t applied = 0;
@@ -285,6 +312,7 @@ public:
         return 0;
     }
     int Reset() override { return synth_.Reset() ? 0 : int(kNotReady); }
+    void SetDispatchPeriod(uint32_t ms) override { synth_.SetDispatchPeriod(ms); }
     bool HasVolume() const override { return true; }
     bool HasLeftRightVolume() const override { return true; }
     uint32_t GetVolumeWord() const override { return synth_.VolumeWord(); }

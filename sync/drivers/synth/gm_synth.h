@@ -2,8 +2,11 @@
 // General MIDI soundfont.
 //
 // Each message carries the exact time of the clock tick it was dispatched for; the synth turns that
-// time into a sample position (time origin, sample rate, constant latency) and applies the message
-// there when it renders, so playback timing does not depend on when the timer thread woke. Note:
+// time into a sample position when it takes the message in to render, and applies the message
+// there, so playback timing does not depend on when the timer thread woke. Rendered for an output
+// on a JACK server, the position is the message's frame on the server's time line plus the latency
+// every JACK output of the library keeps (jack_timeline.h), so the synth sounds together with the
+// JACK MIDI outputs; elsewhere it comes from the time origin, sample rate and latency given. Note:
 // FluidSynth applies messages at the start of its 64-frame control blocks, so a message takes
 // effect at the first block boundary at or after its sample (the same one on every render).
 //
@@ -13,6 +16,7 @@
 #pragma once
 
 #include "sync/drivers/driver.h"
+#include "sync/drivers/jack/jack_timeline.h"
 
 #include <atomic>
 #include <cstdint>
@@ -58,11 +62,14 @@ public:
     // Real-time: queue a message (see DispatchTime). False when the ring is full.
     bool SendShort(uint32_t message, const DispatchTime& at);
     bool SendLong(const uint8_t* data, uint32_t length, const DispatchTime& at);
+    // The clock's dispatch period (see MidiOutPort::SetDispatchPeriod); the largest given counts.
+    void SetDispatchPeriod(uint32_t ms);
     // Real-time: silences everything and restores the channels' defaults, as a device reset does.
     bool Reset();
 
-    // Renders frames into left and right (overwriting). Real-time once loaded.
-    void Render(float* left, float* right, uint32_t frames);
+    // Renders frames into left and right (overwriting). Real-time once loaded. at: where the
+    // frames lie on a JACK server's time line, when the output plays there.
+    void Render(float* left, float* right, uint32_t frames, const jack::BlockTime* at = nullptr);
     int64_t RenderedFrames() const { return rendered_; }
 
     // Output volume: left level in the low 16 bits, right level in the high 16 bits.
@@ -75,7 +82,7 @@ private:
     // One stretch of samples from the synthesizer library.
     void WriteFloat(int frames, float* left, float* right);
     struct Event {
-        int64_t sample = 0;
+        int64_t sample = 0;   // in the ring: the time on the clock's time line (INT64_MIN: at once)
         uint32_t message = 0; // 0: sysex in bytes; 0xFFFFFFFF: reset
         uint32_t length = 0;
         uint8_t bytes[kMaxSysex];
@@ -93,6 +100,7 @@ private:
     std::atomic<int64_t> originNs_{0};
     std::atomic<int64_t> latency_{0};
     int64_t rendered_ = 0;
+    std::atomic<uint32_t> dispatchMs_{0};
     std::atomic<uint32_t> volume_{0xFFFFFFFFu};
     std::atomic<uint64_t> dropped_{0};
 

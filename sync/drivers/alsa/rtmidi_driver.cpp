@@ -1,4 +1,4 @@
-#include "sync/drivers/jack/rtmidi_driver.h"
+#include "sync/drivers/alsa/rtmidi_driver.h"
 #include "platform/thread_check.h"
 
 #include "platform/timer.h"
@@ -6,8 +6,6 @@
 
 #include <RtMidi.h>
 #include <atomic>
-#include <jack/jack.h>
-#include <mutex>
 #include <unistd.h>
 
 namespace dsync {
@@ -15,20 +13,9 @@ namespace dsync {
 namespace {
 constexpr const char* kClientName = "Dendra";
 
+constexpr RtMidi::Api kApi = RtMidi::LINUX_ALSA;
+
 void QuietErrors(RtMidiError::Type, const std::string&, void*) {}
-void QuietJack(const char*) {}
-
-void SilenceJack() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        jack_set_error_function(QuietJack);
-        jack_set_info_function(QuietJack);
-    });
-}
-
-RtMidi::Api ApiOf(RtMidiDriver::Service s) {
-    return s == RtMidiDriver::Service::Jack ? RtMidi::UNIX_JACK : RtMidi::LINUX_ALSA;
-}
 
 bool OwnPort(const std::string& name) {
     return name.rfind(kClientName, 0) == 0;
@@ -132,12 +119,12 @@ private:
         uint32_t stamp = uint32_t((platform::MonotonicNs() - self->startNs_.load()) / 1000000);
         const auto& m = *message;
         if (m[0] == 0xF0) {
-            self->sink_->OnLongMessage(m.data(), m.size(), stamp);
+            self->sink_->OnLongMessage(m.data(), m.size(), stamp, kTimeUnknown);
             return;
         }
         uint32_t word = 0;
         for (size_t i = 0; i < m.size() && i < 4; ++i) word |= uint32_t(m[i]) << (8 * i);
-        self->sink_->OnShortMessage(word, stamp);
+        self->sink_->OnShortMessage(word, stamp, kTimeUnknown);
     }
 
     std::unique_ptr<RtMidiIn> in_;
@@ -147,30 +134,19 @@ private:
 };
 } // namespace
 
-RtMidiDriver::RtMidiDriver(Service service) : service_(service) {}
-
 bool RtMidiDriver::Available() const {
     std::vector<RtMidi::Api> apis;
     RtMidi::getCompiledApi(apis);
     bool compiled = false;
     for (auto a : apis)
-        if (a == ApiOf(service_)) compiled = true;
-    if (!compiled) return false;
-    if (service_ == Service::Alsa) return access("/dev/snd/seq", F_OK) == 0;
-    // Ask JACK itself first: RtMidi would complain on the terminal when no server runs.
-    SilenceJack();
-    jack_status_t status;
-    jack_client_t* probe = jack_client_open("DendraProbe", JackNoStartServer, &status);
-    if (!probe) return false;
-    jack_client_close(probe);
-    return true;
+        if (a == kApi) compiled = true;
+    return compiled && access("/dev/snd/seq", F_OK) == 0;
 }
 
 std::vector<std::string> RtMidiDriver::Outputs() {
     if (!Available()) return {};
-    SilenceJack();
     try {
-        RtMidiOut probe(ApiOf(service_), kClientName);
+        RtMidiOut probe(kApi, kClientName);
         probe.setErrorCallback(QuietErrors);
         return ListPorts(probe);
     } catch (...) {
@@ -180,9 +156,8 @@ std::vector<std::string> RtMidiDriver::Outputs() {
 
 std::vector<std::string> RtMidiDriver::Inputs() {
     if (!Available()) return {};
-    SilenceJack();
     try {
-        RtMidiIn probe(ApiOf(service_), kClientName);
+        RtMidiIn probe(kApi, kClientName);
         probe.setErrorCallback(QuietErrors);
         return ListPorts(probe);
     } catch (...) {
@@ -193,9 +168,8 @@ std::vector<std::string> RtMidiDriver::Inputs() {
 unsigned RtMidiDriver::OpenOutput(const std::string& port, const std::string& ownName,
                                   std::unique_ptr<MidiOutPort>& out) {
     if (!Available()) return kNoDriver;
-    SilenceJack();
     try {
-        auto midi = std::make_unique<RtMidiOut>(ApiOf(service_), kClientName);
+        auto midi = std::make_unique<RtMidiOut>(kApi, kClientName);
         midi->setErrorCallback(QuietErrors);
         unsigned index = 0;
         if (!FindPort(*midi, port, index)) return kBadDeviceId;
@@ -211,9 +185,8 @@ unsigned RtMidiDriver::OpenOutput(const std::string& port, const std::string& ow
 unsigned RtMidiDriver::OpenInput(const std::string& port, const std::string& ownName,
                                  MidiInSink* sink, std::unique_ptr<MidiInPort>& out) {
     if (!Available() || !sink) return kNoDriver;
-    SilenceJack();
     try {
-        auto midi = std::make_unique<RtMidiIn>(ApiOf(service_), kClientName, 1024);
+        auto midi = std::make_unique<RtMidiIn>(kApi, kClientName, 1024);
         midi->setErrorCallback(QuietErrors);
         // Our own filters decide what is kept: let system exclusive, timing and sensing through.
         midi->ignoreTypes(false, false, false);
