@@ -1,9 +1,9 @@
 #include "nodes/builtin_nodes.h"
 
 #include "nodes/control.h"
+#include "nodes/library.h"
 #include "nodes/logic.h"
 #include "nodes/midi.h"
-#include "nodes/library.h"
 #include "nodes/numeric.h"
 #include "nodes/wave.h"
 #include "tree/registry.h"

@@ -47,9 +47,8 @@ void EnvelopeEditor::Drag(double position, double level) {
     p.level = Held(level);
     points_.erase(points_.begin() + selected_);
     // After the points at the same position or before it.
-    auto at = std::upper_bound(
-        points_.begin(), points_.end(), p.position,
-        [](float pos, const EnvelopePoint& q) { return pos < q.position; });
+    auto at = std::upper_bound(points_.begin(), points_.end(), p.position,
+                               [](float pos, const EnvelopePoint& q) { return pos < q.position; });
     selected_ = static_cast<int>(at - points_.begin());
     points_.insert(at, p);
     Fix();
@@ -59,9 +58,8 @@ void EnvelopeEditor::Drag(double position, double level) {
 bool EnvelopeEditor::DoubleClick(double position, double level) {
     if (HitTest(position, level) >= 0) return false;
     const EnvelopePoint p{Held(level), Held(position)};
-    auto at = std::upper_bound(
-        points_.begin(), points_.end(), p.position,
-        [](float pos, const EnvelopePoint& q) { return pos < q.position; });
+    auto at = std::upper_bound(points_.begin(), points_.end(), p.position,
+                               [](float pos, const EnvelopePoint& q) { return pos < q.position; });
     selected_ = static_cast<int>(at - points_.begin());
     points_.insert(at, p);
     Fix();

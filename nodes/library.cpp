@@ -61,8 +61,9 @@ uint32_t ListWindowStart(const DendraEventList* h) {
 }
 int32_t ListSolveBranch(DendraEventList* h, int32_t which) {
     auto* host = static_cast<HostList*>(h);
-    ProtoType* branch = which == 1 ? host->node->childOne : which == 2 ? host->node->childTwo
-                                                                       : nullptr;
+    ProtoType* branch = which == 1   ? host->node->childOne
+                        : which == 2 ? host->node->childTwo
+                                     : nullptr;
     CNoteEventList& list = *host->list;
     if (!branch) {
         list.RemoveAll();
@@ -145,8 +146,8 @@ int32_t ListRemove(DendraEventList* h, int32_t index) {
 }
 
 constexpr DendraEventListApi kListApi = {
-    ListNow,  ListNext, ListLowerNext, ListWindowStart, ListSolveBranch, ListClear,
-    ListCount, ListGet, ListSet,      ListAdd,         ListRemove,
+    ListNow,   ListNext, ListLowerNext, ListWindowStart, ListSolveBranch, ListClear,
+    ListCount, ListGet,  ListSet,       ListAdd,         ListRemove,
 };
 
 struct HostArchive : DendraArchive {
@@ -194,10 +195,9 @@ constexpr DendraDCApi kDcApi = {DcFillRect, DcDrawLine, DcDrawText};
 
 // Whether the library named `library` in Registry() offers the effect.
 bool Offers(const NodeRegistry& registry, const std::string& library, const std::string& effect) {
-    return std::any_of(registry.Entries().begin(), registry.Entries().end(),
-                       [&](const RegistryEntry& e) {
-                           return e.library == library && e.typeName == effect;
-                       });
+    return std::any_of(
+        registry.Entries().begin(), registry.Entries().end(),
+        [&](const RegistryEntry& e) { return e.library == library && e.typeName == effect; });
 }
 
 } // namespace
@@ -243,7 +243,9 @@ int LoadEffectLibraries(NodeRegistry& registry, const std::vector<std::string>& 
                                  ".");
             continue;
         }
-        slot.handle = handle;
+        // The slot takes the handle only once the library has added its effects: a slot with a
+        // handle holds a library, and built-in types are made through the first slot that
+        // holds none. A library refused below stays loaded but unused.
         auto getFxList = Export<DendraGetFxListFn>(handle, "GetFxList");
         if (!getFxList) {
             platform::MessageBox(kProblemInLibraryMessage);
@@ -267,6 +269,7 @@ int LoadEffectLibraries(NodeRegistry& registry, const std::vector<std::string>& 
             platform::MessageBox("The effect library \"" + path + "\" offers no effects.");
             continue;
         }
+        slot.handle = handle;
         ++loaded;
     }
     return loaded;
@@ -351,7 +354,7 @@ bool LibraryNode::Bind(void* handle, const std::string& library, const std::stri
     return true;
 }
 
-std::vector<uint8_t> LibraryNode::LibraryBytes() {
+std::vector<uint8_t> LibraryNode::LibraryBytes() const {
     if (!bound_) return kept_;
     CArchive sub;
     if (fx_.serialize) {

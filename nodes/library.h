@@ -92,7 +92,7 @@ public:
     // The library's bytes as read, for a node kept without its library.
     const std::vector<uint8_t>& KeptBytes() const { return kept_; }
     // The library's own bytes as they would be stored now.
-    std::vector<uint8_t> LibraryBytes();
+    std::vector<uint8_t> LibraryBytes() const;
 
     // Slot order.
     void Copy(const ProtoType& source) override;

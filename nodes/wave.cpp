@@ -27,7 +27,7 @@ constexpr const char* kNoneLabel = "NONE";
 } // namespace
 
 #define WAVE_EFFECT(Name, plain, id, order, text, second)                                          \
-    constinit const NodeTypeInfo Name::kInfo = {.typeName = #Name,                                \
+    constinit const NodeTypeInfo Name::kInfo = {.typeName = #Name,                                 \
                                                 .displayName = plain,                              \
                                                 .typeId = id,                                      \
                                                 .branches = Name##Branches,                        \
@@ -122,6 +122,8 @@ void FxEnvelope::Copy(const ProtoType& source) {
 
 void FxEnvelope::Serialize(CArchive& ar) {
     if (ar.IsStoring()) {
+        // The count is stored in 16 bits: points beyond kMaxPoints cannot be stored.
+        if (points.size() > static_cast<size_t>(kMaxPoints)) points.resize(kMaxPoints);
         pointCount = static_cast<int32_t>(points.size());
         ProtoType::Serialize(ar);
         for (const EnvelopePoint& p : points) {
@@ -155,9 +157,21 @@ void FxEnvelope::Serialize(CArchive& ar) {
 }
 
 void FxEnvelope::ExchangeParams(bool toDialog, ParamDialog& dialog) {
-    if (toDialog) pointCount = static_cast<int32_t>(points.size());
+    const auto count = static_cast<int32_t>(points.size());
+    if (toDialog) {
+        pointCount = count;
+        ProtoType::ExchangeParams(toDialog, dialog);
+        return;
+    }
+    // The field offers 0 .. 12: an envelope of more points drawn in the area keeps them all
+    // unless the count was changed.
+    constexpr size_t at = 1; // pointCount's place in kFields
+    const bool untouched = at < dialog.fields.size() && dialog.fields[at].number == count;
     ProtoType::ExchangeParams(toDialog, dialog);
-    if (!toDialog) SetPointCount(pointCount);
+    if (untouched)
+        pointCount = count;
+    else
+        SetPointCount(pointCount);
 }
 
 void FxEnvelope::SetPointCount(int n) {
@@ -259,8 +273,7 @@ template <class T> bool WaveSource<T>::Open(std::string* error) {
     wave.info.bytesPerSample = info.bytesPerSample;
     sound_.Adopt(wave, sound, fileName);
     const uint32_t rate = std::max<uint32_t>(1, wave.info.format.nAvgBytesPerSec);
-    wave.duration =
-        static_cast<uint32_t>(static_cast<uint64_t>(sound->DataLength()) * 1000 / rate);
+    wave.duration = static_cast<uint32_t>(static_cast<uint64_t>(sound->DataLength()) * 1000 / rate);
     return true;
 }
 

@@ -39,8 +39,7 @@
 std::span<const NodeFactoryEntry> WaveNodeTypes();
 
 // The system's texts.
-inline constexpr const char* kImproperTreeMessage =
-    "Improper tree structure: cannot compile wave.";
+inline constexpr const char* kImproperTreeMessage = "Improper tree structure: cannot compile wave.";
 inline constexpr const char* kCouldNotOpenMessage = "Could not open the file.";
 inline constexpr const char* kWaveFormatRefusedMessage =
     "Only 8-bit and 16-bit PCM waves of one or two channels at 1000 to 192000 Hz can be compiled.";

@@ -56,7 +56,8 @@ WaveAccess* SetWaveAccess(WaveAccess* access) {
 bool IsWaveNodeFormat(const WAVEFORMATEX& f) {
     return f.wFormatTag == kWaveFormatPcm && (f.nChannels == 1 || f.nChannels == 2) &&
            (f.wBitsPerSample == 8 || f.wBitsPerSample == 16) && f.nSamplesPerSec >= kMinWaveRate &&
-           f.nSamplesPerSec <= kMaxWaveRate && f.nBlockAlign == f.wBitsPerSample / 8 * f.nChannels &&
+           f.nSamplesPerSec <= kMaxWaveRate &&
+           f.nBlockAlign == f.wBitsPerSample / 8 * f.nChannels &&
            f.nAvgBytesPerSec == f.nBlockAlign * f.nSamplesPerSec;
 }
 

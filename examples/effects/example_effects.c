@@ -163,7 +163,8 @@ void ResetCounters(void* data) {
 
 void GetSpecialName(void* data, int32_t which, char* text) {
     const Effect* e = (const Effect*)data;
-    if (e && e->kind == KIND_TRANSPOSE && which == 1) Put(text, DENDRA_FX_TEXT_SIZE, "Up an Octave");
+    if (e && e->kind == KIND_TRANSPOSE && which == 1)
+        Put(text, DENDRA_FX_TEXT_SIZE, "Up an Octave");
 }
 
 void Special(void* data, int32_t which) {
