@@ -27,7 +27,8 @@ const Command kCommands[] = {
      "not keep), takes the wave compiler at PATH (\"L\" and \"R\" steps from the Root, as for\n"
      "graph), or without PATH the first one found depth-first, left before right, and writes its\n"
      "sound to OUT.wav as PCM in the wave's own format. Prints {\"output\":S,\"frames\":N,\n"
-     "\"rate\":N,\"channels\":N,\"bits\":N}. Long compiles note their progress on standard error.\n\n"
+     "\"rate\":N,\"channels\":N,\"bits\":N}. Long compiles note their progress on standard "
+     "error.\n\n"
      "  -o OUT.wav      the file to write (replaced only when the whole sound was written)\n"
      "  --lexicon DIR   look words up in DIR for this run\n"
      "  --library PATH  load the effect library at PATH for this run (repeatable, at most six)\n",
@@ -37,7 +38,8 @@ const Command kCommands[] = {
 // The first wave compiler below and including `node`, depth-first, left before right.
 FxWaveCompiler* FirstCompiler(ProtoType* node) {
     if (!node) return nullptr;
-    if (node->GetTypeId() == FxWaveCompiler::kInfo.typeId) return static_cast<FxWaveCompiler*>(node);
+    if (node->GetTypeId() == FxWaveCompiler::kInfo.typeId)
+        return static_cast<FxWaveCompiler*>(node);
     if (FxWaveCompiler* c = FirstCompiler(node->childOne)) return c;
     return FirstCompiler(node->childTwo);
 }
@@ -136,8 +138,8 @@ int ApplyRunOptions(const std::string& command, std::vector<std::string>& args) 
             value = args[++i];
         }
         if (value.empty()) {
-            std::fprintf(stderr, "dendra-cli %s: %s needs a %s\n", command.c_str(),
-                         option.c_str(), library ? "PATH" : "DIR");
+            std::fprintf(stderr, "dendra-cli %s: %s needs a %s\n", command.c_str(), option.c_str(),
+                         library ? "PATH" : "DIR");
             return kExitUsage;
         }
         if (lex && !TakesLexicon(command)) {
@@ -151,8 +153,7 @@ int ApplyRunOptions(const std::string& command, std::vector<std::string>& args) 
             continue;
         }
         if (libraries.size() == static_cast<size_t>(kLibrarySlots)) {
-            std::fprintf(stderr, "dendra-cli %s: at most six --library options\n",
-                         command.c_str());
+            std::fprintf(stderr, "dendra-cli %s: at most six --library options\n", command.c_str());
             return kExitUsage;
         }
         // The path the user typed, made absolute against the folder the command runs in.
@@ -177,6 +178,41 @@ int ApplyRunOptions(const std::string& command, std::vector<std::string>& args) 
         return kExitInput;
     }
     return -1;
+}
+
+void WriteNodeExtras(JsonWriter& json, const ProtoType& node) {
+    if (const auto* envelope = dynamic_cast<const FxEnvelope*>(&node)) {
+        json.Key("points").BeginArray();
+        for (const EnvelopePoint& p : envelope->points) {
+            json.BeginObject();
+            json.Key("level").Float(p.level);
+            json.Key("position").Float(p.position);
+            json.EndObject();
+        }
+        json.EndArray();
+    } else if (const auto* compiler = dynamic_cast<const FxWaveCompiler*>(&node)) {
+        const WAVEFORMATEX f = compiler->Format();
+        json.Key("wave").BeginObject();
+        json.Key("formatTag").UInt(f.wFormatTag);
+        json.Key("rate").UInt(f.nSamplesPerSec);
+        json.Key("channels").UInt(f.nChannels);
+        json.Key("bits").UInt(f.wBitsPerSample);
+        json.Key("frames").UInt(compiler->Frames());
+        json.Key("lengthMs").UInt(compiler->LengthMs());
+        json.Key("compiled").Bool(compiler->IsCompiled());
+        json.EndObject();
+    } else if (const auto* effect = dynamic_cast<const LibraryNode*>(&node)) {
+        json.Key("library").String(effect->LibraryName());
+        json.Key("effect").String(effect->EffectName());
+        json.Key("loaded").Bool(effect->IsBound());
+        static const char kHex[] = "0123456789abcdef";
+        std::string hex;
+        for (uint8_t b : effect->LibraryBytes()) {
+            hex += kHex[b >> 4];
+            hex += kHex[b & 15];
+        }
+        json.Key("bytes").String(hex);
+    }
 }
 
 extern const CommandGroup kCompileCommands = {"compile", kCommands, {}};

@@ -53,6 +53,7 @@ void WriteNode(JsonWriter& json, const ProtoType& node) {
     json.Key("duration").UInt(node.duration);
     json.Key("params");
     WriteParams(json, node);
+    WriteNodeExtras(json, node);
     json.Key("children").BeginArray();
     if (node.childOne) WriteNode(json, *node.childOne);
     if (node.childTwo) WriteNode(json, *node.childTwo);

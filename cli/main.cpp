@@ -20,8 +20,8 @@ namespace {
 
 // The command groups. Add a group here.
 const CommandGroup* const kGroups[] = {
-    &kTreeCommands, &kSoundCommands, &kMidiCommands,   &kSelCommands,
-    &kSongCommands, &kAppCommands,   &kRenderCommands, &kTypesCommands, &kCompileCommands,
+    &kTreeCommands, &kSoundCommands,  &kMidiCommands,  &kSelCommands,     &kSongCommands,
+    &kAppCommands,  &kRenderCommands, &kTypesCommands, &kCompileCommands,
 };
 
 int RunDump(const std::vector<std::string>& args);
