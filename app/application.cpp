@@ -4,8 +4,10 @@
 #include "documents/channel_document.h"
 #include "documents/document.h"
 #include "documents/lexicon.h"
+#include "documents/node_wave_access.h"
 #include "documents/wave_document.h"
 #include "nodes/builtin_nodes.h"
+#include "nodes/library.h"
 #include "platform/atomic_file.h"
 #include "platform/temp_names.h"
 #include "platform/user_messages.h"
@@ -186,6 +188,10 @@ StartResult CDendraApp::Startup(const std::vector<std::string>& args,
     SeedRandom(uint32_t(std::time(nullptr)));
     platform::SetTempFolder(config_.media);
     CWaveDoc::SetCompressWaves(config_.compressWaves);
+    // The node registry with the configured effect libraries; the wave nodes' sound files.
+    InstallNodeWaveAccess();
+    Registry().BuildBuiltins(config_.waveEnabled);
+    LoadEffectLibraries(Registry(), {std::begin(config_.libraries), std::end(config_.libraries)});
 
     savedDeviceNames_.clear();
     for (const auto& [slot, name] : options.deviceNames) {

@@ -307,6 +307,9 @@ AppSettings ReadAppSettings(const CSettings& store) {
     for (int i = 0; i < kRecentFileCount; ++i)
         s.recentFiles[i] =
             store.GetProfileString(kSectionRecentFiles, "File" + std::to_string(i + 1), "");
+    for (int i = 0; i < kLibrarySlotCount; ++i)
+        s.libraries[i] =
+            store.GetProfileString(kSectionLibraries, "Library" + std::to_string(i + 1), "");
     return s;
 }
 
@@ -330,6 +333,13 @@ void WriteAppSettings(CSettings& store, const AppSettings& s) {
             store.Erase(kSectionRecentFiles, key);
         else
             store.WriteProfileString(kSectionRecentFiles, key, s.recentFiles[i]);
+    }
+    for (int i = 0; i < kLibrarySlotCount; ++i) {
+        std::string key = "Library" + std::to_string(i + 1);
+        if (s.libraries[i].empty())
+            store.Erase(kSectionLibraries, key);
+        else
+            store.WriteProfileString(kSectionLibraries, key, s.libraries[i]);
     }
 }
 

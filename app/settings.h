@@ -70,6 +70,9 @@ inline constexpr const char* kSectionBehavior = "Behavior";
 inline constexpr const char* kSectionDevices = "Devices";
 inline constexpr const char* kSectionLocations = "Locations";
 inline constexpr const char* kSectionRecentFiles = "Recent File List";
+// The effect-library slots: keys Library1 to Library6, each an absolute path (empty: none).
+inline constexpr const char* kSectionLibraries = "Libraries";
+inline constexpr int kLibrarySlotCount = 6;
 
 // The device slots of section Devices, in order.
 inline constexpr int kDeviceSlotCount = 7;
@@ -97,6 +100,8 @@ struct AppSettings {
     std::string dendretum;
     // The recent-file list, most recent first; empty entries are unused.
     std::string recentFiles[kRecentFileCount];
+    // Libraries: the effect libraries loaded at start-up, in slot order; empty slots are unused.
+    std::string libraries[kLibrarySlotCount];
 };
 
 // The default folders: $XDG_DATA_HOME/Dendra/MEDIA/ ($HOME/.local/share/... when unset) and its
@@ -111,7 +116,8 @@ AppSettings DefaultAppSettings();
 AppSettings ReadAppSettings(const CSettings& store);
 // Stores every setting under its key, in the order the settings dialog stores them (CompressWaves,
 // Devices/Wave, Devices/DirectSound, NewDocument, SaveLocations, Include, FollowActive, the three
-// Locations), then RunOnce, the device slots and the recent files. The caller saves the store.
+// Locations), then RunOnce, the device slots, the recent files and the library slots (an empty
+// slot's key is removed). The caller saves the store.
 void WriteAppSettings(CSettings& store, const AppSettings& settings);
 
 } // namespace app

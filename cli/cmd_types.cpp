@@ -20,10 +20,11 @@ int RunTypes(const std::vector<std::string>& args);
 const Command kCommands[] = {
     {"types", "[--json]", "list the node types with their parameters",
      "Lists the node types the tree editor offers, in the order of its type choice (wave types\n"
-     "included): for each its name, type id, family and branch count, and each parameter of its\n"
-     "table in stored order with its kind (bool, int, uint, float or text), default, range and\n"
-     "the choices its dialog offers. The plain listing also shows each parameter's dialog label\n"
-     "and control and how it is stored.\n\n"
+     "included, then the effects of libraries loaded with --library PATH, each with its family\n"
+     "and library): for each its name, type id, family and branch count, and each parameter\n"
+     "of its table in stored order with its kind (bool, int, uint, float or text), default,\n"
+     "range and the choices its dialog offers. The plain listing also shows each parameter's\n"
+     "dialog label and control and how it is stored.\n\n"
      "  --json   print {\"types\":[{\"name\":S,\"id\":N,\"family\":S,\"branches\":N,\"params\":[\n"
      "           "
      "{\"name\":S,\"kind\":S,\"default\":V,\"min\":V,\"max\":V,\"choices\":[S,...]}]}]}\n"
@@ -127,6 +128,7 @@ void WriteJson(const NodeRegistry& registry) {
         type["name"] = textform::String(e.typeName);
         if (made) type["id"] = made->info->typeId;
         type["family"] = textform::String(e.family);
+        if (!e.library.empty()) type["library"] = textform::String(e.library);
         if (made) type["branches"] = made->info->branches;
         TextJson params = TextJson::array();
         for (const ParamField& f : made ? made->info->params : ParamTable{}) {
@@ -243,8 +245,8 @@ int RunTypes(const std::vector<std::string>& args) {
         else
             return UsageError(self, "unknown argument: " + a);
     }
-    NodeRegistry registry;
-    registry.BuildBuiltins(true);
+    // Built with the wave types and any --library effects (ApplyRunOptions).
+    const NodeRegistry& registry = Registry();
     if (json)
         WriteJson(registry);
     else

@@ -13,6 +13,7 @@
 #include <vector>
 
 class CSongDoc;
+class ProtoType;
 
 namespace cli {
 
@@ -47,14 +48,26 @@ struct CommandGroup {
 };
 
 // The groups (one file each).
-extern const CommandGroup kTreeCommands;   // cmd_tree.cpp
-extern const CommandGroup kSoundCommands;  // cmd_sound.cpp
-extern const CommandGroup kMidiCommands;   // cmd_midi.cpp
-extern const CommandGroup kSelCommands;    // cmd_sel.cpp
-extern const CommandGroup kSongCommands;   // cmd_song.cpp
-extern const CommandGroup kAppCommands;    // cmd_app.cpp
-extern const CommandGroup kRenderCommands; // cmd_render.cpp
-extern const CommandGroup kTypesCommands;  // cmd_types.cpp
+extern const CommandGroup kTreeCommands;    // cmd_tree.cpp
+extern const CommandGroup kSoundCommands;   // cmd_sound.cpp
+extern const CommandGroup kMidiCommands;    // cmd_midi.cpp
+extern const CommandGroup kSelCommands;     // cmd_sel.cpp
+extern const CommandGroup kSongCommands;    // cmd_song.cpp
+extern const CommandGroup kAppCommands;     // cmd_app.cpp
+extern const CommandGroup kRenderCommands;  // cmd_render.cpp
+extern const CommandGroup kTypesCommands;   // cmd_types.cpp
+extern const CommandGroup kCompileCommands; // cmd_compile.cpp
+
+// The options any command takes for one run, taken out of args before the command sees them
+// (cmd_compile.cpp): --library PATH (repeatable, at most six) loads effect libraries, --lexicon
+// DIR (solve, render, compile and dump) sets the lexicon folder. Also builds the node registry
+// with the wave types and installs the wave nodes' sound files. Returns -1 to go on, else the
+// exit status (the error was reported).
+int ApplyRunOptions(const std::string& command, std::vector<std::string>& args);
+
+// What a wave or Library node holds beyond its parameter table, as further keys of its `dump`
+// object (cmd_compile.cpp): an envelope's "points", a compiler's "wave" format and length, a
+// Library node's "library", "effect", "loaded" and its own bytes as "bytes" (hex).
 
 // The program's own command line, run headless (cmd_startup.cpp): "[/play] [/quit] [/save]
 // [FILE]". It is recognised by its first argument: a known option with "/" or "-", or an

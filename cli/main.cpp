@@ -22,8 +22,8 @@ namespace {
 
 // The command groups. Add a group here.
 const CommandGroup* const kGroups[] = {
-    &kTreeCommands, &kSoundCommands, &kMidiCommands,   &kSelCommands,
-    &kSongCommands, &kAppCommands,   &kRenderCommands, &kTypesCommands,
+    &kTreeCommands, &kSoundCommands,  &kMidiCommands,  &kSelCommands,     &kSongCommands,
+    &kAppCommands,  &kRenderCommands, &kTypesCommands, &kCompileCommands,
 };
 
 int RunDump(const std::vector<std::string>& args);
@@ -232,7 +232,8 @@ int main(int argc, char** argv) {
     } else {
         args.erase(args.begin());
         status = cli::TakeLexiconOption(*command, args);
-        if (status == cli::kExitOk) status = command->run(args);
+        if (status == cli::kExitOk) status = cli::ApplyRunOptions(command->name, args);
+        if (status < 0) status = command->run(args);
     }
     // Only the temporary files this run created are removed.
     platform::DeleteTempFiles();

@@ -84,6 +84,7 @@ bool CAmpDoc::OnSaveDocument(const std::string& path) {
     DENDRA_UI_THREAD();
     CArchive ar;
     WriteDocumentTo(path, ar);
+    if (ar.Failed()) return false; // the document said why; nothing was written
     std::string error;
     if (!ar.SaveFile(path, &error)) {
         platform::Messages().Show(error, platform::MessageKind::Error);

@@ -3,6 +3,8 @@
 #include "documents/tree_document.h"
 #include "events/archive.h"
 #include "nodes/control.h"
+#include "nodes/library.h"
+#include "nodes/wave.h"
 #include "tree/node_io.h"
 #include "tree/params.h"
 #include "tree/registry.h"
@@ -312,6 +314,9 @@ private:
                 throw Error(where + ": a node needs its \"type\"");
             }
         }
+        if (!TextFormHolds(*info))
+            throw Error(where + ": the text form does not describe " + info->typeName +
+                        " nodes; keep this tree as a .dra file");
         out_.WriteString(info->typeName);
         return WriteNode(*node, *info, parentDuration, depth);
     }
@@ -551,6 +556,39 @@ const NodeTextHook* FindNodeTextHook(std::string_view typeName) {
     return nullptr;
 }
 
+namespace {
+
+// What a reader wants to see of the types the text form does not describe: an envelope's points,
+// a compiler's wave, an effect-library node's library and bytes.
+void WriteShownData(const ProtoType& node, TextJson& j) {
+    if (const auto* envelope = dynamic_cast<const FxEnvelope*>(&node)) {
+        TextJson points = TextJson::array();
+        for (const EnvelopePoint& p : envelope->points)
+            points.push_back(
+                {{"level", textform::Float(p.level)}, {"position", textform::Float(p.position)}});
+        j["points"] = std::move(points);
+    } else if (const auto* compiler = dynamic_cast<const FxWaveCompiler*>(&node)) {
+        const WAVEFORMATEX f = compiler->Format();
+        j["wave"] = {{"formatTag", f.wFormatTag},         {"rate", f.nSamplesPerSec},
+                     {"channels", f.nChannels},           {"bits", f.wBitsPerSample},
+                     {"frames", compiler->Frames()},      {"lengthMs", compiler->LengthMs()},
+                     {"compiled", compiler->IsCompiled()}};
+    } else if (const auto* effect = dynamic_cast<const LibraryNode*>(&node)) {
+        static const char kHex[] = "0123456789abcdef";
+        std::string hex;
+        for (uint8_t b : effect->LibraryBytes()) {
+            hex += kHex[b >> 4];
+            hex += kHex[b & 15];
+        }
+        j["library"] = textform::String(effect->LibraryName());
+        j["effect"] = textform::String(effect->EffectName());
+        j["loaded"] = effect->IsBound();
+        j["bytes"] = hex;
+    }
+}
+
+} // namespace
+
 TextJson NodeJson(const ProtoType& node) {
     std::string type;
     node.GetFxTypeName(type);
@@ -566,7 +604,12 @@ TextJson NodeJson(const ProtoType& node) {
     if (node.childTwo) children.push_back(NodeJson(*node.childTwo));
     j["children"] = std::move(children);
     if (const NodeTextHook* hook = FindNodeTextHook(type)) hook->write(node, j);
+    WriteShownData(node, j);
     return j;
+}
+
+bool TextFormHolds(const NodeTypeInfo& info) {
+    return std::string_view(info.family) != "Wave" && std::string_view(info.typeName) != "Library";
 }
 
 TextJson TreeJson(CDendraDoc& doc) {

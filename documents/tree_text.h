@@ -66,6 +66,11 @@ struct NodeTextHook {
     bool dataFirst = false;
 };
 
+// False for the types whose records the text form does not describe (the wave family and
+// effect-library nodes): a text naming one is refused, and a tree holding one is not saved as
+// text.
+bool TextFormHolds(const NodeTypeInfo& info);
+
 // Adds a hook (start-up, user-interface thread); a second hook for a type replaces the first.
 void RegisterNodeTextHook(const NodeTextHook& hook);
 // The hook of a type name (the factory's canonical name), or null.

@@ -3,6 +3,7 @@
 #include "editing/tree_commands.h"
 #include "nodes/builtin_nodes.h"
 #include "nodes/control.h"
+#include "nodes/library.h"
 #include "platform/user_messages.h"
 #include "tree/node_host.h"
 
@@ -239,22 +240,24 @@ bool TreeEditor::Define(ProtoType* node, const std::string& typeName) {
 }
 
 void TreeEditor::DefineNode(ProtoType* node, const std::string& typeName, void* libraryHandle) {
-    // An effect type needs its library bound to a Library node; this build loads no library,
-    // and the factory makes built-in types only.
+    // An effect type becomes a Library node bound to its loaded library; an effect whose
+    // library is not loaded cannot be made.
     const RegistryEntry* entry = Registry().Find(typeName);
-    if (libraryHandle || (entry && !entry->library.empty()) || !FindNodeType(typeName)) {
+    const bool effect = libraryHandle || (entry && !entry->library.empty());
+    if ((effect && !libraryHandle) || (!effect && !FindNodeType(typeName))) {
         platform::MessageBox(kEffectNotLoadedMessage + typeName);
         return;
     }
     if (!CanDefine(node)) return;
-    defined_ = Push(std::make_unique<SubtreeCommand>(doc_, "Define " + typeName, PathOf(*node),
-                                                     [typeName](ProtoType& x) -> ProtoType* {
-                                                         if (!IsType(&x, Null::kInfo))
-                                                             return nullptr;
-                                                         ProtoType* q = ReplaceWith(&x, typeName);
-                                                         if (q) q->AlignTimes(0);
-                                                         return q;
-                                                     }));
+    defined_ = Push(std::make_unique<SubtreeCommand>(
+        doc_, "Define " + typeName, PathOf(*node),
+        [typeName, libraryHandle](ProtoType& x) -> ProtoType* {
+            if (!IsType(&x, Null::kInfo)) return nullptr;
+            ProtoType* q = libraryHandle ? DefineLibraryNode(&x, libraryHandle, typeName)
+                                         : ReplaceWith(&x, typeName);
+            if (q) q->AlignTimes(0);
+            return q;
+        }));
 }
 
 bool TreeEditor::DefineFromFile(ProtoType* node, const std::string& path) {

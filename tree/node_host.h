@@ -12,6 +12,7 @@
 
 class CNoteEventList;
 class CEventTree;
+class EventWave;
 class EventEditorLink;
 class ProtoType;
 
@@ -32,6 +33,11 @@ public:
     // own) when the Word is cut or destroyed, so the editor never outlives the events it edits.
     virtual void OpenEventEditor(EventEditorLink& link, CEventTree& events,
                                  const std::string& title) = 0;
+    // Opens a wave window titled `title` on a wave node's sound, replacing the one that node
+    // showed before; ForgetWave closes it (the node is going). Hosts without wave windows
+    // ignore both.
+    virtual void ShowWave(ProtoType& /*node*/, EventWave& /*wave*/, const std::string& /*title*/) {}
+    virtual void ForgetWave(ProtoType& /*node*/) {}
 };
 
 NodeHost* GetNodeHost();

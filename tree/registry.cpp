@@ -40,7 +40,9 @@ void RegisterNodeFamily(std::span<const NodeFactoryEntry> family) {
         if (known.data() == family.data()) return;
     }
     Families().push_back(family);
-    for (const NodeFactoryEntry& e : family) FactoryMap().emplace(e.info->typeName, &e);
+    // Types that report an "Fx" name are found by the name the factory looks up.
+    for (const NodeFactoryEntry& e : family)
+        FactoryMap().emplace(CanonicalTypeName(e.info->typeName), &e);
 }
 
 std::span<const std::span<const NodeFactoryEntry>> NodeFamilies() {
@@ -129,7 +131,8 @@ void NodeRegistry::BuildBuiltins(bool waveSupport,
     });
 
     entries_.clear();
-    for (const Offered& o : offered) entries_.push_back({o.info->typeName, o.info->family, ""});
+    for (const Offered& o : offered)
+        entries_.push_back({CanonicalTypeName(o.info->typeName), o.info->family, ""});
     families_ = {kAllTypes};
     auto has = [&](const std::string& family) {
         return std::any_of(entries_.begin(), entries_.end(),

@@ -83,10 +83,11 @@ public:
 class NodeRegistry {
 public:
     // The built-in entries from the factory's types (`families`, the registered ones unless a
-    // caller gives its own): every type that names a family, once per type name, "Wave" types
-    // only when wave support is enabled. Entries are listed family by family (Basic, Midi,
-    // Numerical, Set, Sound Blaster, Wave, then other families in the order they first appear),
-    // within a family by menuOrder (ties keep the factory's order). The family list is
+    // caller gives its own): every type that names a family, once per type name, under the name
+    // the factory looks up (CanonicalTypeName: "FxWaveCompiler" is offered as "WaveCompiler"),
+    // "Wave" types only when wave support is enabled. Entries are listed family by family (Basic,
+    // Midi, Numerical, Set, Sound Blaster, Wave, then other families in the order they first
+    // appear), within a family by menuOrder (ties keep the factory's order). The family list is
     // "All Types", then the system's families in menu order, then the others; a family without
     // an entry is left out. Library slots keep their paths; their names and handles are cleared.
     void
