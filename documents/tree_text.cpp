@@ -317,7 +317,8 @@ private:
         if (!TextFormHolds(*info))
             throw Error(where + ": the text form does not describe " + info->typeName +
                         " nodes; keep this tree as a .dra file");
-        out_.WriteString(info->typeName);
+        // The name a node of the type stores itself under ("FxSbFilter" for SbFilter).
+        out_.WriteString(Scratch(*info).TypeName());
         return WriteNode(*node, *info, parentDuration, depth);
     }
 

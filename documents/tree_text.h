@@ -39,6 +39,7 @@
 class CArchive;
 class CDendraDoc;
 class ProtoType;
+struct NodeTypeInfo;
 
 // What a hook's reader may ask of the tree being read.
 class NodeTextContext {

@@ -176,7 +176,7 @@ TEST(Params, TableDefaultsMatchNewNodes) {
         for (const NodeFactoryEntry& e : family) {
             std::unique_ptr<ProtoType> node(e.create(false));
             // What a node stores maps back to its registry name ("FxSbFilter" to "SbFilter").
-            EXPECT_EQ(CanonicalTypeName(node->TypeName()), e.info->typeName);
+            EXPECT_EQ(FindNodeType(node->TypeName()), &e);
             EXPECT_EQ(node->name, e.info->displayName);
             EXPECT_EQ(node->GetChildCount(), e.info->branches);
             for (const ParamField& f : node->GetParamTable()) {
