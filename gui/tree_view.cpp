@@ -350,6 +350,22 @@ void TreeView::wheelEvent(QWheelEvent* event) {
     event->accept();
 }
 
+bool TreeView::event(QEvent* event) {
+    // While the tree has the focus, its navigation keys go to it and not to the window's
+    // shortcuts (Home is also "Goto Start" of the play panel).
+    if (event->type() == QEvent::ShortcutOverride) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->modifiers() == Qt::NoModifier &&
+            (key->key() == Qt::Key_Home || key->key() == Qt::Key_Left ||
+             key->key() == Qt::Key_Right || key->key() == Qt::Key_Up ||
+             key->key() == Qt::Key_Down)) {
+            event->accept();
+            return true;
+        }
+    }
+    return QAbstractScrollArea::event(event);
+}
+
 void TreeView::keyPressEvent(QKeyEvent* event) {
     ProtoType* before = editor_.Selected();
     switch (event->key()) {

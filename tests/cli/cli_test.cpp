@@ -273,7 +273,7 @@ TEST_F(CliTest, SetNodesFindTheirWordsInTheLexiconFolder) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find(R"("params":{"rechoose":true})"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(R"("wordSet":{"chance":0,"sorted":true,)"
-                         R"("words":[{"dom":0.5,"word":"first"},{"dom":1,"word":"bird.wrd"}]})"),
+                         R"("words":[{"word":"first","dom":0.5},{"word":"bird.wrd","dom":1}]})"),
               std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find("\"data1\":62"), std::string::npos) << r.out;

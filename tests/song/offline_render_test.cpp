@@ -130,8 +130,16 @@ class OfflineRender : public ::testing::Test {
 protected:
     void SetUp() override {
         if (dsync::GmSynth::FindSoundFont("").empty()) GTEST_SKIP() << "no soundfont installed";
-        dir_ = fs::path(::testing::TempDir()) / "offline_render";
+        // A folder of each test's own, emptied first: files of an earlier run must not count.
+        dir_ = fs::path(::testing::TempDir()) / "offline_render" /
+               ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
         fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        if (!dir_.empty()) fs::remove_all(dir_, ec);
     }
     std::string Path(const char* name) const { return (dir_ / name).string(); }
     fs::path dir_;
