@@ -314,6 +314,7 @@ private:
                 throw Error(where + ": a node needs its \"type\"");
             }
         }
+        if (!info) throw Error(where + ": unknown node type");
         if (!TextFormHolds(*info))
             throw Error(where + ": the text form does not describe " + info->typeName +
                         " nodes; keep this tree as a .dra file");
@@ -610,7 +611,9 @@ TextJson NodeJson(const ProtoType& node) {
 }
 
 bool TextFormHolds(const NodeTypeInfo& info) {
-    return std::string_view(info.family) != "Wave" && std::string_view(info.typeName) != "Library";
+    const std::string_view family = info.family ? info.family : "";
+    const std::string_view name = info.typeName ? info.typeName : "";
+    return family != "Wave" && name != "Library";
 }
 
 TextJson TreeJson(CDendraDoc& doc) {
