@@ -12,6 +12,7 @@
 #include <QDoubleSpinBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -103,6 +104,9 @@ ParamsDialog::ParamsDialog(ParamTable table, const ParamDialog& values, const QS
     auto* own = new QWidget;
     auto* ownForm = new QFormLayout(own);
     int shown = 0;
+    // Labels a table repeats (one per added note, say) are numbered so the rows can be told apart.
+    QHash<QString, int> repeats, seen;
+    for (const ParamField& f : table) ++repeats[Label(f)];
     for (size_t i = 0; i < table.size(); ++i) {
         const ParamField& f = table[i];
         const ParamValue v = i < values.fields.size() ? values.fields[i] : ParamValue{};
@@ -196,7 +200,13 @@ ParamsDialog::ParamsDialog(ParamTable table, const ParamDialog& values, const QS
         if (control) control->setObjectName(key);
         controls_[i] = control;
         if (row) {
-            ownForm->addRow(Label(f), row);
+            QString label = Label(f);
+            if (repeats.value(label) > 1) {
+                const QString n = QString::number(++seen[label]);
+                label =
+                    label.endsWith(u':') ? label.chopped(1) + u' ' + n + u':' : label + u' ' + n;
+            }
+            ownForm->addRow(label, row);
             ++shown;
         }
     }
